@@ -1,0 +1,53 @@
+#include "application.h"
+#include "buildconfig.h"
+#include "launcher.h"
+#include "networkproxystream.h"
+#include "terminationwatcher.h"
+#include "translations.h"
+#include "windowscreenshots.h"
+
+#include <QFontDatabase>
+#include <QLocale>
+#include <QSettings>
+
+namespace {
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Ostrelle"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral(NIMBORA_ORGANIZATION_DOMAIN));
+    QCoreApplication::setApplicationName(QStringLiteral("Nimbora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(NIMBORA_VERSION));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    setApplicationIdentity();
+    Application application(argc, argv); // ends this process when another instance runs
+
+    registerNetworkProxyMetaType();
+    if (QFontDatabase::addApplicationFont(QStringLiteral(":/resources/DejaVuSans.ttf")) < 0)
+        qWarning("Cannot register the DejaVu Sans font");
+
+    TerminationWatcher terminationWatcher;
+    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &application,
+                     &QCoreApplication::quit);
+
+    const QByteArray screenshotDirectory = qgetenv("NIMBORA_SCREENSHOT_DIR");
+    if (!screenshotDirectory.isEmpty())
+        application.installEventFilter(new WindowScreenshots(QString::fromLocal8Bit(screenshotDirectory), &application));
+
+    auto *settings = new QSettings;
+    Translations::install(Translations::language(QLocale::system().name()));
+
+    auto *launcher = new Launcher;
+    launcher->show();
+    const int exitCode = application.exec();
+
+    delete launcher;
+    Translations::remove();
+    delete settings;
+    return exitCode;
+}

@@ -1,0 +1,25 @@
+#include "settingskeys.h"
+
+#include "buildconfig.h"
+#include "globalvalues.h"
+
+#include <QLocale>
+
+namespace SettingsKeys {
+
+QString defaultLanguage()
+{
+    return QLocale::system().name().section(QLatin1Char('_'), 0, 0);
+}
+
+QString defaultMainServerAddress()
+{
+    return QStringLiteral(NIMBORA_MAIN_SERVER_HOST);
+}
+
+QString defaultUserAgent()
+{
+    return GlobalValues::value(GlobalValues::DefaultUserAgent).toString();
+}
+
+} // namespace SettingsKeys

@@ -1,0 +1,28 @@
+#ifndef TERMINATIONWATCHER_H
+#define TERMINATIONWATCHER_H
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns the system's polite requests to end (SIGTERM, SIGINT, SIGHUP on Linux) into a signal
+// on the GUI thread, so that the program ends through its normal path and undoes its changes.
+// On Windows the session manager talks to the windows instead, and there is nothing to watch.
+class TerminationWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TerminationWatcher(QObject *parent = nullptr);
+    ~TerminationWatcher() override;
+
+signals:
+    void terminationRequested();
+
+private:
+    void readSignal();
+
+    QSocketNotifier *m_notifier = nullptr;
+};
+
+#endif

@@ -1,0 +1,12 @@
+#include "terminationwatcher.h"
+
+TerminationWatcher::TerminationWatcher(QObject *parent)
+    : QObject(parent)
+{
+}
+
+TerminationWatcher::~TerminationWatcher() = default;
+
+void TerminationWatcher::readSignal()
+{
+}

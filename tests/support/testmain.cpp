@@ -1,0 +1,27 @@
+#include "testmain.h"
+
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace TestSupport {
+
+void isolateSettings()
+{
+    static QTemporaryDir configHome;
+    if (!configHome.isValid())
+        qFatal("Cannot create a temporary settings folder");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QStandardPaths::setTestModeEnabled(true);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+void setApplicationIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Ostrelle"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("test.ostrelle.example"));
+    QCoreApplication::setApplicationName(QStringLiteral("Nimbora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.6.7"));
+}
+
+} // namespace TestSupport

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QVector>
+
+struct Picture {
+    QString name; // relative path of the PNG, e.g. "servers/public.png"
+    QImage image;
+};
+
+// Every picture the application ships that is drawn here rather than taken
+// from an icon theme.
+QVector<Picture> drawAllPictures();
