@@ -1,0 +1,36 @@
+# make check : installs what is missing, builds with the sanitizers and runs every test.
+# make demo  : installs what is missing, builds a release and runs the client.
+
+BUILD_ROOT  ?= build
+CHECK_DIR   := $(BUILD_ROOT)/check
+RELEASE_DIR := $(BUILD_ROOT)/release
+JOBS        ?= $(shell nproc)
+
+.PHONY: all check demo packages check-build test windows-check release clean
+
+all: release
+
+packages:
+	@scripts/install-packages packages.txt
+
+check-build: packages
+	cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBORA_SANITIZE=ON
+	cmake --build $(CHECK_DIR) -j $(JOBS)
+
+test: check-build
+	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS)
+
+windows-check: check-build
+	scripts/check-windows-sources $(CHECK_DIR)
+
+check: test windows-check
+
+release: packages
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+demo: release
+	scripts/demo $(RELEASE_DIR)/app/nimbora
+
+clean:
+	rm -rf $(BUILD_ROOT)
