@@ -11,7 +11,7 @@ JOBS        ?= $(shell nproc)
 all: release
 
 packages:
-	@scripts/install-packages packages.txt
+	@scripts/install-packages packages
 
 check-build: packages
 	cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBORA_SANITIZE=ON
