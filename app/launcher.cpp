@@ -11,10 +11,21 @@
 #include <QPushButton>
 #include <QUrl>
 
+namespace {
+
+void describeBox(QMessageBox *box, QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    box->setIcon(icon);
+    box->setWindowTitle(title);
+    box->setText(text);
+}
+
+} // namespace
+
 Launcher::Launcher()
-    : QSplashScreen(QPixmap(QStringLiteral(":/resources/launcher.png")), Qt::WindowStaysOnTopHint)
-    , ui(new Ui::Launcher)
-    , m_worker(new LauncherWorker)
+    : QSplashScreen(QPixmap(QStringLiteral(":/resources/launcher.png")), Qt::WindowStaysOnTopHint),
+      ui(new Ui::Launcher),
+      m_worker(new LauncherWorker)
 {
     setObjectName(QStringLiteral("Launcher"));
     ui->setupUi(this);
@@ -22,7 +33,7 @@ Launcher::Launcher()
     connect(m_worker, &LauncherWorker::stateChanged, this, &Launcher::launcherWorkerStateChanged);
     connect(m_worker, &LauncherWorker::progressChanged, this, &Launcher::launcherWorkerProgressChanged);
     connect(m_worker, &LauncherWorker::proxyAuthenticationRequired, this,
-            &Launcher::launcherWorkerProxyAuthenticationRequired, Qt::BlockingQueuedConnection);
+        &Launcher::launcherWorkerProxyAuthenticationRequired, Qt::BlockingQueuedConnection);
     m_worker->moveToThread(&m_workerThread);
     m_workerThread.start(QThread::InheritPriority);
     QMetaObject::invokeMethod(m_worker, &LauncherWorker::start, Qt::QueuedConnection);
@@ -75,13 +86,9 @@ QAbstractButton *Launcher::execMessageBox(QMessageBox *box)
 }
 
 // The login dialog takes over from here once it exists; until then nothing follows the checks.
-void Launcher::openAuthentication()
-{
-}
+void Launcher::openAuthentication() { }
 
-void Launcher::openNetworkCheck()
-{
-}
+void Launcher::openNetworkCheck() { }
 
 void Launcher::openOptions(OptionsPage page)
 {
@@ -124,21 +131,18 @@ void Launcher::showErrorBox(int error)
         showOptionalUpdateBox(&box);
         break;
     case LauncherWorker::InterfaceInstallError:
-        box.setIcon(QMessageBox::Critical);
-        box.setWindowTitle(tr("Impossible d'installer l'interface VPN"));
-        box.setText(tr("L'interface VPN n'a pas pu être installée. Vérifiez d'avoir les droits nécessaires."));
+        describeBox(&box, QMessageBox::Critical, tr("Impossible d'installer l'interface VPN"),
+            tr("L'interface VPN n'a pas pu être installée. Vérifiez d'avoir les droits nécessaires."));
         showRetryOrQuitBox(&box);
         break;
     case LauncherWorker::InterfaceNotFoundError:
-        box.setIcon(QMessageBox::Critical);
-        box.setWindowTitle(tr("Impossible de trouver l'interface VPN"));
-        box.setText(tr("L'interface VPN n'a pas pu être trouvée. Veuillez réinstaller Nimbora."));
+        describeBox(&box, QMessageBox::Critical, tr("Impossible de trouver l'interface VPN"),
+            tr("L'interface VPN n'a pas pu être trouvée. Veuillez réinstaller Nimbora."));
         showRetryOrQuitBox(&box);
         break;
     default:
-        box.setIcon(QMessageBox::Critical);
-        box.setWindowTitle(tr("Erreur inconnue"));
-        box.setText(tr("Une erreur inconnue est survenue, veuillez vérifier votre installation"));
+        describeBox(&box, QMessageBox::Critical, tr("Erreur inconnue"),
+            tr("Une erreur inconnue est survenue, veuillez vérifier votre installation"));
         showRetryOrQuitBox(&box);
         break;
     }
@@ -146,10 +150,9 @@ void Launcher::showErrorBox(int error)
 
 void Launcher::showServerErrorBox(QMessageBox *box)
 {
-    box->setIcon(QMessageBox::Critical);
-    box->setWindowTitle(tr("Impossible de contacter le serveur principal"));
-    box->setText(tr("Impossible de contacter le serveur principal. Vérifiez que vous êtes bien connecté à Internet "
-                    "et que vos paramètres de connexion sont valides."));
+    describeBox(box, QMessageBox::Critical, tr("Impossible de contacter le serveur principal"),
+        tr("Impossible de contacter le serveur principal. Vérifiez que vous êtes bien connecté à Internet "
+           "et que vos paramètres de connexion sont valides."));
     box->addButton(QMessageBox::Cancel);
     QPushButton *diagnostic = box->addButton(tr("Diagnostique de connexion"), QMessageBox::AcceptRole);
     QPushButton *options = box->addButton(tr("Options"), QMessageBox::ActionRole);
@@ -171,13 +174,12 @@ void Launcher::showServerErrorBox(QMessageBox *box)
 
 void Launcher::showMandatoryUpdateBox(QMessageBox *box)
 {
-    box->setIcon(QMessageBox::Critical);
-    box->setWindowTitle(tr("Nouvelle version obligatoire disponible"));
-    box->setText(tr("Une nouvelle version obligatoire est disponible. Pour des raisons de compatibilité avec les "
-                    "serveurs Nimbora, vous devez télécharger cette nouvelle version pour continuer."));
+    describeBox(box, QMessageBox::Critical, tr("Nouvelle version obligatoire disponible"),
+        tr("Une nouvelle version obligatoire est disponible. Pour des raisons de compatibilité avec les "
+           "serveurs Nimbora, vous devez télécharger cette nouvelle version pour continuer."));
     box->addButton(QMessageBox::Close);
-    QPushButton *download = box->addButton(tr("Aller vers la page de téléchargement de Nimbora"),
-                                           QMessageBox::AcceptRole);
+    QPushButton *download
+        = box->addButton(tr("Aller vers la page de téléchargement de Nimbora"), QMessageBox::AcceptRole);
 
     if (execMessageBox(box) == download)
         openDownloadPage();
@@ -188,13 +190,12 @@ void Launcher::showMandatoryUpdateBox(QMessageBox *box)
 // launcher picks up from wherever they stand once the box is closed.
 void Launcher::showOptionalUpdateBox(QMessageBox *box)
 {
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(tr("Nouvelle version disponible"));
-    box->setText(tr("Une nouvelle version est disponible. Cette version n'est pas obligatoire mais conseillée, "
-                    "elle peut apporter de meilleures performances, une meilleure compatibilité ou de nouvelles "
-                    "fonctionnalités."));
-    QPushButton *download = box->addButton(tr("Aller vers la page de téléchargement de Nimbora"),
-                                           QMessageBox::AcceptRole);
+    describeBox(box, QMessageBox::Warning, tr("Nouvelle version disponible"),
+        tr("Une nouvelle version est disponible. Cette version n'est pas obligatoire mais conseillée, "
+           "elle peut apporter de meilleures performances, une meilleure compatibilité ou de nouvelles "
+           "fonctionnalités."));
+    QPushButton *download
+        = box->addButton(tr("Aller vers la page de téléchargement de Nimbora"), QMessageBox::AcceptRole);
     box->addButton(tr("Plus tard"), QMessageBox::AcceptRole);
 
     if (execMessageBox(box) == download)
@@ -240,9 +241,8 @@ void Launcher::continueAfterOptionalUpdate()
 void Launcher::waitForWorkerRunEnd()
 {
     QMetaObject::invokeMethod(
-            m_worker,
-            [this] { QMetaObject::invokeMethod(this, &Launcher::workerRunEnded, Qt::QueuedConnection); },
-            Qt::QueuedConnection);
+        m_worker, [this] { QMetaObject::invokeMethod(this, &Launcher::workerRunEnded, Qt::QueuedConnection); },
+        Qt::QueuedConnection);
 }
 
 void Launcher::workerRunEnded()
