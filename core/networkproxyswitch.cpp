@@ -1,0 +1,28 @@
+#include "networkproxyswitch.h"
+
+NetworkProxySwitch::NetworkProxySwitch(QObject *parent)
+    : QObject(parent)
+{
+}
+
+bool NetworkProxySwitch::disable()
+{
+    quint32 flags = 0;
+    if (!readSystemFlags(&flags))
+        return false;
+    m_savedFlags = flags;
+    if (flags == ProxyTypeDirect)
+        return true;
+    // Marked as switched even if the write fails: writing the saved flags back is harmless.
+    const bool written = writeSystemFlags(ProxyTypeDirect);
+    m_switched = true;
+    return written;
+}
+
+void NetworkProxySwitch::restore()
+{
+    if (!m_switched)
+        return;
+    m_switched = false;
+    writeSystemFlags(m_savedFlags);
+}
