@@ -1,0 +1,79 @@
+// nimbora-service: a stand-in for the service side (main server, VPN endpoint responders and
+// the server end of the HTTP transport), for the lab, the end-to-end tests and the demo.
+
+#include "service.h"
+#include "serviceconfig.h"
+#include "servicelog.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = { -1, -1 };
+
+// Only write() is safe in a signal handler; the event loop reads the pipe and quits.
+void signalHandler(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void quitOnTermination(QCoreApplication *application)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, application);
+    QObject::connect(notifier, &QSocketNotifier::activated, application, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = signalHandler;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("nimbora-service"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Stand-in of the Nimbora service for tests and demos."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("config"), QStringLiteral("The JSON configuration file."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Log every request on standard error."));
+    const QCommandLineOption check(QStringLiteral("check"), QStringLiteral("Only check the configuration file."));
+    parser.addOption(verbose);
+    parser.addOption(check);
+    parser.process(application);
+
+    if (parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "usage: nimbora-service [--verbose] [--check] CONFIG.json\n");
+        return 2;
+    }
+    ServiceLog::setVerbose(parser.isSet(verbose));
+
+    ServiceConfig config;
+    if (!config.load(parser.positionalArguments().first())) {
+        std::fprintf(stderr, "nimbora-service: bad configuration: %s\n", qPrintable(config.errorString()));
+        return 2;
+    }
+    if (parser.isSet(check))
+        return 0;
+
+    Service service(config);
+    QString error;
+    if (!service.start(&error)) {
+        std::fprintf(stderr, "nimbora-service: %s\n", qPrintable(error));
+        return 1;
+    }
+    quitOnTermination(&application);
+    ServiceLog::problem(QStringLiteral("ready"));
+    return application.exec();
+}

@@ -1,0 +1,20 @@
+#include "service.h"
+
+#include "endpointserver.h"
+#include "mainserver.h"
+
+Service::Service(const ServiceConfig &config, QObject *parent) : QObject(parent), m_config(config) { }
+
+bool Service::start(QString *error)
+{
+    m_mainServer = new MainServer(m_config, this);
+    if (!m_mainServer->listen(error))
+        return false;
+    for (const ServiceConfig::Endpoint &endpoint : qAsConst(m_config.endpoints)) {
+        auto *server = new EndpointServer(endpoint, this);
+        m_endpoints.append(server);
+        if (!server->listen(error))
+            return false;
+    }
+    return true;
+}

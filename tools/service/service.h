@@ -1,0 +1,28 @@
+#ifndef SERVICE_H
+#define SERVICE_H
+
+#include "serviceconfig.h"
+
+#include <QList>
+#include <QObject>
+
+class EndpointServer;
+class MainServer;
+
+// Everything one configuration file describes: the main server and the VPN endpoints.
+class Service : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Service(const ServiceConfig &config, QObject *parent = nullptr);
+
+    bool start(QString *error);
+
+private:
+    ServiceConfig m_config;
+    MainServer *m_mainServer = nullptr;
+    QList<EndpointServer *> m_endpoints;
+};
+
+#endif

@@ -1,0 +1,67 @@
+#ifndef TRANSPORTSESSION_H
+#define TRANSPORTSESSION_H
+
+#include "httpconnection.h"
+#include "multipartstripper.h"
+#include "serviceconfig.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+// The server end of one client's HTTP transport: the download and upload channels that carry
+// the same "session" cookie, and the one TCP connection to the OpenVPN server behind them.
+// Downstream bytes become GET response bodies; POST bodies, stripped of their multipart
+// wrapping, go upstream.
+class TransportSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 WriteHighWater = 1024 * 1024;
+    static constexpr int PollTimeout = 25000;
+    static constexpr int IdleTimeout = 120000;
+
+    TransportSession(const QString &session, const ServiceConfig::Endpoint &endpoint, QObject *parent = nullptr);
+
+    QString session() const { return m_session; }
+
+    void download(HttpConnection *connection, bool first);
+    // False when the wrapping sizes do not fit; the caller answers 400.
+    bool beginUpload(HttpConnection *connection, qint64 before, qint64 after, QString *error);
+
+signals:
+    void finished(TransportSession *session);
+
+private slots:
+    void openvpnConnected();
+    void openvpnReadyRead();
+    void openvpnBytesWritten();
+    void openvpnGone();
+    void uploadBody(HttpConnection *connection, const QByteArray &bytes);
+    void uploadFinished(HttpConnection *connection);
+    void downloadBytesWritten(HttpConnection *connection);
+    void channelClosed(HttpConnection *connection);
+    void pollExpired();
+    void idleExpired();
+
+private:
+    HttpConnection::Style style() const;
+    void pump();
+    void answerPending(int status);
+    void finish();
+
+    QString m_session;
+    const ServiceConfig::Endpoint &m_endpoint;
+    QTcpSocket m_openvpn;
+    QPointer<HttpConnection> m_download;
+    bool m_downloadFirst = false;
+    QPointer<HttpConnection> m_upload;
+    MultipartStripper m_stripper;
+    QTimer m_poll;
+    QTimer m_idle;
+    bool m_finished = false;
+};
+
+#endif
