@@ -40,6 +40,7 @@ MainServerAccess::MainServerAccess(QObject *parent)
     , m_manager(new QNetworkAccessManager(this))
 {
     m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait up to 5 % early
     connect(m_manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
             &MainServerAccess::proxyAuthenticationRequiredForward);
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &MainServerAccess::sslErrors);
