@@ -1,0 +1,28 @@
+#include "socksserver.h"
+
+#include "sockstunnel.h"
+
+SocksServer::SocksServer(QObject *parent) : QTcpServer(parent)
+{
+    setMaxPendingConnections(1000);
+}
+
+void SocksServer::setAddress(const QHostAddress &address)
+{
+    bindAddress = address;
+}
+
+void SocksServer::close()
+{
+    QTcpServer::close();
+    emit closed();
+}
+
+void SocksServer::incomingConnection(qintptr socketDescriptor)
+{
+    SocksTunnel *tunnel = new SocksTunnel(socketDescriptor, bindAddress);
+    connect(tunnel, &SocksTunnel::log, this, &SocksServer::log);
+    connect(tunnel, &QThread::finished, tunnel, &QObject::deleteLater);
+    connect(this, &SocksServer::closed, tunnel, &QThread::quit);
+    tunnel->start();
+}

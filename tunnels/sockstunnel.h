@@ -1,0 +1,75 @@
+#ifndef SOCKSTUNNEL_H
+#define SOCKSTUNNEL_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QThread>
+
+class QTcpSocket;
+class QUdpSocket;
+
+// One SOCKS client: a thread with its own event loop, which owns the client's sockets.
+class SocksTunnel : public QThread
+{
+    Q_OBJECT
+
+public:
+    enum State { WaitingGreeting = 0, WaitingRequest = 1, Relaying = 2 };
+    enum Version { Socks4 = 0, Socks5 = 1 };
+
+    // A relay stops reading one side while the other has more than this waiting to be sent.
+    static const qint64 MaxPendingBytes = 256 * 1024;
+    // What each TCP socket reads from the system at most before it is emptied.
+    static const qint64 ReadBufferSize = 128 * 1024;
+
+    SocksTunnel(qintptr socketDescriptor, const QHostAddress &bindAddress);
+
+signals:
+    void log(const QString &text);
+
+protected:
+    void run() override;
+
+private slots:
+    void clientTcpSocketReadyRead();
+    void clientTcpSocketError(QAbstractSocket::SocketError socketError);
+    void clientTcpSocketDisconnected();
+    void clientUdpSocketReadyRead();
+    void clientUdpSocketError(QAbstractSocket::SocketError socketError);
+    void remoteTcpSocketConnected();
+    void remoteTcpSocketReadyRead();
+    void remoteTcpSocketError(QAbstractSocket::SocketError socketError);
+    void remoteTcpSocketDisconnected();
+    void remoteUdpSocketReadyRead();
+    void remoteUdpSocketError(QAbstractSocket::SocketError socketError);
+    void clientTcpSocketBytesWritten();
+    void remoteTcpSocketBytesWritten();
+
+private:
+    void readMessages();
+    bool readGreeting();
+    bool readSocks5Request();
+    void connectRemote(const QHostAddress &address, quint16 port);
+    void associateUdp(quint16 port);
+    void startRelaying();
+    void relay(QTcpSocket *from, QTcpSocket *to);
+    QHostAddress resolve(const QByteArray &name) const;
+    void sendReply(quint8 code, const QHostAddress &address, quint16 port);
+    QString errorPrefix() const;
+
+    qintptr socketDescriptor;
+    QHostAddress bindAddress;
+    State state = WaitingGreeting;
+    Version version = Socks5;
+    QHostAddress clientUdpAddress;
+    quint16 clientUdpPort = 0;
+    QTcpSocket *clientTcpSocket;
+    QUdpSocket *clientUdpSocket;
+    QTcpSocket *remoteTcpSocket;
+    QUdpSocket *remoteUdpSocket;
+    // Bytes read from the client that no message has taken yet; they go out first once relaying.
+    QByteArray clientBuffer;
+    bool remoteConnecting = false;
+};
+
+#endif
