@@ -159,6 +159,8 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
     case Flood:
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n<nimbora><code>OK</code>");
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() { feedFlood(socket); });
+        if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
+            connect(sslSocket, &QSslSocket::encryptedBytesWritten, this, [this, socket]() { feedFlood(socket); });
         feedFlood(socket);
         return;
     case Answer:
@@ -183,7 +185,11 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
 
 void TestHttpServer::feedFlood(QTcpSocket *socket)
 {
-    if (socket->state() != QAbstractSocket::ConnectedState || socket->bytesToWrite() > 4 * FloodChunkSize)
+    // With TLS, what waits for the network sits in the encrypted buffer.
+    qint64 pending = socket->bytesToWrite();
+    if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
+        pending += sslSocket->encryptedBytesToWrite();
+    if (socket->state() != QAbstractSocket::ConnectedState || pending > 4 * FloodChunkSize)
         return;
     static const QByteArray chunk = QByteArray("<filler>").append(QByteArray(FloodChunkSize - 19, 'x')).append("</filler>\n");
     socket->write(chunk);
