@@ -46,17 +46,17 @@ TestHttpServer::~TestHttpServer()
     close();
 }
 
-bool TestHttpServer::start(bool secure)
+bool TestHttpServer::start(bool secure, const QHostAddress &address)
 {
     m_secure = secure;
     if (secure && !TestCertificate::generate())
         return false;
-    return listen(QHostAddress::LocalHost, 0);
+    return listen(address, 0);
 }
 
 QString TestHttpServer::address() const
 {
-    return QStringLiteral("127.0.0.1:%1").arg(serverPort());
+    return QStringLiteral("%1:%2").arg(serverAddress().toString()).arg(serverPort());
 }
 
 void TestHttpServer::setBehaviour(Behaviour behaviour)

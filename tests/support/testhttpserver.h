@@ -36,9 +36,10 @@ public:
     explicit TestHttpServer(QObject *parent = nullptr);
     ~TestHttpServer() override;
 
-    // Listens on 127.0.0.1, port chosen by the system; with TLS, on a self-signed certificate.
-    bool start(bool secure = false);
-    // "127.0.0.1:<port>", what the main-server address setting holds in tests.
+    // Listens on 127.0.0.1 (or the given address), port chosen by the system; with TLS, on a
+    // self-signed certificate.
+    bool start(bool secure = false, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+    // "<address>:<port>", what the main-server address setting holds in tests.
     QString address() const;
 
     void setBehaviour(Behaviour behaviour);

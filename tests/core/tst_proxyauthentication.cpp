@@ -1,0 +1,193 @@
+#include "accountrefreshwork.h"
+#include "globalvalues.h"
+#include "mainserveraccess.h"
+#include "networkproxyfactory.h"
+#include "privatenetwork.h"
+#include "settingskeys.h"
+#include "testhttpserver.h"
+#include "tinyproxy.h"
+#include "workrecorder.h"
+
+#include "testmain.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSettings>
+#include <QTimer>
+
+// The main server reached through a real HTTP proxy that asks for Basic credentials, with
+// the owner of the work answering the way the proxy credentials dialog does.
+class TestProxyAuthentication : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void credentials_data();
+    void credentials();
+    void timeLimitCountsFromTheAnswer();
+
+private:
+    TinyProxy m_proxy;
+    TestHttpServer m_server;
+};
+
+namespace {
+
+const char ProxyUser[] = "alice";
+const char ProxyPassword[] = "s3cret";
+// Qt never sends a loopback destination through a proxy, so the main server gets an address
+// of the test range on the loopback interface of a namespace of this process's own.
+const char ServerAddress[] = "198.18.200.10";
+
+// Before main(): every thread started later inherits the namespace.
+const bool privateNetwork = PrivateNetwork::enter();
+
+} // namespace
+
+void TestProxyAuthentication::initTestCase()
+{
+    if (TinyProxy::program().isEmpty())
+        QSKIP("tinyproxy is not installed (packages/core.txt lists it)");
+    if (!privateNetwork)
+        QSKIP("needs root, to give itself a network namespace");
+    QString error;
+    QVERIFY2(PrivateNetwork::addAddress(QLatin1String(ServerAddress), &error), qPrintable(error));
+    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
+        qunsetenv(name);
+    QVERIFY2(m_proxy.start(QLatin1String(ProxyUser), QLatin1String(ProxyPassword)), qPrintable(m_proxy.errorString()));
+    QVERIFY(m_server.start(false, QHostAddress(QLatin1String(ServerAddress))));
+    QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
+}
+
+void TestProxyAuthentication::init()
+{
+    QSettings settings;
+    settings.clear();
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
+    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("127.0.0.1"));
+    settings.setValue(SettingsKeys::HttpProxyPort, m_proxy.port());
+    settings.setValue(SettingsKeys::MainServerAddress, m_server.address());
+    settings.setValue(SettingsKeys::MainServerSecure, false);
+    GlobalValues::remove(GlobalValues::ProxyUsername);
+    GlobalValues::remove(GlobalValues::ProxyPassword);
+    GlobalValues::setValue(GlobalValues::Session, QStringLiteral("proxied-session"));
+    m_server.setBehaviour(TestHttpServer::Answer);
+    m_server.setAnswer("account", "<r><code>OK</code><username>alice</username></r>");
+}
+
+void TestProxyAuthentication::credentials_data()
+{
+    QTest::addColumn<QString>("known"); // user:password already in GlobalValues, or empty
+    QTest::addColumn<QString>("answer"); // user:password the owner gives, or empty to give nothing
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("asked");
+
+    const int server = AccountRefreshWork::ServerError;
+    QTest::newRow("right credentials") << QString() << "alice:s3cret" << 0 << true;
+    QTest::newRow("wrong credentials") << QString() << "alice:wrong" << server << true;
+    QTest::newRow("left unanswered") << QString() << QString() << server << true;
+    QTest::newRow("credentials known beforehand") << "alice:s3cret" << QString() << 0 << false;
+}
+
+void TestProxyAuthentication::credentials()
+{
+    QFETCH(QString, known);
+    QFETCH(QString, answer);
+    QFETCH(int, error);
+    QFETCH(bool, asked);
+
+    if (!known.isEmpty()) {
+        GlobalValues::setValue(GlobalValues::ProxyUsername, known.section(QLatin1Char(':'), 0, 0));
+        GlobalValues::setValue(GlobalValues::ProxyPassword, known.section(QLatin1Char(':'), 1));
+    }
+    const int requestsBefore = m_server.requests().size();
+
+    AccountRefreshWork work;
+    WorkRecorder recorder(&work);
+    QStringList questions;
+    QObject owner;
+    connect(
+            &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
+            [&](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
+                // The work is held while its owner answers, and nothing has reached the server.
+                questions << QStringLiteral("%1:%2 held=%3 requests=%4")
+                                     .arg(proxy.hostName())
+                                     .arg(proxy.port())
+                                     .arg(work.isRunning())
+                                     .arg(m_server.requests().size() - requestsBefore);
+                if (!answer.isEmpty() && questions.size() <= 3) {
+                    authenticator->setUser(answer.section(QLatin1Char(':'), 0, 0));
+                    authenticator->setPassword(answer.section(QLatin1Char(':'), 1));
+                }
+            },
+            Qt::BlockingQueuedConnection);
+    work.start();
+    QVERIFY(recorder.waitForFinished());
+    QVERIFY(work.wait(5000));
+
+    const QString expectedQuestion = QStringLiteral("127.0.0.1:%1 held=1 requests=0").arg(m_proxy.port());
+    if (asked) {
+        QVERIFY(!questions.isEmpty());
+        for (const QString &question : qAsConst(questions))
+            QCOMPARE(question, expectedQuestion);
+    } else {
+        QVERIFY(questions.isEmpty());
+    }
+    if (error) {
+        QCOMPARE(recorder.events, QStringList({ QStringLiteral("error %1").arg(error), QStringLiteral("finished") }));
+        QCOMPARE(m_server.requests().size(), requestsBefore);
+    } else {
+        QCOMPARE(recorder.events, QStringList({ QStringLiteral("finished") }));
+        QCOMPARE(work.username(), QStringLiteral("alice"));
+        QCOMPARE(m_server.requests().size(), requestsBefore + 1);
+        QVERIFY(m_server.requests().last().requestLine.contains("/client/account?session=proxied-session"));
+    }
+}
+
+// The one test here that waits for the product's 10 s limit. The owner takes 3 s to answer,
+// as a user typing would; the limit must count from the answer, not from the request.
+void TestProxyAuthentication::timeLimitCountsFromTheAnswer()
+{
+    m_server.setBehaviour(TestHttpServer::Silent);
+    const int requestsBefore = m_server.requests().size();
+
+    AccountRefreshWork work;
+    QElapsedTimer sinceAnswer;
+    QElapsedTimer sinceStart;
+    qint64 errorAfterAnswer = -1;
+    QObject owner;
+    connect(
+            &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
+            [&](const QNetworkProxy &, QAuthenticator *authenticator) {
+                QEventLoop typing;
+                QTimer::singleShot(3000, &typing, &QEventLoop::quit);
+                typing.exec();
+                authenticator->setUser(QLatin1String(ProxyUser));
+                authenticator->setPassword(QLatin1String(ProxyPassword));
+                sinceAnswer.start();
+            },
+            Qt::BlockingQueuedConnection);
+    connect(
+            &work, &AccountRefreshWork::error, &owner,
+            [&](AccountRefreshWork::Error error) {
+                QCOMPARE(error, AccountRefreshWork::ServerError);
+                errorAfterAnswer = sinceAnswer.isValid() ? sinceAnswer.elapsed() : -1;
+            },
+            Qt::BlockingQueuedConnection);
+    QSignalSpy finished(&work, &QThread::finished);
+    sinceStart.start();
+    work.start();
+    QVERIFY(finished.wait(30000));
+    QVERIFY(work.wait(5000));
+
+    QVERIFY2(errorAfterAnswer >= MainServerAccess::TimeLimit - 100, QByteArray::number(errorAfterAnswer));
+    QVERIFY2(errorAfterAnswer < MainServerAccess::TimeLimit + 3000, QByteArray::number(errorAfterAnswer));
+    QVERIFY(sinceStart.elapsed() >= 3000 + MainServerAccess::TimeLimit - 100);
+    QCOMPARE(m_server.requests().size(), requestsBefore + 1);
+}
+
+NIMBORA_TEST_MAIN(TestProxyAuthentication, QCoreApplication)
+#include "tst_proxyauthentication.moc"
