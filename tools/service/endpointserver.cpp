@@ -89,9 +89,6 @@ void EndpointServer::requestStarted(HttpConnection *connection)
     bool first = false;
     if (kind(request.method, request.path, &first) != Upload)
         return;
-    TransportSession *target = session(connection);
-    if (!target)
-        return;
     qint64 before = 0;
     qint64 after = 0;
     QString error;
@@ -100,15 +97,23 @@ void EndpointServer::requestStarted(HttpConnection *connection)
             && MultipartStripper::parseSize(request.cookie(QStringLiteral("afterData")),
                                             request.hasCookie(QStringLiteral("afterData")), &after);
     const bool multipart = request.header(QStringLiteral("content-type")).startsWith(QLatin1String("multipart/"));
+    MultipartStripper check;
     if (!sizesOk)
         error = QStringLiteral("malformed cookie \"beforeData\" or \"afterData\"");
-    else if (multipart && (!request.hasCookie(QStringLiteral("beforeData")) || !request.hasCookie(QStringLiteral("afterData"))))
+    else if (multipart
+             && (!request.hasCookie(QStringLiteral("beforeData")) || !request.hasCookie(QStringLiteral("afterData"))))
         error = QStringLiteral("multipart upload without the cookies \"beforeData\" and \"afterData\"");
-    if (!error.isEmpty() || !target->beginUpload(connection, before, after, &error)) {
+    else
+        check.start(request.contentLength, before, after, &error);
+    // A refused upload opens no session and no connection to the OpenVPN server.
+    if (!error.isEmpty()) {
         ServiceLog::problem(connection->peer() + QStringLiteral(" \"") + request.describe() + QStringLiteral("\": ")
                             + error);
         connection->respond(400, "text/plain", "Bad Request\n", HttpConnection::Close);
+        return;
     }
+    if (TransportSession *target = session(connection))
+        target->beginUpload(connection, before, after);
 }
 
 void EndpointServer::requestFinished(HttpConnection *connection)

@@ -27,6 +27,13 @@ TransportSession::TransportSession(const QString &session, const ServiceConfig::
     m_openvpn.connectToHost(m_endpoint.openvpnAddress, m_endpoint.openvpnPort);
 }
 
+// The socket is a member: its last signals would reach a half-destroyed session.
+TransportSession::~TransportSession()
+{
+    m_finished = true;
+    m_openvpn.disconnect(this);
+}
+
 HttpConnection::Style TransportSession::style() const
 {
     if (m_endpoint.transport.http10)
@@ -87,11 +94,11 @@ void TransportSession::pump()
     connection->respond(200, m_downloadFirst ? "text/html" : "application/pdf", bytes, style());
 }
 
-bool TransportSession::beginUpload(HttpConnection *connection, qint64 before, qint64 after, QString *error)
+void TransportSession::beginUpload(HttpConnection *connection, qint64 before, qint64 after)
 {
     m_idle.start(IdleTimeout);
-    if (!m_stripper.start(connection->request().contentLength, before, after, error))
-        return false;
+    QString error;
+    m_stripper.start(connection->request().contentLength, before, after, &error);
     if (m_upload && m_upload != connection)
         m_upload->abort();
     m_upload = connection;
@@ -99,7 +106,6 @@ bool TransportSession::beginUpload(HttpConnection *connection, qint64 before, qi
     connect(connection, &HttpConnection::requestFinished, this, &TransportSession::uploadFinished,
             Qt::UniqueConnection);
     connect(connection, &HttpConnection::closed, this, &TransportSession::channelClosed, Qt::UniqueConnection);
-    return true;
 }
 
 void TransportSession::uploadBody(HttpConnection *connection, const QByteArray &bytes)

@@ -24,12 +24,13 @@ public:
     static constexpr int IdleTimeout = 120000;
 
     TransportSession(const QString &session, const ServiceConfig::Endpoint &endpoint, QObject *parent = nullptr);
+    ~TransportSession() override;
 
     QString session() const { return m_session; }
 
     void download(HttpConnection *connection, bool first);
-    // False when the wrapping sizes do not fit; the caller answers 400.
-    bool beginUpload(HttpConnection *connection, qint64 before, qint64 after, QString *error);
+    // The caller has checked that the wrapping sizes fit the body.
+    void beginUpload(HttpConnection *connection, qint64 before, qint64 after);
 
 signals:
     void finished(TransportSession *session);
