@@ -1,6 +1,7 @@
 #include "accountrefreshwork.h"
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
+#include "privatesettings.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "workrecorder.h"
@@ -26,6 +27,7 @@ private:
 
 void TestAccountRefreshWork::initTestCase()
 {
+    PrivateSettings::use();
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
         qunsetenv(name);
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);

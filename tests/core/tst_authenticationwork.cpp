@@ -2,6 +2,7 @@
 #include "globalvalues.h"
 #include "md5.h"
 #include "networkproxyfactory.h"
+#include "privatesettings.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "workrecorder.h"
@@ -25,6 +26,7 @@ private slots:
 
 void TestAuthenticationWork::initTestCase()
 {
+    PrivateSettings::use();
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
         qunsetenv(name);
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);

@@ -2,6 +2,7 @@
 #include "mainserveraccess.h"
 #include "networkproxyfactory.h"
 #include "networkproxystream.h"
+#include "privatesettings.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 
@@ -34,6 +35,7 @@ private:
 
 void TestMainServerAccess::initTestCase()
 {
+    PrivateSettings::use();
     // The machine's proxy environment must not decide where the requests go.
     for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
         qunsetenv(name);

@@ -1,5 +1,6 @@
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
+#include "privatesettings.h"
 #include "settingskeys.h"
 
 #include "testmain.h"
@@ -44,6 +45,7 @@ QStringList describe(const QList<QNetworkProxy> &proxies)
 
 void TestNetworkProxyFactory::initTestCase()
 {
+    PrivateSettings::use();
     for (const char *name : ProxyVariables)
         qunsetenv(name);
 }

@@ -3,6 +3,7 @@
 #include "mainserveraccess.h"
 #include "networkproxyfactory.h"
 #include "privatenetwork.h"
+#include "privatesettings.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "tinyproxy.h"
@@ -49,6 +50,7 @@ const bool privateNetwork = PrivateNetwork::enter();
 
 void TestProxyAuthentication::initTestCase()
 {
+    PrivateSettings::use();
     if (TinyProxy::program().isEmpty())
         QSKIP("tinyproxy is not installed (packages/core.txt lists it)");
     if (!privateNetwork)
