@@ -78,8 +78,8 @@ QString TestMainServerApi::login(MainServerApi &api, const QString &user)
 {
     const QString digest = user == "alice" ? AliceDigest : "c87a8ca60f0891b79d192fa86f019916";
     return answer(api, "/client/login?username=" + user + "&password=" + digest + "&version=1.6.7")
-            .firstChildElement("session")
-            .text();
+        .firstChildElement("session")
+        .text();
 }
 
 void TestMainServerApi::login_data()
@@ -87,14 +87,17 @@ void TestMainServerApi::login_data()
     QTest::addColumn<QString>("query");
     QTest::addColumn<QString>("code");
     QTest::newRow("right digest") << QString("username=alice&password=%1&version=1.6.7").arg(AliceDigest) << "OK";
-    QTest::newRow("digest in upper case") << QString("username=alice&password=%1").arg(QString(AliceDigest).toUpper())
-                                          << "OK";
-    QTest::newRow("wrong digest") << "username=alice&password=00000000000000000000000000000000" << "DENIED";
-    QTest::newRow("password in clear") << "username=alice&password=wonderland" << "DENIED";
+    QTest::newRow("digest in upper case")
+        << QString("username=alice&password=%1").arg(QString(AliceDigest).toUpper()) << "OK";
+    QTest::newRow("wrong digest") << "username=alice&password=00000000000000000000000000000000"
+                                  << "DENIED";
+    QTest::newRow("password in clear") << "username=alice&password=wonderland"
+                                       << "DENIED";
     QTest::newRow("unknown user") << QString("username=carol&password=%1").arg(AliceDigest) << "DENIED";
-    QTest::newRow("ampersand in the user name splits it") << QString("username=al&ice&password=%1").arg(AliceDigest)
-                                                          << "DENIED";
-    QTest::newRow("nothing") << "" << "DENIED";
+    QTest::newRow("ampersand in the user name splits it")
+        << QString("username=al&ice&password=%1").arg(AliceDigest) << "DENIED";
+    QTest::newRow("nothing") << ""
+                             << "DENIED";
 }
 
 void TestMainServerApi::login()
@@ -122,19 +125,54 @@ void TestMainServerApi::sessionCommands_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("element");
     QTest::addColumn<QString>("text");
-    QTest::newRow("check") << "/client/check" << "OK" << "" << "";
-    QTest::newRow("version") << "/client/version?token=1234" << "OK" << "mandatory" << "1.2.3";
-    QTest::newRow("account") << "/client/account?session=%1" << "OK" << "ports" << "5";
-    QTest::newRow("account premium") << "/client/account?session=%1" << "OK" << "premium" << "1";
-    QTest::newRow("account without session") << "/client/account" << "DENIED" << "username" << "";
-    QTest::newRow("account with a made-up session") << "/client/account?session=abc" << "DENIED" << "" << "";
-    QTest::newRow("servers premium flag first") << "/client/servers?session=%1" << "OK" << "premium" << "1";
-    QTest::newRow("connection") << "/client/connection?session=%1&server_id=1" << "OK" << "" << "";
-    QTest::newRow("connection to an offline server") << "/client/connection?session=%1&server_id=2" << "OFFLINE" << ""
+    QTest::newRow("check") << "/client/check"
+                           << "OK"
+                           << ""
+                           << "";
+    QTest::newRow("version") << "/client/version?token=1234"
+                             << "OK"
+                             << "mandatory"
+                             << "1.2.3";
+    QTest::newRow("account") << "/client/account?session=%1"
+                             << "OK"
+                             << "ports"
+                             << "5";
+    QTest::newRow("account premium") << "/client/account?session=%1"
+                                     << "OK"
+                                     << "premium"
+                                     << "1";
+    QTest::newRow("account without session") << "/client/account"
+                                             << "DENIED"
+                                             << "username"
+                                             << "";
+    QTest::newRow("account with a made-up session") << "/client/account?session=abc"
+                                                    << "DENIED"
+                                                    << ""
+                                                    << "";
+    QTest::newRow("servers premium flag first") << "/client/servers?session=%1"
+                                                << "OK"
+                                                << "premium"
+                                                << "1";
+    QTest::newRow("connection") << "/client/connection?session=%1&server_id=1"
+                                << "OK"
+                                << ""
+                                << "";
+    QTest::newRow("connection to an offline server") << "/client/connection?session=%1&server_id=2"
+                                                     << "OFFLINE"
+                                                     << ""
                                                      << "";
-    QTest::newRow("connection to no server") << "/client/connection?session=%1&server_id=9" << "FAILED" << "" << "";
-    QTest::newRow("connection with a bad id") << "/client/connection?session=%1&server_id=x" << "FAILED" << "" << "";
-    QTest::newRow("connection without session") << "/client/connection?server_id=1" << "DENIED" << "" << "";
+    QTest::newRow("connection to no server") << "/client/connection?session=%1&server_id=9"
+                                             << "FAILED"
+                                             << ""
+                                             << "";
+    QTest::newRow("connection with a bad id") << "/client/connection?session=%1&server_id=x"
+                                              << "FAILED"
+                                              << ""
+                                              << "";
+    QTest::newRow("connection without session") << "/client/connection?server_id=1"
+                                                << "DENIED"
+                                                << ""
+                                                << "";
 }
 
 void TestMainServerApi::sessionCommands()
@@ -159,7 +197,8 @@ void TestMainServerApi::serverTreeAsTheClientWalksIt()
     const QDomElement root = answer(api, "/client/servers?session=" + login(api, "bob"));
     QCOMPARE(root.firstChildElement("premium").text(), QStringLiteral("0"));
     QStringList walked;
-    for (QDomElement server = root.firstChildElement("server"); !server.isNull(); server = server.nextSiblingElement()) {
+    for (QDomElement server = root.firstChildElement("server"); !server.isNull();
+         server = server.nextSiblingElement()) {
         QCOMPARE(server.tagName(), QStringLiteral("server"));
         for (QDomElement country = server.firstChildElement("country"); !country.isNull();
              country = country.nextSiblingElement()) {
@@ -167,19 +206,17 @@ void TestMainServerApi::serverTreeAsTheClientWalksIt()
             for (QDomElement tunnel = country.firstChildElement("tunnel"); !tunnel.isNull();
                  tunnel = tunnel.nextSiblingElement()) {
                 QCOMPARE(tunnel.tagName(), QStringLiteral("tunnel"));
-                walked << server.firstChildElement("name").text() + "/" + country.firstChildElement("code").text()
-                                + "/" + tunnel.firstChildElement("name").text() + " "
-                                + tunnel.firstChildElement("address").text() + " "
-                                + tunnel.firstChildElement("protocols").text() + " "
-                                + tunnel.firstChildElement("slots").text() + " "
-                                + tunnel.firstChildElement("type").text() + " "
-                                + tunnel.firstChildElement("state").text();
+                walked << server.firstChildElement("name").text() + "/" + country.firstChildElement("code").text() + "/"
+                        + tunnel.firstChildElement("name").text() + " " + tunnel.firstChildElement("address").text()
+                        + " " + tunnel.firstChildElement("protocols").text() + " "
+                        + tunnel.firstChildElement("slots").text() + " " + tunnel.firstChildElement("type").text() + " "
+                        + tunnel.firstChildElement("state").text();
             }
         }
     }
     QCOMPARE(walked,
-             QStringList({ "Europe/fr/paris 198.18.0.11 7 10 0 1", "Europe/de/berlin 198.18.0.12 7 0 2 1",
-                           "Europe/de/hamburg 198.18.0.14 1 0 0 1" }));
+        QStringList({ "Europe/fr/paris 198.18.0.11 7 10 0 1", "Europe/de/berlin 198.18.0.12 7 0 2 1",
+            "Europe/de/hamburg 198.18.0.14 1 0 0 1" }));
     QCOMPARE(root.lastChildElement("server").firstChildElement("state").text(), QStringLiteral("0"));
 }
 
@@ -190,7 +227,8 @@ void TestMainServerApi::faults_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("code");
     QTest::addColumn<QByteArray>("body"); // checked when not empty
-    QTest::newRow("login FAILED") << "login" << QByteArray(R"({ "code": "FAILED" })") << 200 << "FAILED" << QByteArray();
+    QTest::newRow("login FAILED") << "login" << QByteArray(R"({ "code": "FAILED" })") << 200 << "FAILED"
+                                  << QByteArray();
     QTest::newRow("connection FULL") << "connection" << QByteArray(R"({ "code": "FULL" })") << 200 << "FULL"
                                      << QByteArray();
     QTest::newRow("lower-case ok") << "account" << QByteArray(R"({ "code": "ok" })") << 200 << "ok" << QByteArray();
@@ -206,15 +244,14 @@ void TestMainServerApi::faults()
     QFETCH(QByteArray, body);
     QByteArray json = Json;
     json.replace(R"("mandatoryVersion": "1.2.3" })",
-                 R"("mandatoryVersion": "1.2.3", "faults": { ")" + command.toUtf8() + "\": " + fault + " } }");
+        R"("mandatoryVersion": "1.2.3", "faults": { ")" + command.toUtf8() + "\": " + fault + " } }");
     QVERIFY2(m_config.parse(json), qPrintable(m_config.errorString()));
     MainServerApi api(m_config);
     const QString session = command == "login" ? QString() : login(api);
     MainServerApi::Reply reply;
     const QDomElement root = answer(api,
-                                    QString("/client/%1?session=%2&server_id=1&username=alice&password=%3")
-                                            .arg(command, session, AliceDigest),
-                                    &reply);
+        QString("/client/%1?session=%2&server_id=1&username=alice&password=%3").arg(command, session, AliceDigest),
+        &reply);
     QTEST(reply.status, "status");
     if (!body.isEmpty()) {
         QCOMPARE(reply.body, body);
@@ -230,12 +267,18 @@ void TestMainServerApi::refusedRequests_data()
     QTest::addColumn<QString>("method");
     QTest::addColumn<QString>("target");
     QTest::addColumn<int>("status");
-    QTest::newRow("unknown command") << "GET" << "/client/logout" << 404;
-    QTest::newRow("command with a trailing slash") << "GET" << "/client/check/" << 404;
-    QTest::newRow("outside the API") << "GET" << "/index.html" << 404;
-    QTest::newRow("bare prefix") << "GET" << "/client/" << 404;
-    QTest::newRow("POST to a command") << "POST" << "/client/check" << 400;
-    QTest::newRow("credential check without session") << "GET" << "/lab/verify?username=alice" << 403;
+    QTest::newRow("unknown command") << "GET"
+                                     << "/client/logout" << 404;
+    QTest::newRow("command with a trailing slash") << "GET"
+                                                   << "/client/check/" << 404;
+    QTest::newRow("outside the API") << "GET"
+                                     << "/index.html" << 404;
+    QTest::newRow("bare prefix") << "GET"
+                                 << "/client/" << 404;
+    QTest::newRow("POST to a command") << "POST"
+                                       << "/client/check" << 400;
+    QTest::newRow("credential check without session") << "GET"
+                                                      << "/lab/verify?username=alice" << 403;
 }
 
 void TestMainServerApi::refusedRequests()

@@ -50,27 +50,32 @@ enum Endpoint { Streamed, Polled, Closing, Http10, NotFound, Dropping, EndpointC
 void TestStandInService::initTestCase()
 {
     QVERIFY(m_openvpn.listen(QHostAddress::LocalHost, 0));
-    const QByteArray ovpn = R"("openvpn": { "address": "127.0.0.1", "port": )" + QByteArray::number(m_openvpn.serverPort())
-            + " }";
+    const QByteArray ovpn
+        = R"("openvpn": { "address": "127.0.0.1", "port": )" + QByteArray::number(m_openvpn.serverPort()) + " }";
     const QByteArray config = R"({
       "mainServer": { "listen": [ { "address": "127.0.0.1", "port": 0 } ] },
       "users": [ { "username": "alice", "password": "4cecaff2b30bbe75ce7322109164cfb5" } ],
       "servers": [],
       "endpoints": [
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "transport": { "streamLength": 1000 } },
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "transport": { "streaming": false } },
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "transport": { "streaming": false, "connectionClose": true } },
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "transport": { "streaming": false, "http10": true } },
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "transport": { "notFound": true }, "ping": { "body": "pang" } },
-        { "address": "127.0.0.1", "port": 0, )" + ovpn + R"(, "ping": { "close": true } }
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "transport": { "streamLength": 1000 } },
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "transport": { "streaming": false } },
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "transport": { "streaming": false, "connectionClose": true } },
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "transport": { "streaming": false, "http10": true } },
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "transport": { "notFound": true }, "ping": { "body": "pang" } },
+        { "address": "127.0.0.1", "port": 0, )"
+        + ovpn + R"(, "ping": { "close": true } }
       ] })";
     QFile file(m_dir.filePath("service.json"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(config);
     file.close();
 
-    connect(&m_service, &QProcess::readyReadStandardError, this,
-            [this] { m_log += m_service.readAllStandardError(); });
+    connect(&m_service, &QProcess::readyReadStandardError, this, [this] { m_log += m_service.readAllStandardError(); });
     m_service.start(NIMBORA_SERVICE_PROGRAM, { "--verbose", file.fileName() });
     QVERIFY(m_service.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(m_log.contains(" ready\n") || m_service.state() == QProcess::NotRunning, 10000);
@@ -79,7 +84,7 @@ void TestStandInService::initTestCase()
     const QRegularExpression main("main server listening on 127\\.0\\.0\\.1:(\\d+)");
     m_mainPort = quint16(main.match(QString::fromUtf8(m_log)).captured(1).toUInt());
     QRegularExpressionMatchIterator it
-            = QRegularExpression("endpoint listening on 127\\.0\\.0\\.1:(\\d+)").globalMatch(QString::fromUtf8(m_log));
+        = QRegularExpression("endpoint listening on 127\\.0\\.0\\.1:(\\d+)").globalMatch(QString::fromUtf8(m_log));
     while (it.hasNext())
         m_endpointPorts << quint16(it.next().captured(1).toUInt());
     QVERIFY(m_mainPort != 0);
@@ -136,9 +141,10 @@ void TestStandInService::transport_data()
     QTest::addColumn<int>("endpoint");
     QTest::addColumn<QByteArray>("statusLine");
     QTest::addColumn<QByteArray>("connection"); // the Connection header of every answer
-    QTest::newRow("streamed downloads, keep-alive") << int(Streamed) << QByteArray("HTTP/1.1 200 OK")
-                                                    << QByteArray("keep-alive");
-    QTest::newRow("one answer per download") << int(Polled) << QByteArray("HTTP/1.1 200 OK") << QByteArray("keep-alive");
+    QTest::newRow("streamed downloads, keep-alive")
+        << int(Streamed) << QByteArray("HTTP/1.1 200 OK") << QByteArray("keep-alive");
+    QTest::newRow("one answer per download")
+        << int(Polled) << QByteArray("HTTP/1.1 200 OK") << QByteArray("keep-alive");
     QTest::newRow("Connection: close") << int(Closing) << QByteArray("HTTP/1.1 200 OK") << QByteArray("close");
     QTest::newRow("HTTP/1.0 without Connection") << int(Http10) << QByteArray("HTTP/1.0 200 OK") << QByteArray();
 }
@@ -157,7 +163,8 @@ void TestStandInService::transport()
 
     QTcpSocket download;
     download.connectToHost(QHostAddress::LocalHost, port);
-    download.write("GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie + "\r\nConnection: keep-alive\r\n\r\n");
+    download.write(
+        "GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie + "\r\nConnection: keep-alive\r\n\r\n");
     Response response;
     QVERIFY(readResponse(download, &response, 0));
     QCOMPARE(response.statusLine, statusLine);
@@ -174,11 +181,11 @@ void TestStandInService::transport()
     const QByteArray body = before + payload + after;
     QTcpSocket upload;
     upload.connectToHost(QHostAddress::LocalHost, port);
-    upload.write("POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie + "; beforeData="
-                 + QByteArray::number(before.size()) + "; afterData=" + QByteArray::number(after.size())
-                 + "\r\nContent-Type: multipart/form-data; boundary=----WebKitFormBoundaryABCDEFGHIJKLMNOP\r\n"
-                   "Content-Length: "
-                 + QByteArray::number(body.size()) + "\r\nConnection: keep-alive\r\n\r\n" + body.left(60));
+    upload.write("POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie
+        + "; beforeData=" + QByteArray::number(before.size()) + "; afterData=" + QByteArray::number(after.size())
+        + "\r\nContent-Type: multipart/form-data; boundary=----WebKitFormBoundaryABCDEFGHIJKLMNOP\r\n"
+          "Content-Length: "
+        + QByteArray::number(body.size()) + "\r\nConnection: keep-alive\r\n\r\n" + body.left(60));
     QVERIFY(upload.waitForBytesWritten(5000));
     upload.write(body.mid(60));
     QVERIFY(upload.waitForBytesWritten(5000));
@@ -241,8 +248,8 @@ void TestStandInService::probe_data()
     const QByteArray probe = "GET /ping HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
     QTest::newRow("pong") << int(Streamed) << probe << QByteArray("pong");
     QTest::newRow("absolute form through a proxy")
-            << int(Polled) << QByteArray("GET http://127.0.0.1/ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
-            << QByteArray("pong");
+        << int(Polled) << QByteArray("GET http://127.0.0.1/ping HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
+        << QByteArray("pong");
     QTest::newRow("another body") << int(NotFound) << probe << QByteArray("pang");
     QTest::newRow("closed without an answer") << int(Dropping) << probe << QByteArray();
 }
@@ -272,30 +279,32 @@ void TestStandInService::badRequests_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QList<int>>("statuses");
     const QByteArray post = "POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\nCookie: session=bad";
-    QTest::newRow("garbage") << -1 << QByteArray("\x16\x03\x01\x02\x01\x01\xfc\r\n\r\n") << QList<int>{ 400 };
-    QTest::newRow("unknown command") << -1 << QByteArray("GET /client/logout HTTP/1.1\r\n\r\n") << QList<int>{ 404 };
-    QTest::newRow("chunked body") << -1 << QByteArray("POST /client/check HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
-                                  << QList<int>{ 400 };
+    QTest::newRow("garbage") << -1 << QByteArray("\x16\x03\x01\x02\x01\x01\xfc\r\n\r\n") << QList<int> { 400 };
+    QTest::newRow("unknown command") << -1 << QByteArray("GET /client/logout HTTP/1.1\r\n\r\n") << QList<int> { 404 };
+    QTest::newRow("chunked body") << -1
+                                  << QByteArray("POST /client/check HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                  << QList<int> { 400 };
     QTest::newRow("endless header") << -1 << QByteArray("GET /client/check HTTP/1.1\r\nX: ") + QByteArray(40000, 'x')
-                                    << QList<int>{ 400 };
+                                    << QList<int> { 400 };
     QTest::newRow("body longer than announced")
-            << -1 << QByteArray("GET /client/check HTTP/1.1\r\nContent-Length: 2\r\n\r\nabEXTRA BYTES\r\n\r\n")
-            << QList<int>{ 200, 400 };
+        << -1 << QByteArray("GET /client/check HTTP/1.1\r\nContent-Length: 2\r\n\r\nabEXTRA BYTES\r\n\r\n")
+        << QList<int> { 200, 400 };
     QTest::newRow("keep-alive requests one after the other")
-            << int(Polled) << QByteArray("GET /ping HTTP/1.1\r\n\r\nGET /ping HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\n\r\n")
-            << QList<int>{ 200, 200, 404 };
+        << int(Polled)
+        << QByteArray("GET /ping HTTP/1.1\r\n\r\nGET /ping HTTP/1.1\r\n\r\nGET /nothing HTTP/1.1\r\n\r\n")
+        << QList<int> { 200, 200, 404 };
     QTest::newRow("download without session cookie")
-            << int(Polled) << QByteArray("GET /index.php HTTP/1.1\r\nCookie: other=1\r\n\r\n") << QList<int>{ 400 };
+        << int(Polled) << QByteArray("GET /index.php HTTP/1.1\r\nCookie: other=1\r\n\r\n") << QList<int> { 400 };
     QTest::newRow("upload with a malformed size cookie")
-            << int(Polled) << post + "; beforeData=1x; afterData=1\r\n\r\nhello" << QList<int>{ 400 };
+        << int(Polled) << post + "; beforeData=1x; afterData=1\r\n\r\nhello" << QList<int> { 400 };
     QTest::newRow("multipart upload without size cookies")
-            << int(Polled) << post + "\r\nContent-Type: multipart/form-data; boundary=x\r\n\r\nhello" << QList<int>{ 400 };
+        << int(Polled) << post + "\r\nContent-Type: multipart/form-data; boundary=x\r\n\r\nhello" << QList<int> { 400 };
     QTest::newRow("wrapping larger than the body")
-            << int(Polled) << post + "; beforeData=4; afterData=4\r\n\r\nhello" << QList<int>{ 400 };
+        << int(Polled) << post + "; beforeData=4; afterData=4\r\n\r\nhello" << QList<int> { 400 };
     QTest::newRow("upload to a .pdf") << int(Polled) << QByteArray("POST /a.pdf HTTP/1.1\r\nCookie: session=x\r\n\r\n")
-                                      << QList<int>{ 404 };
+                                      << QList<int> { 404 };
     QTest::newRow("path that only ends in .pdf")
-            << int(Polled) << QByteArray("GET /dir/a.pdf HTTP/1.1\r\nCookie: session=x\r\n\r\n") << QList<int>{ 404 };
+        << int(Polled) << QByteArray("GET /dir/a.pdf HTTP/1.1\r\nCookie: session=x\r\n\r\n") << QList<int> { 404 };
 }
 
 // Each bad request gets its status and a log line, and the stand-in keeps serving.

@@ -18,16 +18,16 @@ bool EndpointServer::listen(QString *error)
 {
     if (!m_server.listen(m_endpoint.listen.address, m_endpoint.listen.port)) {
         *error = QStringLiteral("endpoint: cannot listen on %1:%2: %3")
-                         .arg(m_endpoint.listen.address.toString())
-                         .arg(m_endpoint.listen.port)
-                         .arg(m_server.errorString());
+                     .arg(m_endpoint.listen.address.toString())
+                     .arg(m_endpoint.listen.port)
+                     .arg(m_server.errorString());
         return false;
     }
     ServiceLog::problem(QStringLiteral("endpoint listening on %1:%2 (OpenVPN server %3:%4)")
-                                .arg(m_server.serverAddress().toString())
-                                .arg(m_server.serverPort())
-                                .arg(m_endpoint.openvpnAddress.toString())
-                                .arg(m_endpoint.openvpnPort));
+                            .arg(m_server.serverAddress().toString())
+                            .arg(m_server.serverPort())
+                            .arg(m_endpoint.openvpnAddress.toString())
+                            .arg(m_endpoint.openvpnPort));
     return true;
 }
 
@@ -59,7 +59,7 @@ TransportSession *EndpointServer::session(HttpConnection *connection)
     const QString cookie = request.cookie(QStringLiteral("session"));
     if (cookie.isEmpty() || cookie.size() > 256) {
         ServiceLog::problem(connection->peer() + QStringLiteral(" \"") + request.describe()
-                            + QStringLiteral("\": missing or oversized cookie \"session\""));
+            + QStringLiteral("\": missing or oversized cookie \"session\""));
         connection->respond(400, "text/plain", "Bad Request\n", HttpConnection::Close);
         return nullptr;
     }
@@ -93,22 +93,22 @@ void EndpointServer::requestStarted(HttpConnection *connection)
     qint64 after = 0;
     QString error;
     const bool sizesOk = MultipartStripper::parseSize(request.cookie(QStringLiteral("beforeData")),
-                                                      request.hasCookie(QStringLiteral("beforeData")), &before)
-            && MultipartStripper::parseSize(request.cookie(QStringLiteral("afterData")),
-                                            request.hasCookie(QStringLiteral("afterData")), &after);
+                             request.hasCookie(QStringLiteral("beforeData")), &before)
+        && MultipartStripper::parseSize(
+            request.cookie(QStringLiteral("afterData")), request.hasCookie(QStringLiteral("afterData")), &after);
     const bool multipart = request.header(QStringLiteral("content-type")).startsWith(QLatin1String("multipart/"));
     MultipartStripper check;
     if (!sizesOk)
         error = QStringLiteral("malformed cookie \"beforeData\" or \"afterData\"");
     else if (multipart
-             && (!request.hasCookie(QStringLiteral("beforeData")) || !request.hasCookie(QStringLiteral("afterData"))))
+        && (!request.hasCookie(QStringLiteral("beforeData")) || !request.hasCookie(QStringLiteral("afterData"))))
         error = QStringLiteral("multipart upload without the cookies \"beforeData\" and \"afterData\"");
     else
         check.start(request.contentLength, before, after, &error);
     // A refused upload opens no session and no connection to the OpenVPN server.
     if (!error.isEmpty()) {
-        ServiceLog::problem(connection->peer() + QStringLiteral(" \"") + request.describe() + QStringLiteral("\": ")
-                            + error);
+        ServiceLog::problem(
+            connection->peer() + QStringLiteral(" \"") + request.describe() + QStringLiteral("\": ") + error);
         connection->respond(400, "text/plain", "Bad Request\n", HttpConnection::Close);
         return;
     }
@@ -131,8 +131,8 @@ void EndpointServer::requestFinished(HttpConnection *connection)
     case Upload:
         return; // answered by its session, or refused when it started
     case Other:
-        ServiceLog::problem(connection->peer() + QStringLiteral(" \"") + request.describe()
-                            + QStringLiteral("\": unknown path"));
+        ServiceLog::problem(
+            connection->peer() + QStringLiteral(" \"") + request.describe() + QStringLiteral("\": unknown path"));
         connection->respond(404, "text/plain", "Not Found\n");
         return;
     }

@@ -104,7 +104,7 @@ void HttpConnection::beginResponse(int status, const QByteArray &contentType, qi
     if (style != KeepAlive || (m_state == ReadingBody && m_bodyRemaining > 0))
         m_closeAfterResponse = true; // an answer before the whole body leaves the stream unusable
     QByteArray head = (style == Http10 ? "HTTP/1.0 " : "HTTP/1.1 ") + QByteArray::number(status) + ' '
-            + reasonPhrase(status) + "\r\n";
+        + reasonPhrase(status) + "\r\n";
     if (!contentType.isEmpty())
         head += "Content-Type: " + contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
@@ -116,7 +116,7 @@ void HttpConnection::beginResponse(int status, const QByteArray &contentType, qi
     m_responseRemaining = contentLength;
     m_timer.stop();
     const QString line = m_peer + QStringLiteral(" -> ") + m_local + QStringLiteral(" \"") + m_request.describe()
-            + QStringLiteral("\" ") + QString::number(status);
+        + QStringLiteral("\" ") + QString::number(status);
     if (status >= 400)
         ServiceLog::problem(line);
     else
@@ -198,12 +198,12 @@ void HttpConnection::socketDisconnected()
     m_closedSignalled = true;
     if (m_state == ReadingBody && m_bodyRemaining > 0) {
         ServiceLog::problem(m_peer + QStringLiteral(" -> ") + m_local + QStringLiteral(" \"") + m_request.describe()
-                            + QStringLiteral("\": body shorter than announced, %1 of %2 bytes missing")
-                                      .arg(m_bodyRemaining)
-                                      .arg(m_request.contentLength));
+            + QStringLiteral("\": body shorter than announced, %1 of %2 bytes missing")
+                  .arg(m_bodyRemaining)
+                  .arg(m_request.contentLength));
     } else if (m_state == ReadingHeader && !m_buffer.isEmpty()) {
-        ServiceLog::problem(m_peer + QStringLiteral(" -> ") + m_local
-                            + QStringLiteral(" closed in the middle of a request header"));
+        ServiceLog::problem(
+            m_peer + QStringLiteral(" -> ") + m_local + QStringLiteral(" closed in the middle of a request header"));
     }
     m_state = Closing;
     m_timer.stop();
@@ -226,10 +226,10 @@ void HttpConnection::timerFired()
     if (m_state == ReadingBody && !m_responding && !m_answered) {
         m_closeAfterResponse = true;
         ServiceLog::problem(m_peer + QStringLiteral(" -> ") + m_local + QStringLiteral(" \"") + m_request.describe()
-                            + QStringLiteral("\": body shorter than announced, %1 of %2 bytes missing after %3 s")
-                                      .arg(m_bodyRemaining)
-                                      .arg(m_request.contentLength)
-                                      .arg(StalledRequestTimeout / 1000));
+            + QStringLiteral("\": body shorter than announced, %1 of %2 bytes missing after %3 s")
+                  .arg(m_bodyRemaining)
+                  .arg(m_request.contentLength)
+                  .arg(StalledRequestTimeout / 1000));
         respond(400, "text/plain", "Bad Request\n", Close);
     } else if (m_state == ReadingHeader && !m_buffer.isEmpty()) {
         fail(QStringLiteral("header incomplete after %1 s").arg(StalledRequestTimeout / 1000));

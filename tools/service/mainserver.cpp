@@ -9,8 +9,7 @@
 #include <QTimer>
 
 MainServer::MainServer(const ServiceConfig &config, QObject *parent) : QObject(parent), m_config(config), m_api(config)
-{
-}
+{ }
 
 bool MainServer::listen(QString *error)
 {
@@ -26,17 +25,17 @@ bool MainServer::listen(QString *error)
         }
         if (!server->listen(listen.address, listen.port)) {
             *error = QStringLiteral("main server: cannot listen on %1:%2: %3")
-                             .arg(listen.address.toString())
-                             .arg(listen.port)
-                             .arg(server->errorString());
+                         .arg(listen.address.toString())
+                         .arg(listen.port)
+                         .arg(server->errorString());
             return false;
         }
         connect(server, &QTcpServer::newConnection, this, &MainServer::newConnection);
         m_servers.append(server);
         ServiceLog::problem(QStringLiteral("main server listening on %1:%2 (%3)")
-                                    .arg(server->serverAddress().toString())
-                                    .arg(server->serverPort())
-                                    .arg(listen.tls ? QStringLiteral("HTTPS") : QStringLiteral("HTTP")));
+                                .arg(server->serverAddress().toString())
+                                .arg(server->serverPort())
+                                .arg(listen.tls ? QStringLiteral("HTTPS") : QStringLiteral("HTTP")));
     }
     return true;
 }
@@ -55,10 +54,10 @@ void MainServer::requestFinished(HttpConnection *connection)
     const MainServerApi::Reply reply = m_api.answer(connection->request());
     if (!reply.note.isEmpty() && reply.status < 400)
         ServiceLog::request(connection->peer() + QStringLiteral(" \"") + connection->request().describe()
-                            + QStringLiteral("\": ") + reply.note);
+            + QStringLiteral("\": ") + reply.note);
     else if (!reply.note.isEmpty())
         ServiceLog::problem(connection->peer() + QStringLiteral(" \"") + connection->request().describe()
-                            + QStringLiteral("\": ") + reply.note);
+            + QStringLiteral("\": ") + reply.note);
 
     const ServiceConfig::Fault &fault = reply.fault;
     QPointer<HttpConnection> target(connection);

@@ -22,15 +22,16 @@ MainServerApi::Reply MainServerApi::answer(const HttpRequest &request)
 {
     Reply reply;
     if (request.path == QLatin1String(VerifyPath)) {
-        const bool ok = verify(request.queryValue(QStringLiteral("username")), request.queryValue(QStringLiteral("session")));
+        const bool ok
+            = verify(request.queryValue(QStringLiteral("username")), request.queryValue(QStringLiteral("session")));
         reply.status = ok ? 200 : 403;
         reply.contentType = "text/plain";
         reply.body = ok ? "OK\n" : "DENIED\n";
         return reply;
     }
     const QString command = request.path.startsWith(QLatin1String(CommandPrefix))
-            ? request.path.mid(int(qstrlen(CommandPrefix)))
-            : QString();
+        ? request.path.mid(int(qstrlen(CommandPrefix)))
+        : QString();
     if (!ServiceConfig::Commands.contains(command)) {
         reply.status = 404;
         reply.contentType = "text/plain";

@@ -8,9 +8,9 @@ bool MultipartStripper::start(qint64 contentLength, qint64 before, qint64 after,
     m_contentLength = contentLength;
     if (contentLength < 0 || before < 0 || after < 0 || before > contentLength || after > contentLength - before) {
         *error = QStringLiteral("wrapping of %1 + %2 bytes does not fit a body of %3 bytes")
-                         .arg(before)
-                         .arg(after)
-                         .arg(contentLength);
+                     .arg(before)
+                     .arg(after)
+                     .arg(contentLength);
         m_payloadStart = m_payloadEnd = 0;
         return false;
     }

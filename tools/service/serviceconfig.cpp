@@ -8,9 +8,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
-const QStringList ServiceConfig::Commands = { QStringLiteral("check"),   QStringLiteral("version"),
-                                              QStringLiteral("login"),   QStringLiteral("account"),
-                                              QStringLiteral("servers"), QStringLiteral("connection") };
+const QStringList ServiceConfig::Commands = { QStringLiteral("check"), QStringLiteral("version"),
+    QStringLiteral("login"), QStringLiteral("account"), QStringLiteral("servers"), QStringLiteral("connection") };
 
 namespace {
 
@@ -58,7 +57,7 @@ public:
     }
 
     QString string(const QJsonObject &parent, const QString &name, const QString &where, bool required,
-                   const QString &fallback = QString())
+        const QString &fallback = QString())
     {
         const QJsonValue value = parent.value(name);
         if (value.isUndefined()) {
@@ -73,8 +72,8 @@ public:
         return value.toString();
     }
 
-    qint64 integer(const QJsonObject &parent, const QString &name, const QString &where, bool required,
-                   qint64 fallback, qint64 minimum, qint64 maximum)
+    qint64 integer(const QJsonObject &parent, const QString &name, const QString &where, bool required, qint64 fallback,
+        qint64 minimum, qint64 maximum)
     {
         const QJsonValue value = parent.value(name);
         if (value.isUndefined()) {
@@ -179,8 +178,8 @@ bool ServiceConfig::parse(const QByteArray &json)
     maximumSessions = int(r.integer(root, "maximumSessions", "maximumSessions", false, 1000, 1, 100000));
 
     const QJsonObject main = r.object(root.value("mainServer"), "mainServer");
-    r.allowOnly(main, "mainServer",
-                { "listen", "certificate", "key", "optionalVersion", "mandatoryVersion", "faults" });
+    r.allowOnly(
+        main, "mainServer", { "listen", "certificate", "key", "optionalVersion", "mandatoryVersion", "faults" });
     const QJsonArray listens = r.array(main, "listen", "mainServer.listen", true);
     bool anyTls = false;
     for (int i = 0; i < listens.size(); ++i) {
@@ -219,8 +218,9 @@ bool ServiceConfig::parse(const QByteArray &json)
         if (!r.failed() && user.username.isEmpty())
             r.fail(where + ".username", QStringLiteral("must not be empty"));
         if (!r.failed() && !md5.match(user.passwordDigest).hasMatch())
-            r.fail(where + ".password", QStringLiteral("expected the lower-case hex MD5 digest of the password "
-                                                       "(32 characters, as from md5sum)"));
+            r.fail(where + ".password",
+                QStringLiteral("expected the lower-case hex MD5 digest of the password "
+                               "(32 characters, as from md5sum)"));
         if (!r.failed() && this->user(user.username))
             r.fail(where + ".username", QStringLiteral("\"%1\" is listed twice").arg(user.username));
         users.append(user);
@@ -294,8 +294,8 @@ bool ServiceConfig::parse(const QByteArray &json)
         const QString tw = where + ".transport";
         r.allowOnly(transport, tw, { "streaming", "streamLength", "connectionClose", "http10", "notFound" });
         endpoint.transport.streaming = r.boolean(transport, "streaming", tw + ".streaming", true);
-        endpoint.transport.streamLength = r.integer(transport, "streamLength", tw + ".streamLength", false,
-                                                    endpoint.transport.streamLength, 1, 1000000000);
+        endpoint.transport.streamLength = r.integer(
+            transport, "streamLength", tw + ".streamLength", false, endpoint.transport.streamLength, 1, 1000000000);
         endpoint.transport.connectionClose = r.boolean(transport, "connectionClose", tw + ".connectionClose", false);
         endpoint.transport.http10 = r.boolean(transport, "http10", tw + ".http10", false);
         endpoint.transport.notFound = r.boolean(transport, "notFound", tw + ".notFound", false);

@@ -14,9 +14,9 @@ TransportSession::TransportSession(const QString &session, const ServiceConfig::
     connect(&m_openvpn, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
         if (error != QAbstractSocket::RemoteHostClosedError)
             ServiceLog::problem(QStringLiteral("session %1: OpenVPN server %2:%3: %4")
-                                        .arg(m_session, m_endpoint.openvpnAddress.toString())
-                                        .arg(m_endpoint.openvpnPort)
-                                        .arg(m_openvpn.errorString()));
+                                    .arg(m_session, m_endpoint.openvpnAddress.toString())
+                                    .arg(m_endpoint.openvpnPort)
+                                    .arg(m_openvpn.errorString()));
         if (m_openvpn.state() == QAbstractSocket::UnconnectedState)
             openvpnGone();
     });
@@ -53,8 +53,8 @@ void TransportSession::download(HttpConnection *connection, bool first)
     }
     m_download = connection;
     m_downloadFirst = first;
-    connect(connection, &HttpConnection::bytesWritten, this, &TransportSession::downloadBytesWritten,
-            Qt::UniqueConnection);
+    connect(
+        connection, &HttpConnection::bytesWritten, this, &TransportSession::downloadBytesWritten, Qt::UniqueConnection);
     connect(connection, &HttpConnection::closed, this, &TransportSession::channelClosed, Qt::UniqueConnection);
     const QByteArray type = first ? "text/html" : "application/pdf";
     if (m_endpoint.transport.streaming) {
@@ -77,7 +77,7 @@ void TransportSession::pump()
         return;
     if (m_endpoint.transport.streaming) {
         while (m_download && m_download->isResponding() && m_openvpn.bytesAvailable() > 0
-               && m_download->bytesToWrite() < WriteHighWater) {
+            && m_download->bytesToWrite() < WriteHighWater) {
             const qint64 size = qMin<qint64>(m_download->responseRemaining(), 64 * 1024);
             m_download->writeBody(m_openvpn.read(size));
         }
@@ -103,8 +103,8 @@ void TransportSession::beginUpload(HttpConnection *connection, qint64 before, qi
         m_upload->abort();
     m_upload = connection;
     connect(connection, &HttpConnection::bodyReceived, this, &TransportSession::uploadBody, Qt::UniqueConnection);
-    connect(connection, &HttpConnection::requestFinished, this, &TransportSession::uploadFinished,
-            Qt::UniqueConnection);
+    connect(
+        connection, &HttpConnection::requestFinished, this, &TransportSession::uploadFinished, Qt::UniqueConnection);
     connect(connection, &HttpConnection::closed, this, &TransportSession::channelClosed, Qt::UniqueConnection);
 }
 
@@ -132,8 +132,8 @@ void TransportSession::uploadFinished(HttpConnection *connection)
 void TransportSession::openvpnConnected()
 {
     ServiceLog::request(QStringLiteral("session %1: connected to the OpenVPN server %2:%3")
-                                .arg(m_session, m_endpoint.openvpnAddress.toString())
-                                .arg(m_endpoint.openvpnPort));
+                            .arg(m_session, m_endpoint.openvpnAddress.toString())
+                            .arg(m_endpoint.openvpnPort));
 }
 
 void TransportSession::openvpnReadyRead()
@@ -171,7 +171,8 @@ void TransportSession::pollExpired()
 void TransportSession::idleExpired()
 {
     if (!m_download && !m_upload) {
-        ServiceLog::request(QStringLiteral("session %1: no channel for %2 s, closed").arg(m_session).arg(IdleTimeout / 1000));
+        ServiceLog::request(
+            QStringLiteral("session %1: no channel for %2 s, closed").arg(m_session).arg(IdleTimeout / 1000));
         finish();
     }
 }
@@ -191,8 +192,8 @@ void TransportSession::answerPending(int status)
         if (m_download->isResponding())
             m_download->close();
         else
-            m_download->respond(status, "text/plain", HttpConnection::reasonPhrase(status) + '\n',
-                                HttpConnection::Close);
+            m_download->respond(
+                status, "text/plain", HttpConnection::reasonPhrase(status) + '\n', HttpConnection::Close);
     }
     if (m_upload)
         m_upload->respond(status, "text/plain", HttpConnection::reasonPhrase(status) + '\n', HttpConnection::Close);
