@@ -1,5 +1,6 @@
 #include "testmain.h"
 
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -12,6 +13,9 @@ void isolateSettings()
         qFatal("Cannot create a temporary settings folder");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
     QStandardPaths::setTestModeEnabled(true);
+    // Test mode alone would put every test process's settings in one shared ~/.qttest folder.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome.path());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
