@@ -2,6 +2,7 @@
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "workrecorder.h"
@@ -28,8 +29,7 @@ private:
 void TestAccountRefreshWork::initTestCase()
 {
     PrivateSettings::use();
-    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
-        qunsetenv(name);
+    clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }
 
@@ -110,9 +110,7 @@ void TestAccountRefreshWork::refresh()
 
     AccountRefreshWork work;
     WorkRecorder recorder(&work);
-    work.start();
-    QVERIFY(recorder.waitForFinished());
-    QVERIFY(work.wait(5000));
+    QVERIFY(recorder.run());
 
     if (error)
         QCOMPARE(recorder.events, QStringList({ QStringLiteral("error %1").arg(error), QStringLiteral("finished") }));
@@ -135,16 +133,11 @@ void TestAccountRefreshWork::failureKeepsTheLastAccount()
 
     AccountRefreshWork work;
     WorkRecorder recorder(&work);
-    work.start();
-    QVERIFY(recorder.waitForFinished());
-    QVERIFY(work.wait(5000));
+    QVERIFY(recorder.run());
     QCOMPARE(work.username(), QStringLiteral("alice"));
 
-    recorder.events.clear();
     server.setAnswer("account", "<r><code>DENIED</code><username>mallory</username></r>");
-    work.start();
-    QVERIFY(recorder.waitForFinished());
-    QVERIFY(work.wait(5000));
+    QVERIFY(recorder.run());
     QCOMPARE(recorder.events, QStringList({ QStringLiteral("error 2"), QStringLiteral("finished") }));
     QCOMPARE(work.username(), QStringLiteral("alice"));
     QCOMPARE(int(work.ports()), 3);

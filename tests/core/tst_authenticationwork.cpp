@@ -3,6 +3,7 @@
 #include "md5.h"
 #include "networkproxyfactory.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "workrecorder.h"
@@ -27,8 +28,7 @@ private slots:
 void TestAuthenticationWork::initTestCase()
 {
     PrivateSettings::use();
-    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
-        qunsetenv(name);
+    clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }
 
@@ -121,9 +121,7 @@ void TestAuthenticationWork::login()
     work->setPassword(md5Hex(QStringLiteral("password")));
     work->setAutoLogin(autoLogin);
     WorkRecorder recorder(work);
-    work->start();
-    QVERIFY(recorder.waitForFinished());
-    QVERIFY(work->wait(5000));
+    QVERIFY(recorder.run());
 
     QSettings settings;
     if (error) {

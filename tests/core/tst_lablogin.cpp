@@ -5,6 +5,7 @@
 #include "md5.h"
 #include "networkproxyfactory.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "workrecorder.h"
 
@@ -34,8 +35,7 @@ void TestLabLogin::initTestCase()
     const bool named = hosts.open(QIODevice::ReadOnly) && hosts.readAll().contains(NIMBORA_MAIN_SERVER_HOST);
     if (qEnvironmentVariable("NIMBORA_LAB_HOST") != QLatin1String("client") || !named)
         QSKIP("runs only on the lab's client host (tests/core/lab-login starts it there)");
-    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
-        qunsetenv(name);
+    clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }
 
@@ -76,9 +76,7 @@ void TestLabLogin::loginThenAccount()
         login.setUsername(user);
         login.setPassword(md5Hex(password + QLatin1String("-wrong")));
         WorkRecorder recorder(&login);
-        login.start();
-        QVERIFY(recorder.waitForFinished());
-        QVERIFY(login.wait(5000));
+        QVERIFY(recorder.run());
         QCOMPARE(recorder.events,
                  QStringList({ QStringLiteral("error %1").arg(int(AuthenticationWork::DeniedError)),
                                QStringLiteral("finished") }));
@@ -90,9 +88,7 @@ void TestLabLogin::loginThenAccount()
     login.setPassword(md5Hex(password));
     login.setAutoLogin(true);
     WorkRecorder loginRecorder(&login);
-    login.start();
-    QVERIFY(loginRecorder.waitForFinished());
-    QVERIFY(login.wait(5000));
+    QVERIFY(loginRecorder.run());
     QCOMPARE(loginRecorder.events, QStringList({ QStringLiteral("finished") }));
     QCOMPARE(login.progress(), 100);
     const QString session = GlobalValues::value(GlobalValues::Session).toString();
@@ -101,9 +97,7 @@ void TestLabLogin::loginThenAccount()
 
     AccountRefreshWork account;
     WorkRecorder accountRecorder(&account);
-    account.start();
-    QVERIFY(accountRecorder.waitForFinished());
-    QVERIFY(account.wait(5000));
+    QVERIFY(accountRecorder.run());
     QCOMPARE(accountRecorder.events, QStringList({ QStringLiteral("finished") }));
     QCOMPARE(account.username(), user);
     QCOMPARE(account.isPremium(), qEnvironmentVariable("NIMBORA_LAB_PREMIUM") == QLatin1String("1"));
@@ -112,9 +106,7 @@ void TestLabLogin::loginThenAccount()
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("00000000000000000000000000000000"));
     AccountRefreshWork refused;
     WorkRecorder refusedRecorder(&refused);
-    refused.start();
-    QVERIFY(refusedRecorder.waitForFinished());
-    QVERIFY(refused.wait(5000));
+    QVERIFY(refusedRecorder.run());
     QCOMPARE(refusedRecorder.events,
              QStringList({ QStringLiteral("error %1").arg(int(AccountRefreshWork::DeniedError)),
                            QStringLiteral("finished") }));

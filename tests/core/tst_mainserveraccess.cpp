@@ -3,6 +3,7 @@
 #include "networkproxyfactory.h"
 #include "networkproxystream.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 
@@ -37,8 +38,7 @@ void TestMainServerAccess::initTestCase()
 {
     PrivateSettings::use();
     // The machine's proxy environment must not decide where the requests go.
-    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
-        qunsetenv(name);
+    clearProxyEnvironment();
     registerNetworkProxyMetaType();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
     GlobalValues::setValue(GlobalValues::DefaultUserAgent, QStringLiteral("Nimbora-Fallback/1.0"));

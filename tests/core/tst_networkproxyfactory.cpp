@@ -1,6 +1,7 @@
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 
 #include "testmain.h"
@@ -24,9 +25,6 @@ private slots:
 
 namespace {
 
-const char *const ProxyVariables[] = { "http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "no_proxy",
-                                       "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" };
-
 // type host:port user:password, one text per entry, easy to compare and to read in a failure.
 QStringList describe(const QList<QNetworkProxy> &proxies)
 {
@@ -46,8 +44,7 @@ QStringList describe(const QList<QNetworkProxy> &proxies)
 void TestNetworkProxyFactory::initTestCase()
 {
     PrivateSettings::use();
-    for (const char *name : ProxyVariables)
-        qunsetenv(name);
+    clearProxyEnvironment();
 }
 
 void TestNetworkProxyFactory::queryProxy_data()

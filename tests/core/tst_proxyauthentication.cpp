@@ -4,6 +4,7 @@
 #include "networkproxyfactory.h"
 #include "privatenetwork.h"
 #include "privatesettings.h"
+#include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
 #include "tinyproxy.h"
@@ -57,8 +58,7 @@ void TestProxyAuthentication::initTestCase()
         QSKIP("needs root, to give itself a network namespace");
     QString error;
     QVERIFY2(PrivateNetwork::addAddress(QLatin1String(ServerAddress), &error), qPrintable(error));
-    for (const char *name : { "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY" })
-        qunsetenv(name);
+    clearProxyEnvironment();
     QVERIFY2(m_proxy.start(QLatin1String(ProxyUser), QLatin1String(ProxyPassword)), qPrintable(m_proxy.errorString()));
     QVERIFY(m_server.start(false, QHostAddress(QLatin1String(ServerAddress))));
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
@@ -126,9 +126,7 @@ void TestProxyAuthentication::credentials()
                 }
             },
             Qt::BlockingQueuedConnection);
-    work.start();
-    QVERIFY(recorder.waitForFinished());
-    QVERIFY(work.wait(5000));
+    QVERIFY(recorder.run());
 
     const QString expectedQuestion = QStringLiteral("127.0.0.1:%1 held=1 requests=0").arg(m_proxy.port());
     if (asked) {

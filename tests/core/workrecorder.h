@@ -14,6 +14,7 @@ class WorkRecorder : public QObject
 public:
     template<typename Work>
     explicit WorkRecorder(Work *work)
+        : m_work(work)
     {
         connect(
                 work, &Work::error, this,
@@ -24,12 +25,19 @@ public:
         connect(work, &QThread::finished, this, [this]() { events << QStringLiteral("finished"); });
     }
 
-    bool waitForFinished(int timeout = 20000)
+    // Starts the work and waits until its finished() has arrived and its thread has ended.
+    bool run(int timeout = 20000)
     {
-        return QTest::qWaitFor([this]() { return events.contains(QStringLiteral("finished")); }, timeout);
+        events.clear();
+        m_work->start();
+        return QTest::qWaitFor([this]() { return events.contains(QStringLiteral("finished")); }, timeout)
+                && m_work->wait(5000);
     }
 
     QStringList events;
+
+private:
+    QThread *m_work;
 };
 
 #endif
