@@ -3,8 +3,7 @@
 #include "globalvalues.h"
 #include "mainserveraccess.h"
 
-AccountRefreshWork::AccountRefreshWork(QObject *parent)
-    : BackgroundWorker(parent)
+AccountRefreshWork::AccountRefreshWork(QObject *parent) : BackgroundWorker(parent)
 {
     qRegisterMetaType<AccountRefreshWork::Error>("AccountRefreshWork::Error");
 }
@@ -40,7 +39,7 @@ void AccountRefreshWork::run()
 
     MainServerAccess access;
     connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-            &AccountRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
+        &AccountRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
     const QDomElement root = access.request(MainServerAccess::Account, QLatin1String("session=") + session);
     if (access.error() != QNetworkReply::NoError) {
         emit error(ServerError);

@@ -7,8 +7,7 @@
 
 #include <QSettings>
 
-AuthenticationWork::AuthenticationWork(QObject *parent)
-    : BackgroundWorker(parent)
+AuthenticationWork::AuthenticationWork(QObject *parent) : BackgroundWorker(parent)
 {
     qRegisterMetaType<AuthenticationWork::Error>("AuthenticationWork::Error");
 }
@@ -39,10 +38,10 @@ void AuthenticationWork::run()
 
     MainServerAccess access;
     connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-            &AuthenticationWork::proxyAuthenticationRequired, Qt::DirectConnection);
+        &AuthenticationWork::proxyAuthenticationRequired, Qt::DirectConnection);
 
     const QString query = QLatin1String("username=") + m_username + QLatin1String("&password=") + m_password
-            + QLatin1String("&version=") + QLatin1String(NIMBORA_VERSION);
+        + QLatin1String("&version=") + QLatin1String(NIMBORA_VERSION);
     const QDomElement root = access.request(MainServerAccess::Login, query);
     if (access.error() != QNetworkReply::NoError) {
         emit error(ServerError);

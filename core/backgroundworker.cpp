@@ -18,8 +18,7 @@ void registerWorkTypes()
 
 } // namespace
 
-BackgroundWorker::BackgroundWorker(QObject *parent)
-    : QThread(nullptr)
+BackgroundWorker::BackgroundWorker(QObject *parent) : QThread(nullptr)
 {
     registerWorkTypes();
     moveToThread(this);

@@ -35,14 +35,12 @@ const qint64 ReadBufferSize = 256 * 1024;
 
 } // namespace
 
-MainServerAccess::MainServerAccess(QObject *parent)
-    : QObject(parent)
-    , m_manager(new QNetworkAccessManager(this))
+MainServerAccess::MainServerAccess(QObject *parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer); // a coarse timer may end the wait up to 5 % early
     connect(m_manager, &QNetworkAccessManager::proxyAuthenticationRequired, this,
-            &MainServerAccess::proxyAuthenticationRequiredForward);
+        &MainServerAccess::proxyAuthenticationRequiredForward);
     connect(m_manager, &QNetworkAccessManager::sslErrors, this, &MainServerAccess::sslErrors);
     connect(m_manager, &QNetworkAccessManager::finished, this, &MainServerAccess::requestFinished);
     connect(&m_timer, &QTimer::timeout, this, &MainServerAccess::requestTimeout);
@@ -57,7 +55,7 @@ QDomElement MainServerAccess::request(Command command, const QString &query)
     const bool secure = settings.value(SettingsKeys::MainServerSecure, SettingsKeys::MainServerSecureDefault).toBool();
     QString userAgent = settings.value(SettingsKeys::UserAgent, fallbackUserAgent).toString();
     const QString host
-            = settings.value(SettingsKeys::MainServerAddress, SettingsKeys::defaultMainServerAddress()).toString();
+        = settings.value(SettingsKeys::MainServerAddress, SettingsKeys::defaultMainServerAddress()).toString();
 
     // A line break in the stored text would let it add header lines of its own.
     userAgent.remove(QLatin1Char('\r'));
@@ -76,7 +74,7 @@ QDomElement MainServerAccess::request(Command command, const QString &query)
     }
 
     QString url = (secure ? QStringLiteral("https") : QStringLiteral("http")) + QLatin1String("://") + host
-            + QLatin1String("/client/") + QLatin1String(path);
+        + QLatin1String("/client/") + QLatin1String(path);
     if (!query.isEmpty())
         url += QLatin1Char('?') + query;
     m_request.setUrl(QUrl(url, QUrl::TolerantMode));

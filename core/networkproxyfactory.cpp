@@ -31,10 +31,10 @@ QList<QNetworkProxy> NetworkProxyFactory::queryProxy(const QNetworkProxyQuery &q
     if (mode == QLatin1String("manual")) {
         // Listed even without a host: Qt then falls through to the direct connection.
         proxies.append(QNetworkProxy(QNetworkProxy::HttpProxy, settings.value(SettingsKeys::HttpProxyHost).toString(),
-                                     portValue(settings.value(SettingsKeys::HttpProxyPort)), user, password));
-        proxies.append(QNetworkProxy(QNetworkProxy::Socks5Proxy,
-                                     settings.value(SettingsKeys::SocksProxyHost).toString(),
-                                     portValue(settings.value(SettingsKeys::SocksProxyPort)), user, password));
+            portValue(settings.value(SettingsKeys::HttpProxyPort)), user, password));
+        proxies.append(
+            QNetworkProxy(QNetworkProxy::Socks5Proxy, settings.value(SettingsKeys::SocksProxyHost).toString(),
+                portValue(settings.value(SettingsKeys::SocksProxyPort)), user, password));
     } else if (mode == QLatin1String("system")) {
         const QList<QNetworkProxy> systemProxies = QNetworkProxyFactory::systemProxyForQuery(query);
         for (QNetworkProxy proxy : systemProxies) {

@@ -1,9 +1,6 @@
 #include "networkproxyswitch.h"
 
-NetworkProxySwitch::NetworkProxySwitch(QObject *parent)
-    : QObject(parent)
-{
-}
+NetworkProxySwitch::NetworkProxySwitch(QObject *parent) : QObject(parent) { }
 
 bool NetworkProxySwitch::disable()
 {

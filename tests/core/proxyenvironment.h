@@ -7,7 +7,7 @@
 inline void clearProxyEnvironment()
 {
     for (const char *name : { "http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
-                              "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" })
+             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY" })
         qunsetenv(name);
 }
 

@@ -55,16 +55,16 @@ void TestAccountRefreshWork::refresh_data()
     const int answer = TestHttpServer::Answer;
     const QStringList none { QString(), QString(), QString() };
     QTest::newRow("full account")
-            << answer
-            << QByteArray("<r><code>OK</code><username>alice</username><subscription>Premium 12 mois</subscription>"
-                          "<bandwidth>100 Go</bandwidth><ports>5</ports><premium>1</premium></r>")
-            << 200 << 0 << QStringList { "alice", "Premium 12 mois", "100 Go" } << 5 << true;
-    QTest::newRow("ports beyond 16 bits") << answer << QByteArray("<r><code>OK</code><ports>70000</ports></r>") << 200
-                                          << 0 << none << 0 << false;
+        << answer
+        << QByteArray("<r><code>OK</code><username>alice</username><subscription>Premium 12 mois</subscription>"
+                      "<bandwidth>100 Go</bandwidth><ports>5</ports><premium>1</premium></r>")
+        << 200 << 0 << QStringList { "alice", "Premium 12 mois", "100 Go" } << 5 << true;
+    QTest::newRow("ports beyond 16 bits")
+        << answer << QByteArray("<r><code>OK</code><ports>70000</ports></r>") << 200 << 0 << none << 0 << false;
     QTest::newRow("largest port count") << answer << QByteArray("<r><code>OK</code><ports>65535</ports></r>") << 200
                                         << 0 << none << 65535 << false;
-    QTest::newRow("ports not a number") << answer << QByteArray("<r><code>OK</code><ports>five</ports></r>") << 200
-                                        << 0 << none << 0 << false;
+    QTest::newRow("ports not a number") << answer << QByteArray("<r><code>OK</code><ports>five</ports></r>") << 200 << 0
+                                        << none << 0 << false;
     QTest::newRow("negative ports") << answer << QByteArray("<r><code>OK</code><ports>-1</ports></r>") << 200 << 0
                                     << none << 0 << false;
     QTest::newRow("premium as true") << answer << QByteArray("<r><code>OK</code><premium>true</premium></r>") << 200

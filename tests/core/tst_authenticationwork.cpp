@@ -37,9 +37,11 @@ void TestAuthenticationWork::digest_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("digest");
     QTest::newRow("empty password") << QString() << "d41d8cd98f00b204e9800998ecf8427e";
-    QTest::newRow("ascii") << "password" << "5f4dcc3b5aa765d61d8327deb882cf99";
+    QTest::newRow("ascii") << "password"
+                           << "5f4dcc3b5aa765d61d8327deb882cf99";
     QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("\u00e9") << "66ddcd97cfdeabb2f6fb8a999b4bc76f";
-    QTest::newRow("query characters") << "motdepasse&=?" << "373857de5edf959e0d87b549aeb26cfb";
+    QTest::newRow("query characters") << "motdepasse&=?"
+                                      << "373857de5edf959e0d87b549aeb26cfb";
 }
 
 void TestAuthenticationWork::digest()
@@ -62,11 +64,11 @@ void TestAuthenticationWork::login_data()
     const QString digest = md5Hex(QStringLiteral("password"));
     const int server = AuthenticationWork::ServerError;
     QTest::newRow("ok with automatic login")
-            << answer << QByteArray("<r><code>OK</code><session>s-1</session></r>") << true << 0 << "s-1" << digest;
+        << answer << QByteArray("<r><code>OK</code><session>s-1</session></r>") << true << 0 << "s-1" << digest;
     QTest::newRow("ok without automatic login")
-            << answer << QByteArray("<r><code>OK</code><session>s-2</session></r>") << false << 0 << "s-2" << "";
-    QTest::newRow("ok without session") << answer << QByteArray("<r><code>OK</code></r>") << true << 0 << ""
-                                        << digest;
+        << answer << QByteArray("<r><code>OK</code><session>s-2</session></r>") << false << 0 << "s-2"
+        << "";
+    QTest::newRow("ok without session") << answer << QByteArray("<r><code>OK</code></r>") << true << 0 << "" << digest;
     QTest::newRow("ok in lower case") << answer << QByteArray("<r><code>ok</code><session>s</session></r>") << true
                                       << server << QString() << QString();
     QTest::newRow("ok with spaces") << answer << QByteArray("<r><code> OK </code><session>s</session></r>") << true
@@ -143,8 +145,8 @@ void TestAuthenticationWork::login()
     if (behaviour >= 0) {
         QVERIFY(!server.requests().isEmpty());
         QCOMPARE(server.requests().last().requestLine,
-                 QByteArray("GET /client/login?username=alice&password=5f4dcc3b5aa765d61d8327deb882cf99"
-                            "&version=1.6.7 HTTP/1.1"));
+            QByteArray("GET /client/login?username=alice&password=5f4dcc3b5aa765d61d8327deb882cf99"
+                       "&version=1.6.7 HTTP/1.1"));
     }
 }
 

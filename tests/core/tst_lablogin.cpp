@@ -78,8 +78,8 @@ void TestLabLogin::loginThenAccount()
         WorkRecorder recorder(&login);
         QVERIFY(recorder.run());
         QCOMPARE(recorder.events,
-                 QStringList({ QStringLiteral("error %1").arg(int(AuthenticationWork::DeniedError)),
-                               QStringLiteral("finished") }));
+            QStringList(
+                { QStringLiteral("error %1").arg(int(AuthenticationWork::DeniedError)), QStringLiteral("finished") }));
         QVERIFY(!GlobalValues::contains(GlobalValues::Session));
     }
 
@@ -108,8 +108,8 @@ void TestLabLogin::loginThenAccount()
     WorkRecorder refusedRecorder(&refused);
     QVERIFY(refusedRecorder.run());
     QCOMPARE(refusedRecorder.events,
-             QStringList({ QStringLiteral("error %1").arg(int(AccountRefreshWork::DeniedError)),
-                           QStringLiteral("finished") }));
+        QStringList(
+            { QStringLiteral("error %1").arg(int(AccountRefreshWork::DeniedError)), QStringLiteral("finished") }));
 }
 
 NIMBORA_TEST_MAIN(TestLabLogin, QCoreApplication)

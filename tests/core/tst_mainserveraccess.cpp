@@ -66,16 +66,16 @@ void TestMainServerAccess::requestLine_data()
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("check over http, no question mark")
-            << false << int(MainServerAccess::Check) << QString() << QByteArray("GET /client/check HTTP/1.1");
-    QTest::newRow("check over https")
-            << true << int(MainServerAccess::Check) << QString() << QByteArray("GET /client/check HTTP/1.1");
+        << false << int(MainServerAccess::Check) << QString() << QByteArray("GET /client/check HTTP/1.1");
+    QTest::newRow("check over https") << true << int(MainServerAccess::Check) << QString()
+                                      << QByteArray("GET /client/check HTTP/1.1");
     QTest::newRow("version over http") << false << int(MainServerAccess::Version) << QStringLiteral("token=1234")
                                        << QByteArray("GET /client/version?token=1234 HTTP/1.1");
     QTest::newRow("login with an ampersand in the name")
-            << true << int(MainServerAccess::Login)
-            << QStringLiteral("username=tom&jerry&password=5f4dcc3b5aa765d61d8327deb882cf99&version=1.6.7")
-            << QByteArray("GET /client/login?username=tom&jerry&password=5f4dcc3b5aa765d61d8327deb882cf99"
-                          "&version=1.6.7 HTTP/1.1");
+        << true << int(MainServerAccess::Login)
+        << QStringLiteral("username=tom&jerry&password=5f4dcc3b5aa765d61d8327deb882cf99&version=1.6.7")
+        << QByteArray("GET /client/login?username=tom&jerry&password=5f4dcc3b5aa765d61d8327deb882cf99"
+                      "&version=1.6.7 HTTP/1.1");
     QTest::newRow("account") << true << int(MainServerAccess::Account) << QStringLiteral("session=abc123")
                              << QByteArray("GET /client/account?session=abc123 HTTP/1.1");
     QTest::newRow("servers") << false << int(MainServerAccess::Servers) << QStringLiteral("session=abc123")
@@ -124,7 +124,7 @@ void TestMainServerAccess::userAgent_data()
     QTest::newRow("fallback when absent") << QVariant() << QByteArray("Nimbora-Fallback/1.0");
     QTest::newRow("non-ASCII as UTF-8") << QVariant(QStringLiteral("Agent \u00e9")) << QByteArray("Agent \xc3\xa9");
     QTest::newRow("line breaks cannot add headers")
-            << QVariant(QStringLiteral("Agent\r\nX-Injected: 1")) << QByteArray("AgentX-Injected: 1");
+        << QVariant(QStringLiteral("Agent\r\nX-Injected: 1")) << QByteArray("AgentX-Injected: 1");
 }
 
 void TestMainServerAccess::userAgent()
@@ -159,29 +159,28 @@ void TestMainServerAccess::replies_data()
 
     const int answer = TestHttpServer::Answer;
     const QByteArray xml = "text/xml";
-    QTest::newRow("ok") << answer << QByteArray("<?xml version=\"1.0\"?><r><code>OK</code></r>") << xml << 200
-                        << false << false << "OK";
+    QTest::newRow("ok") << answer << QByteArray("<?xml version=\"1.0\"?><r><code>OK</code></r>") << xml << 200 << false
+                        << false << "OK";
     QTest::newRow("not xml: null root, no error")
-            << answer << QByteArray("this is not xml") << xml << 200 << false << true << QString();
+        << answer << QByteArray("this is not xml") << xml << 200 << false << true << QString();
     QTest::newRow("empty body") << answer << QByteArray() << xml << 200 << false << true << QString();
     QTest::newRow("no code element") << answer << QByteArray("<r><session>x</session></r>") << xml << 200 << false
                                      << false << QString();
     QTest::newRow("code deeper than a direct child")
-            << answer << QByteArray("<r><inner><code>OK</code></inner></r>") << xml << 200 << false << false
-            << QString();
+        << answer << QByteArray("<r><inner><code>OK</code></inner></r>") << xml << 200 << false << false << QString();
     QTest::newRow("html page with the wrong content type")
-            << answer << QByteArray("<html><body><h1>Welcome</h1></body></html>") << QByteArray("text/html") << 200
-            << false << false << QString();
+        << answer << QByteArray("<html><body><h1>Welcome</h1></body></html>") << QByteArray("text/html") << 200 << false
+        << false << QString();
     QTest::newRow("binary body with the wrong content type")
-            << answer << QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") << QByteArray("image/png") << 200
-            << false << true << QString();
-    QTest::newRow("http error status")
-            << answer << QByteArray("<r><code>OK</code></r>") << xml << 500 << true << true << QString();
+        << answer << QByteArray::fromHex("89504e470d0a1a0a0000000d49484452") << QByteArray("image/png") << 200 << false
+        << true << QString();
+    QTest::newRow("http error status") << answer << QByteArray("<r><code>OK</code></r>") << xml << 500 << true << true
+                                       << QString();
     QTest::newRow("not found") << answer << QByteArray("<r><code>OK</code></r>") << xml << 404 << true << true
                                << QString();
     QTest::newRow("garbage instead of http")
-            << int(TestHttpServer::Raw) << QByteArray("\x01\x02garbage\r\n\r\nmore garbage") << QByteArray() << 0
-            << true << true << QString();
+        << int(TestHttpServer::Raw) << QByteArray("\x01\x02garbage\r\n\r\nmore garbage") << QByteArray() << 0 << true
+        << true << QString();
     QTest::newRow("truncated body") << int(TestHttpServer::Raw)
                                     << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n<r><code>OK</co")
                                     << QByteArray() << 0 << true << true << QString();
@@ -190,13 +189,13 @@ void TestMainServerAccess::replies_data()
     QTest::newRow("endless body") << int(TestHttpServer::Flood) << QByteArray() << QByteArray() << 0 << true << true
                                   << QString();
     QTest::newRow("entity expansion")
-            << answer
-            << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">"
-                          "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
-                          "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
-                          "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
-                          "]><r><code>&g;</code></r>")
-            << xml << 200 << false << true << QString();
+        << answer
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY a \"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\">"
+                      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\"><!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">"
+                      "<!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\"><!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">"
+                      "<!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\"><!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">"
+                      "]><r><code>&g;</code></r>")
+        << xml << 200 << false << true << QString();
 }
 
 // Whatever the server sends, the call comes back well within the time limit, and the caller
@@ -256,9 +255,9 @@ void TestMainServerAccess::oneObjectSeveralRequests()
 
     MainServerAccess access;
     QCOMPARE(access.request(MainServerAccess::Account, QStringLiteral("session=a"))
-                     .firstChildElement(QStringLiteral("username"))
-                     .text(),
-             QStringLiteral("first"));
+                 .firstChildElement(QStringLiteral("username"))
+                 .text(),
+        QStringLiteral("first"));
 
     server.setBehaviour(TestHttpServer::Drop);
     QVERIFY(access.request(MainServerAccess::Account, QStringLiteral("session=a")).isNull());

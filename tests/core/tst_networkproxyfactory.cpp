@@ -31,10 +31,10 @@ QStringList describe(const QList<QNetworkProxy> &proxies)
     QStringList texts;
     for (const auto &proxy : proxies) {
         texts << QStringLiteral("%1 %2:%3 %4:%5")
-                         .arg(int(proxy.type()))
-                         .arg(proxy.hostName())
-                         .arg(proxy.port())
-                         .arg(proxy.user(), proxy.password());
+                     .arg(int(proxy.type()))
+                     .arg(proxy.hostName())
+                     .arg(proxy.port())
+                     .arg(proxy.user(), proxy.password());
     }
     return texts;
 }
@@ -60,43 +60,37 @@ void TestNetworkProxyFactory::queryProxy_data()
 
     QTest::newRow("none") << SettingsMap { { SettingsKeys::Proxy, "none" } } << EnvironmentMap() << true
                           << QStringList { direct };
-    QTest::newRow("unknown mode is none") << SettingsMap { { SettingsKeys::Proxy, "Manual" } } << EnvironmentMap()
-                                          << true << QStringList { direct };
-    QTest::newRow("manual")
-            << SettingsMap { { SettingsKeys::Proxy, "manual" },
-                             { SettingsKeys::HttpProxyHost, "198.18.5.1" },
-                             { SettingsKeys::HttpProxyPort, 8080 },
-                             { SettingsKeys::SocksProxyHost, "198.18.5.2" },
-                             { SettingsKeys::SocksProxyPort, 1081 } }
-            << EnvironmentMap() << true
-            << QStringList { QStringLiteral("%1 198.18.5.1:8080 alice:s3cret").arg(http),
-                             QStringLiteral("%1 198.18.5.2:1081 alice:s3cret").arg(socks), direct };
+    QTest::newRow("unknown mode is none")
+        << SettingsMap { { SettingsKeys::Proxy, "Manual" } } << EnvironmentMap() << true << QStringList { direct };
+    QTest::newRow("manual") << SettingsMap { { SettingsKeys::Proxy, "manual" },
+        { SettingsKeys::HttpProxyHost, "198.18.5.1" }, { SettingsKeys::HttpProxyPort, 8080 },
+        { SettingsKeys::SocksProxyHost, "198.18.5.2" }, { SettingsKeys::SocksProxyPort, 1081 } }
+                            << EnvironmentMap() << true
+                            << QStringList { QStringLiteral("%1 198.18.5.1:8080 alice:s3cret").arg(http),
+                                   QStringLiteral("%1 198.18.5.2:1081 alice:s3cret").arg(socks), direct };
     QTest::newRow("manual with an empty socks host")
-            << SettingsMap { { SettingsKeys::Proxy, "manual" },
-                             { SettingsKeys::HttpProxyHost, "198.18.5.1" },
-                             { SettingsKeys::HttpProxyPort, 3128 },
-                             { SettingsKeys::SocksProxyPort, 1080 } }
-            << EnvironmentMap() << false
-            << QStringList { QStringLiteral("%1 198.18.5.1:3128 :").arg(http), QStringLiteral("%1 :1080 :").arg(socks),
-                             direct };
+        << SettingsMap { { SettingsKeys::Proxy, "manual" }, { SettingsKeys::HttpProxyHost, "198.18.5.1" },
+               { SettingsKeys::HttpProxyPort, 3128 }, { SettingsKeys::SocksProxyPort, 1080 } }
+        << EnvironmentMap() << false
+        << QStringList { QStringLiteral("%1 198.18.5.1:3128 :").arg(http), QStringLiteral("%1 :1080 :").arg(socks),
+               direct };
     QTest::newRow("manual with no ports stored")
-            << SettingsMap { { SettingsKeys::Proxy, "manual" } } << EnvironmentMap() << false
-            << QStringList { QStringLiteral("%1 :0 :").arg(http), QStringLiteral("%1 :0 :").arg(socks), direct };
+        << SettingsMap { { SettingsKeys::Proxy, "manual" } } << EnvironmentMap() << false
+        << QStringList { QStringLiteral("%1 :0 :").arg(http), QStringLiteral("%1 :0 :").arg(socks), direct };
     QTest::newRow("manual with ports out of range")
-            << SettingsMap { { SettingsKeys::Proxy, "manual" },
-                             { SettingsKeys::HttpProxyPort, 70000 },
-                             { SettingsKeys::SocksProxyPort, "-1" } }
-            << EnvironmentMap() << false
-            << QStringList { QStringLiteral("%1 :0 :").arg(http), QStringLiteral("%1 :0 :").arg(socks), direct };
+        << SettingsMap { { SettingsKeys::Proxy, "manual" }, { SettingsKeys::HttpProxyPort, 70000 },
+               { SettingsKeys::SocksProxyPort, "-1" } }
+        << EnvironmentMap() << false
+        << QStringList { QStringLiteral("%1 :0 :").arg(http), QStringLiteral("%1 :0 :").arg(socks), direct };
     QTest::newRow("system with only the direct connection")
-            << SettingsMap { { SettingsKeys::Proxy, "system" } } << EnvironmentMap() << true << QStringList { direct };
+        << SettingsMap { { SettingsKeys::Proxy, "system" } } << EnvironmentMap() << true << QStringList { direct };
     QTest::newRow("system is the default") << SettingsMap() << EnvironmentMap() << true << QStringList { direct };
     QTest::newRow("system proxy carries the credentials")
-            << SettingsMap() << EnvironmentMap { { "http_proxy", "http://198.18.5.9:3129" } } << true
-            << QStringList { QStringLiteral("%1 198.18.5.9:3129 alice:s3cret").arg(http), direct };
+        << SettingsMap() << EnvironmentMap { { "http_proxy", "http://198.18.5.9:3129" } } << true
+        << QStringList { QStringLiteral("%1 198.18.5.9:3129 alice:s3cret").arg(http), direct };
     QTest::newRow("system proxy, no credentials known")
-            << SettingsMap() << EnvironmentMap { { "http_proxy", "socks5://198.18.5.9:1090" } } << false
-            << QStringList { QStringLiteral("%1 198.18.5.9:1090 :").arg(socks), direct };
+        << SettingsMap() << EnvironmentMap { { "http_proxy", "socks5://198.18.5.9:1090" } } << false
+        << QStringList { QStringLiteral("%1 198.18.5.9:1090 :").arg(socks), direct };
 }
 
 void TestNetworkProxyFactory::queryProxy()
@@ -122,7 +116,8 @@ void TestNetworkProxyFactory::queryProxy()
     }
 
     NetworkProxyFactory factory;
-    const auto proxies = factory.queryProxy(QNetworkProxyQuery(QUrl(QStringLiteral("http://198.18.0.10/client/check"))));
+    const auto proxies
+        = factory.queryProxy(QNetworkProxyQuery(QUrl(QStringLiteral("http://198.18.0.10/client/check"))));
     for (auto it = environment.cbegin(); it != environment.cend(); ++it)
         qunsetenv(it.key());
     QCOMPARE(describe(proxies), expected);

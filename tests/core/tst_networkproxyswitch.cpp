@@ -131,7 +131,7 @@ void TestNetworkProxySwitch::gnomeMode()
     gsettings({ "set", "org.gnome.system.proxy", "mode", "manual" });
     proxySwitch.restore();
     QCOMPARE(gsettings({ "get", "org.gnome.system.proxy", "mode" }),
-             QStringLiteral("'%1'").arg(switched ? mode : QStringLiteral("manual")));
+        QStringLiteral("'%1'").arg(switched ? mode : QStringLiteral("manual")));
 }
 
 void TestNetworkProxySwitch::withoutGsettings()

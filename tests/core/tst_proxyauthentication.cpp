@@ -112,20 +112,20 @@ void TestProxyAuthentication::credentials()
     QStringList questions;
     QObject owner;
     connect(
-            &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
-            [&](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
-                // The work is held while its owner answers, and nothing has reached the server.
-                questions << QStringLiteral("%1:%2 held=%3 requests=%4")
-                                     .arg(proxy.hostName())
-                                     .arg(proxy.port())
-                                     .arg(work.isRunning())
-                                     .arg(m_server.requests().size() - requestsBefore);
-                if (!answer.isEmpty() && questions.size() <= 3) {
-                    authenticator->setUser(answer.section(QLatin1Char(':'), 0, 0));
-                    authenticator->setPassword(answer.section(QLatin1Char(':'), 1));
-                }
-            },
-            Qt::BlockingQueuedConnection);
+        &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
+        [&](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
+            // The work is held while its owner answers, and nothing has reached the server.
+            questions << QStringLiteral("%1:%2 held=%3 requests=%4")
+                             .arg(proxy.hostName())
+                             .arg(proxy.port())
+                             .arg(work.isRunning())
+                             .arg(m_server.requests().size() - requestsBefore);
+            if (!answer.isEmpty() && questions.size() <= 3) {
+                authenticator->setUser(answer.section(QLatin1Char(':'), 0, 0));
+                authenticator->setPassword(answer.section(QLatin1Char(':'), 1));
+            }
+        },
+        Qt::BlockingQueuedConnection);
     QVERIFY(recorder.run());
 
     const QString expectedQuestion = QStringLiteral("127.0.0.1:%1 held=1 requests=0").arg(m_proxy.port());
@@ -160,23 +160,23 @@ void TestProxyAuthentication::timeLimitCountsFromTheAnswer()
     qint64 errorAfterAnswer = -1;
     QObject owner;
     connect(
-            &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
-            [&](const QNetworkProxy &, QAuthenticator *authenticator) {
-                QEventLoop typing;
-                QTimer::singleShot(3000, &typing, &QEventLoop::quit);
-                typing.exec();
-                authenticator->setUser(QLatin1String(ProxyUser));
-                authenticator->setPassword(QLatin1String(ProxyPassword));
-                sinceAnswer.start();
-            },
-            Qt::BlockingQueuedConnection);
+        &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
+        [&](const QNetworkProxy &, QAuthenticator *authenticator) {
+            QEventLoop typing;
+            QTimer::singleShot(3000, &typing, &QEventLoop::quit);
+            typing.exec();
+            authenticator->setUser(QLatin1String(ProxyUser));
+            authenticator->setPassword(QLatin1String(ProxyPassword));
+            sinceAnswer.start();
+        },
+        Qt::BlockingQueuedConnection);
     connect(
-            &work, &AccountRefreshWork::error, &owner,
-            [&](AccountRefreshWork::Error error) {
-                QCOMPARE(error, AccountRefreshWork::ServerError);
-                errorAfterAnswer = sinceAnswer.isValid() ? sinceAnswer.elapsed() : -1;
-            },
-            Qt::BlockingQueuedConnection);
+        &work, &AccountRefreshWork::error, &owner,
+        [&](AccountRefreshWork::Error error) {
+            QCOMPARE(error, AccountRefreshWork::ServerError);
+            errorAfterAnswer = sinceAnswer.isValid() ? sinceAnswer.elapsed() : -1;
+        },
+        Qt::BlockingQueuedConnection);
     QSignalSpy finished(&work, &QThread::finished);
     sinceStart.start();
     work.start();

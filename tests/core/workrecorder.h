@@ -12,16 +12,15 @@
 class WorkRecorder : public QObject
 {
 public:
-    template<typename Work>
-    explicit WorkRecorder(Work *work)
-        : m_work(work)
+    template <typename Work>
+    explicit WorkRecorder(Work *work) : m_work(work)
     {
         connect(
-                work, &Work::error, this,
-                [this, work](typename Work::Error error) {
-                    events << QStringLiteral("error %1%2").arg(int(error)).arg(work->isRunning() ? "" : " (not held)");
-                },
-                Qt::BlockingQueuedConnection);
+            work, &Work::error, this,
+            [this, work](typename Work::Error error) {
+                events << QStringLiteral("error %1%2").arg(int(error)).arg(work->isRunning() ? "" : " (not held)");
+            },
+            Qt::BlockingQueuedConnection);
         connect(work, &QThread::finished, this, [this]() { events << QStringLiteral("finished"); });
     }
 
@@ -31,7 +30,7 @@ public:
         events.clear();
         m_work->start();
         return QTest::qWaitFor([this]() { return events.contains(QStringLiteral("finished")); }, timeout)
-                && m_work->wait(5000);
+            && m_work->wait(5000);
     }
 
     QStringList events;

@@ -24,8 +24,8 @@ bool runIp(const QStringList &arguments, QString *errorString)
         return true;
     if (errorString) {
         *errorString = QStringLiteral("ip %1: %2 %3")
-                               .arg(arguments.join(QLatin1Char(' ')), process.errorString(),
-                                    QString::fromLocal8Bit(process.readAll()));
+                           .arg(arguments.join(QLatin1Char(' ')), process.errorString(),
+                               QString::fromLocal8Bit(process.readAll()));
     }
     return false;
 }
@@ -55,10 +55,10 @@ bool addAddress(const QString &address, QString *errorString)
         return false;
     }
     return runIp({ QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up") },
-                 errorString)
-            && runIp({ QStringLiteral("addr"), QStringLiteral("add"), address + QLatin1String("/32"),
-                       QStringLiteral("dev"), QStringLiteral("lo") },
-                      errorString);
+               errorString)
+        && runIp({ QStringLiteral("addr"), QStringLiteral("add"), address + QLatin1String("/32"), QStringLiteral("dev"),
+                     QStringLiteral("lo") },
+            errorString);
 }
 
 } // namespace PrivateNetwork

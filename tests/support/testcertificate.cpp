@@ -49,10 +49,10 @@ bool generate(QString *errorString)
     const QString certificatePath = dir.filePath(QStringLiteral("certificate.pem"));
     QProcess process;
     process.start(openssl,
-                  { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                    QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                    QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                    QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath });
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+            QStringLiteral("-keyout"), keyPath, QStringLiteral("-out"), certificatePath });
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return fail(QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(process.readAllStandardError()));
     const QSslCertificate certificate(readFile(certificatePath), QSsl::Pem);

@@ -35,8 +35,7 @@ QList<QByteArray> TestHttpServer::Request::headerValues(const QByteArray &name) 
     return values;
 }
 
-TestHttpServer::TestHttpServer(QObject *parent)
-    : QTcpServer(parent)
+TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent)
 {
     setAnswer(QByteArray(), "<nimbora><code>OK</code></nimbora>");
 }
@@ -64,8 +63,8 @@ void TestHttpServer::setBehaviour(Behaviour behaviour)
     m_behaviour = behaviour;
 }
 
-void TestHttpServer::setAnswer(const QByteArray &command, const QByteArray &body, const QByteArray &contentType,
-                               int status)
+void TestHttpServer::setAnswer(
+    const QByteArray &command, const QByteArray &body, const QByteArray &contentType, int status)
 {
     m_answers.insert(command, { status, contentType, body });
 }
@@ -191,7 +190,8 @@ void TestHttpServer::feedFlood(QTcpSocket *socket)
         pending += sslSocket->encryptedBytesToWrite();
     if (socket->state() != QAbstractSocket::ConnectedState || pending > 4 * FloodChunkSize)
         return;
-    static const QByteArray chunk = QByteArray("<filler>").append(QByteArray(FloodChunkSize - 19, 'x')).append("</filler>\n");
+    static const QByteArray chunk
+        = QByteArray("<filler>").append(QByteArray(FloodChunkSize - 19, 'x')).append("</filler>\n");
     socket->write(chunk);
     m_floodBytesSent += chunk.size();
 }

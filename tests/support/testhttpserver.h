@@ -45,7 +45,7 @@ public:
     void setBehaviour(Behaviour behaviour);
     // The answer for "/client/<command>"; an empty command sets the answer for everything else.
     void setAnswer(const QByteArray &command, const QByteArray &body,
-                   const QByteArray &contentType = "text/xml; charset=utf-8", int status = 200);
+        const QByteArray &contentType = "text/xml; charset=utf-8", int status = 200);
     void setRawAnswer(const QByteArray &bytes);
 
     QList<Request> requests() const;

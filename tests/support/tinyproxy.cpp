@@ -64,14 +64,15 @@ bool TinyProxy::startOnce(const QString &user, const QString &password)
         m_errorString = QStringLiteral("cannot write ") + configPath;
         return false;
     }
-    config.write("Port " + QByteArray::number(m_port) + "\n"
-                 "Listen 127.0.0.1\n"
-                 "Allow 127.0.0.1\n"
-                 "Timeout 600\n"
-                 "MaxClients 20\n"
-                 "LogLevel Info\n"
-                 "BasicAuth "
-                 + user.toUtf8() + ' ' + password.toUtf8() + "\n");
+    config.write("Port " + QByteArray::number(m_port)
+        + "\n"
+          "Listen 127.0.0.1\n"
+          "Allow 127.0.0.1\n"
+          "Timeout 600\n"
+          "MaxClients 20\n"
+          "LogLevel Info\n"
+          "BasicAuth "
+        + user.toUtf8() + ' ' + password.toUtf8() + "\n");
     config.close();
 
     // -d keeps it in the foreground, logging to its output, so that the test owns the process.
