@@ -19,6 +19,7 @@ private slots:
     void cleanupTestCase();
     void transport_data();
     void transport();
+    void tunnelStartedAgain();
     void notFound();
     void probe_data();
     void probe();
@@ -227,6 +228,30 @@ void TestStandInService::transport()
     openvpn->disconnectFromHost();
     if (endpoint == Streamed)
         QTRY_COMPARE(download.state(), QAbstractSocket::UnconnectedState);
+}
+
+// OpenVPN reconnecting through the client's tunnel comes back with the same session cookie and
+// must meet a fresh OpenVPN connection, not the middle of the old stream.
+void TestStandInService::tunnelStartedAgain()
+{
+    const QByteArray request = "GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: session=again\r\n\r\n";
+    QTcpSocket first;
+    first.connectToHost(QHostAddress::LocalHost, m_endpointPorts.at(Polled));
+    first.write(request);
+    Response response;
+    QVERIFY(readResponse(first, &response));
+    QScopedPointer<QTcpSocket> oldPeer(openvpnPeer());
+    QVERIFY(oldPeer);
+
+    QTcpSocket second;
+    second.connectToHost(QHostAddress::LocalHost, m_endpointPorts.at(Polled));
+    second.write(request);
+    QVERIFY(readResponse(second, &response));
+    QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 200 OK"));
+    QScopedPointer<QTcpSocket> newPeer(openvpnPeer());
+    QVERIFY(newPeer);
+    QTRY_COMPARE(oldPeer->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(newPeer->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestStandInService::notFound()

@@ -34,7 +34,9 @@ bool EndpointServer::listen(QString *error)
 void EndpointServer::newConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *connection = new HttpConnection(socket, this);
+        HttpConnection *connection = HttpConnection::accept(socket, this);
+        if (!connection)
+            continue;
         connect(connection, &HttpConnection::requestStarted, this, &EndpointServer::requestStarted);
         connect(connection, &HttpConnection::requestFinished, this, &EndpointServer::requestFinished);
     }
@@ -53,7 +55,7 @@ EndpointServer::Kind EndpointServer::kind(const QString &method, const QString &
     return Other;
 }
 
-TransportSession *EndpointServer::session(HttpConnection *connection)
+TransportSession *EndpointServer::session(HttpConnection *connection, bool restart)
 {
     const HttpRequest &request = connection->request();
     const QString cookie = request.cookie(QStringLiteral("session"));
@@ -68,6 +70,13 @@ TransportSession *EndpointServer::session(HttpConnection *connection)
         return nullptr;
     }
     TransportSession *session = m_sessions.value(cookie);
+    // "index.php" opens a client's tunnel: a client that comes back with the same cookie (its
+    // OpenVPN reconnecting) gets a fresh OpenVPN connection, not the middle of the old stream.
+    if (session && restart) {
+        ServiceLog::request(QStringLiteral("session %1: starts again, from %2").arg(cookie, connection->peer()));
+        session->close();
+        session = nullptr;
+    }
     if (!session) {
         if (m_sessions.size() >= MaximumSessions) {
             ServiceLog::problem(connection->peer() + QStringLiteral(": too many transport sessions"));
@@ -125,7 +134,7 @@ void EndpointServer::requestFinished(HttpConnection *connection)
         answerPing(connection);
         return;
     case Download:
-        if (TransportSession *target = session(connection))
+        if (TransportSession *target = session(connection, first))
             target->download(connection, first);
         return;
     case Upload:

@@ -32,7 +32,7 @@ private slots:
 private:
     enum Kind { Ping, Download, Upload, Other };
     static Kind kind(const QString &method, const QString &path, bool *first);
-    TransportSession *session(HttpConnection *connection);
+    TransportSession *session(HttpConnection *connection, bool restart = false);
     void answerPing(HttpConnection *connection);
 
     const ServiceConfig::Endpoint &m_endpoint;

@@ -6,8 +6,23 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+int HttpConnection::s_count = 0;
+
+HttpConnection *HttpConnection::accept(QTcpSocket *socket, QObject *parent)
+{
+    if (s_count >= MaximumConnections) {
+        ServiceLog::problem(
+            socket->peerAddress().toString() + QStringLiteral(": connection refused, %1 are open").arg(s_count));
+        socket->abort();
+        socket->deleteLater();
+        return nullptr;
+    }
+    return new HttpConnection(socket, parent);
+}
+
 HttpConnection::HttpConnection(QTcpSocket *socket, QObject *parent) : QObject(parent), m_socket(socket)
 {
+    ++s_count;
     m_socket->setParent(this);
     m_socket->setReadBufferSize(ReadChunk);
     m_peer = m_socket->peerAddress().toString() + QLatin1Char(':') + QString::number(m_socket->peerPort());
@@ -22,7 +37,10 @@ HttpConnection::HttpConnection(QTcpSocket *socket, QObject *parent) : QObject(pa
         QMetaObject::invokeMethod(this, "socketDisconnected", Qt::QueuedConnection);
 }
 
-HttpConnection::~HttpConnection() = default;
+HttpConnection::~HttpConnection()
+{
+    --s_count;
+}
 
 qint64 HttpConnection::bytesToWrite() const
 {

@@ -24,6 +24,7 @@ public:
     };
 
     static constexpr int ReadChunk = 64 * 1024;
+    static constexpr int MaximumConnections = 512; // all listeners together
     static constexpr int IdleTimeout = 120000;
     static constexpr int StalledRequestTimeout = 30000;
 
@@ -48,6 +49,9 @@ public:
     void abort();
 
     static QByteArray reasonPhrase(int status);
+
+    // Takes a new socket unless too many connections are open; then the socket is closed.
+    static HttpConnection *accept(QTcpSocket *socket, QObject *parent);
 
 signals:
     void requestStarted(HttpConnection *connection);
@@ -83,6 +87,8 @@ private:
     bool m_processing = false;
     bool m_closedSignalled = false;
     QTimer m_timer;
+
+    static int s_count;
 };
 
 #endif

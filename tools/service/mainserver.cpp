@@ -44,7 +44,9 @@ void MainServer::newConnection()
 {
     auto *server = qobject_cast<QTcpServer *>(sender());
     while (QTcpSocket *socket = server->nextPendingConnection()) {
-        auto *connection = new HttpConnection(socket, this);
+        HttpConnection *connection = HttpConnection::accept(socket, this);
+        if (!connection)
+            continue;
         connect(connection, &HttpConnection::requestFinished, this, &MainServer::requestFinished);
     }
 }

@@ -173,7 +173,7 @@ void TransportSession::idleExpired()
     if (!m_download && !m_upload) {
         ServiceLog::request(
             QStringLiteral("session %1: no channel for %2 s, closed").arg(m_session).arg(IdleTimeout / 1000));
-        finish();
+        close();
     }
 }
 
@@ -183,7 +183,7 @@ void TransportSession::openvpnGone()
         return;
     ServiceLog::request(QStringLiteral("session %1: the OpenVPN server closed the connection").arg(m_session));
     answerPending(502);
-    finish();
+    close();
 }
 
 void TransportSession::answerPending(int status)
@@ -199,7 +199,7 @@ void TransportSession::answerPending(int status)
         m_upload->respond(status, "text/plain", HttpConnection::reasonPhrase(status) + '\n', HttpConnection::Close);
 }
 
-void TransportSession::finish()
+void TransportSession::close()
 {
     if (m_finished)
         return;

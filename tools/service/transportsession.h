@@ -29,6 +29,8 @@ public:
     QString session() const { return m_session; }
 
     void download(HttpConnection *connection, bool first);
+    // Ends the session: its channels and its OpenVPN connection are closed, finished() follows.
+    void close();
     // The caller has checked that the wrapping sizes fit the body.
     void beginUpload(HttpConnection *connection, qint64 before, qint64 after);
 
@@ -51,7 +53,6 @@ private:
     HttpConnection::Style style() const;
     void pump();
     void answerPending(int status);
-    void finish();
 
     QString m_session;
     const ServiceConfig::Endpoint &m_endpoint;
