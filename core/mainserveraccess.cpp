@@ -50,6 +50,11 @@ MainServerAccess::~MainServerAccess() = default;
 
 QDomElement MainServerAccess::request(Command command, const QString &query)
 {
+    if (m_waiting) {
+        // Called again from an event handled while waiting: one request at a time.
+        qWarning("MainServerAccess: a request is already under way");
+        return QDomElement();
+    }
     const QString fallbackUserAgent = GlobalValues::value(GlobalValues::DefaultUserAgent).toString();
     QSettings settings;
     const bool secure = settings.value(SettingsKeys::MainServerSecure, SettingsKeys::MainServerSecureDefault).toBool();

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QTimer>
 
 class TestMainServerAccess : public QObject
 {
@@ -28,6 +29,7 @@ private slots:
     void replies();
     void unknownCommand();
     void oneObjectSeveralRequests();
+    void nestedRequestRefused();
     void silentServerEndsAfterTimeLimit();
 
 private:
@@ -270,6 +272,26 @@ void TestMainServerAccess::oneObjectSeveralRequests()
     QCOMPARE(root.firstChildElement(QStringLiteral("code")).text(), QStringLiteral("DENIED"));
     // Qt itself retries a GET whose connection dropped, so only the last request is known.
     QCOMPARE(server.requests().last().requestLine, QByteArray("GET /client/account?session=b HTTP/1.1"));
+}
+
+// An event handled during the wait must not start a second request on the same object.
+void TestMainServerAccess::nestedRequestRefused()
+{
+    TestHttpServer server;
+    QVERIFY(server.start(false));
+    useServer(server, false);
+
+    MainServerAccess access;
+    bool nestedNull = false;
+    QTimer::singleShot(0, &access, [&]() {
+        QTest::ignoreMessage(QtWarningMsg, "MainServerAccess: a request is already under way");
+        nestedNull = access.request(MainServerAccess::Check, QString()).isNull();
+    });
+    const QDomElement root = access.request(MainServerAccess::Account, QStringLiteral("session=s"));
+    QVERIFY(nestedNull);
+    QCOMPARE(access.error(), QNetworkReply::NoError);
+    QCOMPARE(root.firstChildElement(QStringLiteral("code")).text(), QStringLiteral("OK"));
+    QCOMPARE(server.requests().size(), 1);
 }
 
 // The one test here that waits for the product's 10 s limit.
