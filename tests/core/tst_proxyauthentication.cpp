@@ -163,7 +163,7 @@ void TestProxyAuthentication::timeLimitCountsFromTheAnswer()
         &work, &AccountRefreshWork::proxyAuthenticationRequired, &owner,
         [&](const QNetworkProxy &, QAuthenticator *authenticator) {
             QEventLoop typing;
-            QTimer::singleShot(3000, &typing, &QEventLoop::quit);
+            QTimer::singleShot(3000, Qt::PreciseTimer, &typing, &QEventLoop::quit);
             typing.exec();
             authenticator->setUser(QLatin1String(ProxyUser));
             authenticator->setPassword(QLatin1String(ProxyPassword));
