@@ -29,7 +29,7 @@ public:
     };
 
     // Longest user id or SOCKS 4a host name accepted before its terminating NUL.
-    static const int MaxSocks4FieldLength = 255;
+    static constexpr int MaxSocks4FieldLength = 255;
 
     // VN CD DSTPORT DSTIP USERID NUL [HOSTNAME NUL]. Malformed when a field outgrows its limit.
     static Result parseSocks4Request(const QByteArray &buffer, Request *request);

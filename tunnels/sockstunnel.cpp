@@ -164,6 +164,8 @@ void SocksTunnel::remoteTcpSocketError(QAbstractSocket::SocketError)
     if (!remoteConnecting)
         return;
     remoteConnecting = false;
+    // The tunnel ends here: nothing the client sent ahead is taken as another request.
+    clientBuffer.clear();
     emit log(errorPrefix() + remoteTcpSocket->errorString());
     sendReply(version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
     quit();

@@ -18,9 +18,9 @@ public:
     enum Version { Socks4 = 0, Socks5 = 1 };
 
     // A relay stops reading one side while the other has more than this waiting to be sent.
-    static const qint64 MaxPendingBytes = 256 * 1024;
+    static constexpr qint64 MaxPendingBytes = 256 * 1024;
     // What each TCP socket reads from the system at most before it is emptied.
-    static const qint64 ReadBufferSize = 128 * 1024;
+    static constexpr qint64 ReadBufferSize = 128 * 1024;
 
     SocksTunnel(qintptr socketDescriptor, const QHostAddress &bindAddress);
 
