@@ -1,7 +1,6 @@
 #include "accountrefreshwork.h"
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
@@ -28,7 +27,6 @@ private:
 
 void TestAccountRefreshWork::initTestCase()
 {
-    PrivateSettings::use();
     clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }

@@ -2,7 +2,6 @@
 #include "globalvalues.h"
 #include "md5.h"
 #include "networkproxyfactory.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
@@ -27,7 +26,6 @@ private slots:
 
 void TestAuthenticationWork::initTestCase()
 {
-    PrivateSettings::use();
     clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }

@@ -4,7 +4,6 @@
 #include "globalvalues.h"
 #include "md5.h"
 #include "networkproxyfactory.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "workrecorder.h"
@@ -29,7 +28,6 @@ private slots:
 
 void TestLabLogin::initTestCase()
 {
-    PrivateSettings::use();
     // The built-in host name may be resolved only where the lab names it.
     QFile hosts(QStringLiteral("/etc/hosts"));
     const bool named = hosts.open(QIODevice::ReadOnly) && hosts.readAll().contains(NIMBORA_MAIN_SERVER_HOST);

@@ -2,7 +2,6 @@
 #include "mainserveraccess.h"
 #include "networkproxyfactory.h"
 #include "networkproxystream.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
@@ -38,7 +37,6 @@ private:
 
 void TestMainServerAccess::initTestCase()
 {
-    PrivateSettings::use();
     // The machine's proxy environment must not decide where the requests go.
     clearProxyEnvironment();
     registerNetworkProxyMetaType();

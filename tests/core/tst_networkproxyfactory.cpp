@@ -1,6 +1,5 @@
 #include "globalvalues.h"
 #include "networkproxyfactory.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 
@@ -43,7 +42,6 @@ QStringList describe(const QList<QNetworkProxy> &proxies)
 
 void TestNetworkProxyFactory::initTestCase()
 {
-    PrivateSettings::use();
     clearProxyEnvironment();
 }
 

@@ -3,7 +3,6 @@
 #include "mainserveraccess.h"
 #include "networkproxyfactory.h"
 #include "privatenetwork.h"
-#include "privatesettings.h"
 #include "proxyenvironment.h"
 #include "settingskeys.h"
 #include "testhttpserver.h"
@@ -51,7 +50,6 @@ const bool privateNetwork = PrivateNetwork::enter();
 
 void TestProxyAuthentication::initTestCase()
 {
-    PrivateSettings::use();
     if (TinyProxy::program().isEmpty())
         QSKIP("tinyproxy is not installed (packages/core.txt lists it)");
     if (!privateNetwork)
