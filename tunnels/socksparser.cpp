@@ -10,7 +10,7 @@ quint16 readPort(const QByteArray &buffer, int offset)
 quint32 readIPv4(const QByteArray &buffer, int offset)
 {
     return (quint32(quint8(buffer.at(offset))) << 24) | (quint32(quint8(buffer.at(offset + 1))) << 16)
-            | (quint32(quint8(buffer.at(offset + 2))) << 8) | quint32(quint8(buffer.at(offset + 3)));
+        | (quint32(quint8(buffer.at(offset + 2))) << 8) | quint32(quint8(buffer.at(offset + 3)));
 }
 
 // Index of the NUL that ends the field starting at offset, -1 while it has not arrived, -2 when the

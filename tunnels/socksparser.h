@@ -11,8 +11,8 @@ class SocksParser
 public:
     enum Result {
         Incomplete, // more bytes are needed
-        Complete,   // the message is whole; its length says how many bytes it takes
-        Malformed   // the bytes can never form a valid message
+        Complete, // the message is whole; its length says how many bytes it takes
+        Malformed // the bytes can never form a valid message
     };
 
     enum AddressType { IPv4Address = 1, DomainName = 3, IPv6Address = 4 };
@@ -23,7 +23,7 @@ public:
         quint8 command = 0; // SOCKS 5 datagrams: the fragment number
         quint8 addressType = 0;
         QHostAddress address; // set for IPv4 (and IPv6) addresses
-        QByteArray hostName;  // set for names (SOCKS 4a and SOCKS 5 type 3)
+        QByteArray hostName; // set for names (SOCKS 4a and SOCKS 5 type 3)
         quint16 port = 0;
         int length = 0; // bytes the message takes; for a datagram, where the payload starts
     };

@@ -110,9 +110,7 @@ void SocksTunnel::clientTcpSocketReadyRead()
     }
 }
 
-void SocksTunnel::clientTcpSocketError(QAbstractSocket::SocketError)
-{
-}
+void SocksTunnel::clientTcpSocketError(QAbstractSocket::SocketError) { }
 
 void SocksTunnel::clientTcpSocketDisconnected()
 {
@@ -132,23 +130,21 @@ void SocksTunnel::clientUdpSocketReadyRead()
         if (!SocksParser::parseDatagramHeader(data, &header) || header.command != 0)
             continue;
         const QHostAddress destination
-                = header.addressType == SocksParser::DomainName ? resolve(header.hostName) : header.address;
+            = header.addressType == SocksParser::DomainName ? resolve(header.hostName) : header.address;
         if (destination.isNull())
             continue;
         remoteUdpSocket->writeDatagram(data.mid(header.length), destination, header.port);
     }
 }
 
-void SocksTunnel::clientUdpSocketError(QAbstractSocket::SocketError)
-{
-}
+void SocksTunnel::clientUdpSocketError(QAbstractSocket::SocketError) { }
 
 void SocksTunnel::remoteTcpSocketConnected()
 {
     remoteConnecting = false;
     remoteTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     sendReply(version == Socks5 ? Socks5Succeeded : Socks4Granted, remoteTcpSocket->localAddress(),
-              remoteTcpSocket->localPort());
+        remoteTcpSocket->localPort());
     startRelaying();
 }
 
@@ -190,9 +186,7 @@ void SocksTunnel::remoteUdpSocketReadyRead()
     }
 }
 
-void SocksTunnel::remoteUdpSocketError(QAbstractSocket::SocketError)
-{
-}
+void SocksTunnel::remoteUdpSocketError(QAbstractSocket::SocketError) { }
 
 void SocksTunnel::clientTcpSocketBytesWritten()
 {
@@ -218,7 +212,7 @@ void SocksTunnel::readMessages()
     clientBuffer += clientTcpSocket->readAll();
     // A client that does not read its replies gets no more of them until it does.
     while (state != Relaying && !remoteConnecting && !clientBuffer.isEmpty()
-           && clientTcpSocket->bytesToWrite() < MaxPendingBytes) {
+        && clientTcpSocket->bytesToWrite() < MaxPendingBytes) {
         const bool taken = state == WaitingGreeting ? readGreeting() : readSocks5Request();
         if (!taken || (state == WaitingRequest && version == Socks4))
             return;
@@ -385,9 +379,9 @@ QHostAddress SocksTunnel::resolve(const QByteArray &name) const
     const QHostInfo info = QHostInfo::fromName(hostName);
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
         return QHostAddress();
-    const QAbstractSocket::NetworkLayerProtocol wanted
-            = bindAddress.protocol() == QAbstractSocket::IPv6Protocol ? QAbstractSocket::IPv6Protocol
-                                                                       : QAbstractSocket::IPv4Protocol;
+    const QAbstractSocket::NetworkLayerProtocol wanted = bindAddress.protocol() == QAbstractSocket::IPv6Protocol
+        ? QAbstractSocket::IPv6Protocol
+        : QAbstractSocket::IPv4Protocol;
     const QList<QHostAddress> addresses = info.addresses();
     for (const QHostAddress &address : addresses) {
         if (address.protocol() == wanted)

@@ -112,8 +112,7 @@ void serveTarget(int fd)
             sendAll(fd, "u", 1);
         } else if (command == 'P') {
             sendAll(fd, "p", 1);
-            while (recv(fd, buffer.data(), buffer.size(), 0) > 0) {
-            }
+            while (recv(fd, buffer.data(), buffer.size(), 0) > 0) { }
         }
     }
     close(fd);
@@ -208,8 +207,7 @@ int runIdle(uint16_t proxyPort, uint16_t targetPort, int count)
     printf("ready\n");
     fflush(stdout);
     char line[16];
-    while (fgets(line, sizeof line, stdin)) {
-    }
+    while (fgets(line, sizeof line, stdin)) { }
     for (const int fd : tunnels)
         close(fd);
     return 0;
@@ -217,8 +215,9 @@ int runIdle(uint16_t proxyPort, uint16_t targetPort, int count)
 
 int usage()
 {
-    fprintf(stderr, "usage: socksbench target | download|upload PROXY_PORT TARGET_PORT BYTES |"
-                    " rate PROXY_PORT TARGET_PORT COUNT THREADS | idle PROXY_PORT TARGET_PORT COUNT\n");
+    fprintf(stderr,
+        "usage: socksbench target | download|upload PROXY_PORT TARGET_PORT BYTES |"
+        " rate PROXY_PORT TARGET_PORT COUNT THREADS | idle PROXY_PORT TARGET_PORT COUNT\n");
     return 2;
 }
 

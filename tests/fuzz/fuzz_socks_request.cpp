@@ -22,7 +22,7 @@ void checkRequest(SocksParser::Result (*parse)(const QByteArray &, SocksParser::
     SocksParser::Request alone;
     check(parse(bytes.left(request.length), &alone) == SocksParser::Complete);
     check(alone.length == request.length && alone.port == request.port && alone.hostName == request.hostName
-          && alone.address == request.address);
+        && alone.address == request.address);
 }
 
 } // namespace

@@ -53,37 +53,36 @@ void TestSocksParser::wholeMessages_data()
     QTest::addColumn<QByteArray>("hostName");
     QTest::addColumn<int>("port");
 
-    QTest::newRow("socks 4, empty user id") << int(Socks4Request) << QByteArray::fromHex("04010050c0a80001" "00") << 1
-                                            << 1 << "192.168.0.1" << QByteArray() << 80;
-    QTest::newRow("socks 4, user id") << int(Socks4Request) << QByteArray::fromHex("04021f907f000001" "616c69636500")
-                                      << 2 << 1 << "127.0.0.1" << QByteArray() << 8080;
-    QTest::newRow("socks 4a") << int(Socks4Request)
-                              << QByteArray::fromHex("0401005000000001" "7500" "6c6f63616c686f737400") << 1 << 3 << ""
-                              << QByteArray("localhost") << 80;
-    QTest::newRow("socks 4a, empty name") << int(Socks4Request) << QByteArray::fromHex("04010050000000ff" "00" "00")
-                                          << 1 << 3 << "" << QByteArray() << 80;
-    QTest::newRow("socks 4, longest user id") << int(Socks4Request)
-                                              << QByteArray::fromHex("040100507f000001") + QByteArray(255, 'u') + '\0'
-                                              << 1 << 1 << "127.0.0.1" << QByteArray() << 80;
-    QTest::newRow("greeting, two methods") << int(Socks5Greeting) << QByteArray::fromHex("05020200") << 0 << 0 << ""
-                                           << QByteArray::fromHex("0200") << 0;
+    QTest::newRow("socks 4, empty user id") << int(Socks4Request) << QByteArray::fromHex("04010050c0a8000100") << 1 << 1
+                                            << "192.168.0.1" << QByteArray() << 80;
+    QTest::newRow("socks 4, user id") << int(Socks4Request) << QByteArray::fromHex("04021f907f000001616c69636500") << 2
+                                      << 1 << "127.0.0.1" << QByteArray() << 8080;
+    QTest::newRow("socks 4a") << int(Socks4Request) << QByteArray::fromHex("040100500000000175006c6f63616c686f737400")
+                              << 1 << 3 << "" << QByteArray("localhost") << 80;
+    QTest::newRow("socks 4a, empty name")
+        << int(Socks4Request) << QByteArray::fromHex("04010050000000ff0000") << 1 << 3 << "" << QByteArray() << 80;
+    QTest::newRow("socks 4, longest user id")
+        << int(Socks4Request) << QByteArray::fromHex("040100507f000001") + QByteArray(255, 'u') + '\0' << 1 << 1
+        << "127.0.0.1" << QByteArray() << 80;
+    QTest::newRow("greeting, two methods")
+        << int(Socks5Greeting) << QByteArray::fromHex("05020200") << 0 << 0 << "" << QByteArray::fromHex("0200") << 0;
     QTest::newRow("greeting, no method") << int(Socks5Greeting) << QByteArray::fromHex("0500") << 0 << 0 << ""
                                          << QByteArray() << 0;
     QTest::newRow("greeting, 255 methods") << int(Socks5Greeting) << QByteArray::fromHex("05ff") + QByteArray(255, 1)
                                            << 0 << 0 << "" << QByteArray(255, 1) << 0;
     QTest::newRow("request, ipv4") << int(Socks5Request) << QByteArray::fromHex("050100017f0000010050") << 1 << 1
                                    << "127.0.0.1" << QByteArray() << 80;
-    QTest::newRow("request, name") << int(Socks5Request) << QByteArray::fromHex("05030003096c6f63616c686f7374ffff")
-                                   << 3 << 3 << "" << QByteArray("localhost") << 65535;
+    QTest::newRow("request, name") << int(Socks5Request) << QByteArray::fromHex("05030003096c6f63616c686f7374ffff") << 3
+                                   << 3 << "" << QByteArray("localhost") << 65535;
     QTest::newRow("request, empty name") << int(Socks5Request) << QByteArray::fromHex("05010003000050") << 1 << 3 << ""
                                          << QByteArray() << 80;
     QTest::newRow("request, ipv6") << int(Socks5Request)
-                                   << QByteArray::fromHex("05010004" "00000000000000000000000000000001" "01bb") << 1
-                                   << 4 << "::1" << QByteArray() << 443;
+                                   << QByteArray::fromHex("050100040000000000000000000000000000000101bb") << 1 << 4
+                                   << "::1" << QByteArray() << 443;
     QTest::newRow("datagram, ipv4") << int(Datagram) << QByteArray::fromHex("000000017f0000010035") << 0 << 1
                                     << "127.0.0.1" << QByteArray() << 53;
-    QTest::newRow("datagram, name, fragment 2") << int(Datagram) << QByteArray::fromHex("0000020301610007") << 2 << 3
-                                                << "" << QByteArray("a") << 7;
+    QTest::newRow("datagram, name, fragment 2")
+        << int(Datagram) << QByteArray::fromHex("0000020301610007") << 2 << 3 << "" << QByteArray("a") << 7;
 }
 
 // A whole message is read as such whatever follows it, and no shorter part of it is ever taken as a message.
@@ -115,7 +114,7 @@ void TestSocksParser::wholeMessages()
     for (int length = 0; length < message.size(); ++length) {
         SocksParser::Request request;
         QVERIFY2(parse(kind, message.left(length), &request) == SocksParser::Incomplete,
-                 qPrintable(QStringLiteral("cut at %1").arg(length)));
+            qPrintable(QStringLiteral("cut at %1").arg(length)));
     }
 }
 
@@ -127,31 +126,30 @@ void TestSocksParser::refused_data()
 
     const QByteArray socks4 = QByteArray::fromHex("040100507f000001");
     const QByteArray socks4a = QByteArray::fromHex("0401005000000001");
-    QTest::newRow("user id past its limit") << int(Socks4Request) << socks4 + QByteArray(256, 'u')
-                                            << SocksParser::Malformed;
-    QTest::newRow("user id past its limit, then NUL") << int(Socks4Request) << socks4 + QByteArray(256, 'u') + '\0'
-                                                      << SocksParser::Malformed;
-    QTest::newRow("4a name past its limit") << int(Socks4Request) << socks4a + QByteArray("u\0", 2) + QByteArray(256, 'h')
-                                            << SocksParser::Malformed;
-    QTest::newRow("4a name without its NUL") << int(Socks4Request) << socks4a + QByteArray("u\0localhost", 11)
-                                             << SocksParser::Incomplete;
-    QTest::newRow("request, address type 0") << int(Socks5Request) << QByteArray::fromHex("05010000")
-                                             << SocksParser::Malformed;
-    QTest::newRow("request, address type 2") << int(Socks5Request) << QByteArray::fromHex("050100027f0000010050")
-                                             << SocksParser::Malformed;
-    QTest::newRow("request, address type 255") << int(Socks5Request) << QByteArray::fromHex("050100ff")
-                                               << SocksParser::Malformed;
-    QTest::newRow("request, name longer than what came") << int(Socks5Request)
-                                                         << QByteArray::fromHex("05010003ff") + QByteArray(200, 'a')
-                                                         << SocksParser::Incomplete;
+    QTest::newRow("user id past its limit")
+        << int(Socks4Request) << socks4 + QByteArray(256, 'u') << SocksParser::Malformed;
+    QTest::newRow("user id past its limit, then NUL")
+        << int(Socks4Request) << socks4 + QByteArray(256, 'u') + '\0' << SocksParser::Malformed;
+    QTest::newRow("4a name past its limit")
+        << int(Socks4Request) << socks4a + QByteArray("u\0", 2) + QByteArray(256, 'h') << SocksParser::Malformed;
+    QTest::newRow("4a name without its NUL")
+        << int(Socks4Request) << socks4a + QByteArray("u\0localhost", 11) << SocksParser::Incomplete;
+    QTest::newRow("request, address type 0")
+        << int(Socks5Request) << QByteArray::fromHex("05010000") << SocksParser::Malformed;
+    QTest::newRow("request, address type 2")
+        << int(Socks5Request) << QByteArray::fromHex("050100027f0000010050") << SocksParser::Malformed;
+    QTest::newRow("request, address type 255")
+        << int(Socks5Request) << QByteArray::fromHex("050100ff") << SocksParser::Malformed;
+    QTest::newRow("request, name longer than what came")
+        << int(Socks5Request) << QByteArray::fromHex("05010003ff") + QByteArray(200, 'a') << SocksParser::Incomplete;
     // Datagrams come whole or not at all: anything that does not parse is dropped.
     QTest::newRow("datagram, 3 bytes") << int(Datagram) << QByteArray::fromHex("000000") << SocksParser::Incomplete;
     QTest::newRow("datagram, ipv4 cut") << int(Datagram) << QByteArray::fromHex("000000017f00000100")
                                         << SocksParser::Incomplete;
-    QTest::newRow("datagram, name longer than the datagram") << int(Datagram) << QByteArray::fromHex("00000003206162")
-                                                             << SocksParser::Incomplete;
+    QTest::newRow("datagram, name longer than the datagram")
+        << int(Datagram) << QByteArray::fromHex("00000003206162") << SocksParser::Incomplete;
     QTest::newRow("datagram, ipv6") << int(Datagram)
-                                    << QByteArray::fromHex("00000004" "00000000000000000000000000000001" "0035")
+                                    << QByteArray::fromHex("00000004000000000000000000000000000000010035")
                                     << SocksParser::Incomplete;
     QTest::newRow("datagram, type 2") << int(Datagram) << QByteArray::fromHex("000000027f0000010035")
                                       << SocksParser::Incomplete;

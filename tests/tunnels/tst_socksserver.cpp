@@ -54,8 +54,8 @@ QByteArray socks5Connect(const QByteArray &host, quint16 port)
     QHostAddress address;
     if (address.setAddress(QString::fromLatin1(host)))
         return QByteArray::fromHex("050100") + QByteArray::fromHex("05010001")
-                + QByteArray::fromHex(QByteArray::number(address.toIPv4Address(), 16).rightJustified(8, '0'))
-                + portBytes(port);
+            + QByteArray::fromHex(QByteArray::number(address.toIPv4Address(), 16).rightJustified(8, '0'))
+            + portBytes(port);
     return QByteArray::fromHex("050100") + QByteArray::fromHex("05010003") + char(host.size()) + host + portBytes(port);
 }
 
@@ -64,7 +64,7 @@ QByteArray socks4Connect(quint16 port, const QByteArray &host = QByteArray())
     if (host.isEmpty())
         return QByteArray::fromHex("0401") + portBytes(port) + QByteArray::fromHex("7f000001") + QByteArray("u\0", 2);
     return QByteArray::fromHex("0401") + portBytes(port) + QByteArray::fromHex("00000001") + QByteArray("u\0", 2) + host
-            + '\0';
+        + '\0';
 }
 
 // Bytes whose value depends on their place in a stream: a lost or misplaced byte shows.
@@ -106,7 +106,7 @@ private:
                     if (!request.contains("\r\n\r\n"))
                         return;
                     socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
-                                  + "\r\nConnection: close\r\n\r\n" + body);
+                        + "\r\nConnection: close\r\n\r\n" + body);
                     socket->disconnectFromHost();
                 });
             } else if (mode == Echo) {
@@ -239,8 +239,8 @@ void TestSocksServer::curlClients()
     QProcess curl;
     QSignalSpy finished(&curl, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     curl.start(curlPath,
-               { "-q", "-sS", "--max-time", "60", option, QStringLiteral("127.0.0.1:%1").arg(server->serverPort()),
-                 QStringLiteral("http://localhost:%1/file").arg(web.serverPort()) });
+        { "-q", "-sS", "--max-time", "60", option, QStringLiteral("127.0.0.1:%1").arg(server->serverPort()),
+            QStringLiteral("http://localhost:%1/file").arg(web.serverPort()) });
     QVERIFY(finished.wait(90000));
     QVERIFY2(curl.exitCode() == 0, curl.readAllStandardError().constData());
     QVERIFY(curl.readAllStandardOutput() == body);
@@ -273,7 +273,7 @@ void TestSocksServer::connectReply()
     const QByteArray reply = client->readAll();
     QCOMPARE(echo.peerAddresses, QList<QHostAddress>() << SecondLoopback);
     if (version == 5) {
-        QCOMPARE(reply.left(10).toHex(), QByteArray("0500" "05000001" "7f000002"));
+        QCOMPARE(reply.left(10).toHex(), QByteArray("0500050000017f000002"));
         QCOMPARE(readPort(reply, 10), echo.peerPorts.first());
     } else {
         QCOMPARE(reply.left(2).toHex(), QByteArray("005a"));
@@ -295,7 +295,7 @@ void TestSocksServer::replies_data()
 
     const quint16 refused = closedPort();
     const QByteArray greeting = QByteArray::fromHex("050100");
-    const QByteArray socks5Refusal = QByteArray::fromHex("0001" "00000000" "0000");
+    const QByteArray socks5Refusal = QByteArray::fromHex("0001000000000000");
     const QByteArray socks4Refusal = QByteArray::fromHex("005b000000000000");
     const QByteArray socks4aHead = QByteArray::fromHex("0401005000000001") + QByteArray("u\0", 2);
     // Not an address of this machine: binding to it fails before anything is sent.
@@ -314,57 +314,53 @@ void TestSocksServer::replies_data()
     const Row rows[] = {
         { "methods 02 and 00", "127.0.0.1", QByteArray::fromHex("05020200"), QByteArray::fromHex("0500"), {}, false },
         { "only method 02", "127.0.0.1", QByteArray::fromHex("050102"), QByteArray::fromHex("05ff"),
-          { "SOCKS 5 error: No Authentication method required" }, false },
+            { "SOCKS 5 error: No Authentication method required" }, false },
         { "no method", "127.0.0.1", QByteArray::fromHex("0500"), QByteArray::fromHex("05ff"),
-          { "SOCKS 5 error: No Authentication method required" }, false },
+            { "SOCKS 5 error: No Authentication method required" }, false },
         { "address type 4", "127.0.0.1",
-          greeting + QByteArray::fromHex("05010004") + QByteArray(15, '\0') + QByteArray::fromHex("010050"),
-          QByteArray::fromHex("0500" "0508") + socks5Refusal, { "SOCKS 5 error: does not support IPv6" },
-          false },
+            greeting + QByteArray::fromHex("05010004") + QByteArray(15, '\0') + QByteArray::fromHex("010050"),
+            QByteArray::fromHex("05000508") + socks5Refusal, { "SOCKS 5 error: does not support IPv6" }, false },
         { "address type 2", "127.0.0.1", greeting + QByteArray::fromHex("050100027f0000010050"),
-          QByteArray::fromHex("0500" "0508") + socks5Refusal, { "SOCKS 5 error: does not support IPv6" },
-          false },
+            QByteArray::fromHex("05000508") + socks5Refusal, { "SOCKS 5 error: does not support IPv6" }, false },
         { "socks 5 bind", "127.0.0.1", greeting + QByteArray::fromHex("050200017f0000010050"),
-          QByteArray::fromHex("0500" "0507") + socks5Refusal, { "SOCKS 5 error: does not support bind command" },
-          false },
+            QByteArray::fromHex("05000507") + socks5Refusal, { "SOCKS 5 error: does not support bind command" },
+            false },
         { "refused requests, one after the other", "127.0.0.1",
-          greeting + QByteArray::fromHex("050200017f0000010050")
-                  + QByteArray::fromHex("05010004" "00000000000000000000000000000001" "0050"),
-          QByteArray::fromHex("0500" "0507") + socks5Refusal + QByteArray::fromHex("0508")
-                  + socks5Refusal,
-          { "SOCKS 5 error: does not support bind command", "SOCKS 5 error: does not support IPv6" }, false },
+            greeting + QByteArray::fromHex("050200017f0000010050")
+                + QByteArray::fromHex("05010004000000000000000000000000000000010050"),
+            QByteArray::fromHex("05000507") + socks5Refusal + QByteArray::fromHex("0508") + socks5Refusal,
+            { "SOCKS 5 error: does not support bind command", "SOCKS 5 error: does not support IPv6" }, false },
         { "socks 4 bind", "127.0.0.1", QByteArray::fromHex("040200507f000001") + '\0', socks4Refusal,
-          { "SOCKS 4 error: does not support bind command" }, false },
-        { "socks 4a, final NUL missing", "127.0.0.1", socks4aHead + "localhost" + QByteArray(250, 'x'),
-          socks4Refusal, { "SOCKS 4 error: unknown protocol" }, false },
+            { "SOCKS 4 error: does not support bind command" }, false },
+        { "socks 4a, final NUL missing", "127.0.0.1", socks4aHead + "localhost" + QByteArray(250, 'x'), socks4Refusal,
+            { "SOCKS 4 error: unknown protocol" }, false },
         { "socks 4, user id without end", "127.0.0.1", QByteArray::fromHex("040100507f000001") + QByteArray(300, 'u'),
-          socks4Refusal, { "SOCKS 4 error: unknown protocol" }, false },
+            socks4Refusal, { "SOCKS 4 error: unknown protocol" }, false },
         { "unknown version", "127.0.0.1", QByteArray::fromHex("060100"), QByteArray(),
-          { "SOCKS error: unknown version" }, true },
+            { "SOCKS error: unknown version" }, true },
         { "socks 5 name not found", "127.0.0.1",
-          greeting + QByteArray::fromHex("05010003") + char(UnresolvableName.size()) + UnresolvableName
-                  + portBytes(80),
-          QByteArray::fromHex("0500" "0504") + socks5Refusal, { "SOCKS 5 error: host not found" }, false },
+            greeting + QByteArray::fromHex("05010003") + char(UnresolvableName.size()) + UnresolvableName
+                + portBytes(80),
+            QByteArray::fromHex("05000504") + socks5Refusal, { "SOCKS 5 error: host not found" }, false },
         { "socks 5 empty name", "127.0.0.1", greeting + QByteArray::fromHex("05010003000050"),
-          QByteArray::fromHex("0500" "0504") + socks5Refusal, { "SOCKS 5 error: host not found" }, false },
+            QByteArray::fromHex("05000504") + socks5Refusal, { "SOCKS 5 error: host not found" }, false },
         { "socks 4a name not found", "127.0.0.1", socks4aHead + UnresolvableName + '\0', socks4Refusal,
-          { "SOCKS 4 error: host not found" }, false },
+            { "SOCKS 4 error: host not found" }, false },
         { "socks 5 connection refused", "127.0.0.1", socks5Connect("127.0.0.1", refused),
-          QByteArray::fromHex("0500" "0504") + socks5Refusal, { "SOCKS 5 error: Connection refused" }, true },
+            QByteArray::fromHex("05000504") + socks5Refusal, { "SOCKS 5 error: Connection refused" }, true },
         { "socks 4 connection refused", "127.0.0.1", socks4Connect(refused), socks4Refusal,
-          { "SOCKS 4 error: Connection refused" }, true },
+            { "SOCKS 4 error: Connection refused" }, true },
         { "socks 5 bind address missing", foreignAddress, socks5Connect("127.0.0.1", refused),
-          QByteArray::fromHex("0500" "0504") + socks5Refusal, { "SOCKS 5 error: " + bindError }, false },
+            QByteArray::fromHex("05000504") + socks5Refusal, { "SOCKS 5 error: " + bindError }, false },
         { "socks 4 bind address missing", foreignAddress, socks4Connect(refused), socks4Refusal,
-          { "SOCKS 4 error: " + bindError }, false },
-        { "udp associate, bind address missing", foreignAddress,
-          greeting + QByteArray::fromHex("05030001000000000000"),
-          QByteArray::fromHex("0500" "0501") + socks5Refusal, { "SOCKS 5 error: " + bindError }, false },
+            { "SOCKS 4 error: " + bindError }, false },
+        { "udp associate, bind address missing", foreignAddress, greeting + QByteArray::fromHex("05030001000000000000"),
+            QByteArray::fromHex("05000501") + socks5Refusal, { "SOCKS 5 error: " + bindError }, false },
     };
     for (const Row &row : rows) {
         for (const bool split : { false, true }) {
             QTest::addRow("%s%s", row.name, split ? ", byte by byte" : "")
-                    << row.bindAddress << row.request << row.reply << row.logLines << row.closes << split;
+                << row.bindAddress << row.request << row.reply << row.logLines << row.closes << split;
         }
     }
 }
@@ -418,8 +414,8 @@ void TestSocksServer::splitMessages()
     QFETCH(int, version);
 
     TargetServer echo(TargetServer::Echo);
-    const QByteArray request = version == 5 ? socks5Connect(host, echo.serverPort())
-                                            : socks4Connect(echo.serverPort(), host);
+    const QByteArray request
+        = version == 5 ? socks5Connect(host, echo.serverPort()) : socks4Connect(echo.serverPort(), host);
     const int replyLength = version == 5 ? 12 : 8;
     for (int cut = 1; cut < request.size(); ++cut) {
         auto abandoned = openClient();
@@ -464,7 +460,7 @@ void TestSocksServer::oddBytes()
             break;
         case 1:
             bytes = QByteArray::fromHex("04") + randomBytes(1) + portBytes(refused) + QByteArray::fromHex("7f000001")
-                    + randomBytes(random.bounded(300));
+                + randomBytes(random.bounded(300));
             break;
         default: {
             const int methods = random.bounded(5);
@@ -525,7 +521,7 @@ void TestSocksServer::pysocksUdp()
     QVERIFY2(client.exitCode() == 0, client.readAllStandardError().constData());
     const QString port = QString::number(echo.localPort());
     QCOMPARE(QString::fromUtf8(client.readAllStandardOutput()),
-             "10 echo:first 127.0.0.1 " + port + "\n1205 echo:second 127.0.0.1 " + port + "\n");
+        "10 echo:first 127.0.0.1 " + port + "\n1205 echo:second 127.0.0.1 " + port + "\n");
     QCOMPARE(senders, QList<QHostAddress>() << SecondLoopback << SecondLoopback);
 }
 
@@ -550,10 +546,10 @@ void TestSocksServer::udpDatagrams()
     QFETCH(bool, delivered);
 
     auto control = openClient();
-    control->write(QByteArray::fromHex("050100" "05030001000000000000"));
+    control->write(QByteArray::fromHex("05010005030001000000000000"));
     QTRY_COMPARE(control->bytesAvailable(), qint64(12));
     const QByteArray reply = control->readAll();
-    QCOMPARE(reply.left(10).toHex(), QByteArray("0500" "05000001" "7f000001"));
+    QCOMPARE(reply.left(10).toHex(), QByteArray("0500050000017f000001"));
     const quint16 relayPort = readPort(reply, 10);
     QVERIFY(relayPort != 0);
 
@@ -595,7 +591,8 @@ void TestSocksServer::boundedRelay()
     QFETCH(bool, download);
     const int total = 128 * 1024 * 1024;
 
-    TargetServer target(download ? TargetServer::Source : TargetServer::Sink, download ? pattern(0, total) : QByteArray());
+    TargetServer target(
+        download ? TargetServer::Source : TargetServer::Sink, download ? pattern(0, total) : QByteArray());
     auto client = openClient();
     client->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 64 * 1024);
     client->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 64 * 1024);
@@ -647,21 +644,20 @@ void TestSocksServer::manyClients()
         // The listener's backlog is short: let it take each batch before the next one comes.
         if (i % 50 == 49) {
             QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(),
-                                                 [](const std::unique_ptr<QTcpSocket> &client) {
-                                                     return client->state() == QAbstractSocket::ConnectedState;
-                                                 }),
-                                     30000);
+                                         [](const std::unique_ptr<QTcpSocket> &client) {
+                                             return client->state() == QAbstractSocket::ConnectedState;
+                                         }),
+                30000);
         }
     }
     const qint64 expected = 12 + payloads.front().size();
-    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin(), clients.end(),
-                                         [expected](const std::unique_ptr<QTcpSocket> &client) {
-                                             return client->bytesAvailable() >= expected;
-                                         }),
-                             60000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(clients.begin(), clients.end(),
+            [expected](const std::unique_ptr<QTcpSocket> &client) { return client->bytesAvailable() >= expected; }),
+        60000);
     for (int i = 0; i < clientCount; ++i) {
         const QByteArray received = clients[i]->readAll();
-        QCOMPARE(received.left(10).toHex(), QByteArray("0500" "05000001" "7f000001"));
+        QCOMPARE(received.left(10).toHex(), QByteArray("0500050000017f000001"));
         QVERIFY(received.mid(12) == payloads[i]);
     }
     QCOMPARE(threadCount(), baselineThreads + clientCount);

@@ -29,11 +29,11 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("port"), QStringLiteral("Port to listen on (0 picks a free one)."));
     const QCommandLineOption listenOption(QStringLiteral("listen"),
-                                          QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                          QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+        QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("address"),
+        QStringLiteral("127.0.0.1"));
     const QCommandLineOption bindOption(QStringLiteral("bind"),
-                                        QStringLiteral("Local address of every outgoing socket (default 127.0.0.1)."),
-                                        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+        QStringLiteral("Local address of every outgoing socket (default 127.0.0.1)."), QStringLiteral("address"),
+        QStringLiteral("127.0.0.1"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("Do not print log messages."));
     parser.addOptions({ listenOption, bindOption, quietOption });
     if (!parser.parse(QCoreApplication::arguments()))
@@ -66,8 +66,8 @@ int main(int argc, char *argv[])
         });
     }
     if (!server.listen(listenAddress, quint16(port))) {
-        fprintf(stderr, "nimbora-socksserver: cannot listen on %s port %u: %s\n",
-                qPrintable(listenAddress.toString()), port, qPrintable(server.errorString()));
+        fprintf(stderr, "nimbora-socksserver: cannot listen on %s port %u: %s\n", qPrintable(listenAddress.toString()),
+            port, qPrintable(server.errorString()));
         return 1;
     }
     printf("%u\n", server.serverPort());
