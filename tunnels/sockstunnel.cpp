@@ -205,16 +205,18 @@ void SocksTunnel::remoteTcpSocketBytesWritten()
 // Takes the greeting and requests out of the client's bytes, each only once all of it has arrived.
 void SocksTunnel::readMessages()
 {
-    // While the remote connection is being made, and after a SOCKS 4 request, the client's bytes wait
-    // for the relay.
-    if (remoteConnecting || (state == WaitingRequest && version == Socks4))
-        return;
-    clientBuffer += clientTcpSocket->readAll();
-    // A client that does not read its replies gets no more of them until it does.
-    while (state != Relaying && !remoteConnecting && !clientBuffer.isEmpty()
-        && clientTcpSocket->bytesToWrite() < MaxPendingBytes) {
-        const bool taken = state == WaitingGreeting ? readGreeting() : readSocks5Request();
-        if (!taken || (state == WaitingRequest && version == Socks4))
+    for (;;) {
+        // While the remote connection is being made, and after a SOCKS 4 request, the client's bytes wait for
+        // the relay. A client that does not read its replies gets no more of them until it does.
+        if (state == Relaying || remoteConnecting || (state == WaitingRequest && version == Socks4)
+            || clientTcpSocket->bytesToWrite() >= MaxPendingBytes)
+            return;
+        // No message is longer than a few hundred bytes: the buffer stays bounded whatever the client sends.
+        if (clientBuffer.size() < ReadBufferSize)
+            clientBuffer += clientTcpSocket->read(ReadBufferSize - clientBuffer.size());
+        if (clientBuffer.isEmpty())
+            return;
+        if (!(state == WaitingGreeting ? readGreeting() : readSocks5Request()))
             return;
     }
 }
