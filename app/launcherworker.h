@@ -2,6 +2,7 @@
 #define LAUNCHERWORKER_H
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 
@@ -39,7 +40,19 @@ public:
     void setError(int error);
     void setProgress(quint8 progress);
 
+    // Whether a dotted version is newer than the program's: up to four numeric parts, a
+    // missing or non-numeric part counting as 0.
+    static bool isNewerVersion(const QString &version, const QString &programVersion);
+    // Moves the settings of earlier versions to their present keys.
+    static void migrateSettings();
+
+    // The VPN driver and the OpenVPN program of this platform.
+    static QString driverName();
+    static QString driverVersion();
+    static QString openvpnPath();
+
 public slots:
+    // Runs every check from the beginning; may run again after a failure.
     void start();
 
 signals:

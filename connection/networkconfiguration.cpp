@@ -1,0 +1,317 @@
+#include "networkconfiguration.h"
+
+#include "networksystem.h"
+
+#include <QStandardPaths>
+
+#include <algorithm>
+
+using NetworkConfiguration::RouteProgram;
+using NetworkConfiguration::RouteProgramTimeout;
+
+namespace {
+
+bool isDefaultRoute(const Route &route)
+{
+    const QHostAddress any(QHostAddress::AnyIPv4);
+    return route.destination == any && route.mask == any;
+}
+
+NetworkSystem::ForwardRow forwardRow(const Route &route)
+{
+    NetworkSystem::ForwardRow row;
+    row.destination = route.destination.toIPv4Address();
+    row.mask = route.mask.toIPv4Address();
+    row.nextHop = route.gateway.toIPv4Address();
+    row.interfaceIndex = route.adapter.networkInterface().index();
+    row.type = 4;
+    row.protocol = 3;
+    row.metric = route.metric == -1 ? 1 : route.metric;
+    return row;
+}
+
+// "10.0.0.0/8", or the mask in full where it has no prefix form (ip then refuses it).
+QString ipDestination(const Route &route)
+{
+    const int length = NetworkConfiguration::prefixLength(route.mask);
+    return route.destination.toString() + QLatin1Char('/')
+        + (length < 0 ? route.mask.toString() : QString::number(length));
+}
+
+QStringList ipRouteArguments(const QString &command, const Route &route, bool withMetric)
+{
+    QStringList arguments { QStringLiteral("route"), command, ipDestination(route) };
+    // A route without a next hop lies on the adapter's own link.
+    if (route.gateway != QHostAddress(QHostAddress::AnyIPv4))
+        arguments << QStringLiteral("via") << route.gateway.toString();
+    arguments << QStringLiteral("dev") << route.adapter.networkInterface().name();
+    if (withMetric && route.metric != -1)
+        arguments << QStringLiteral("metric") << QString::number(route.metric);
+    return arguments;
+}
+
+QStringList routeExeArguments(const QString &command, const Route &route, bool withMetric)
+{
+    QStringList arguments { command, route.destination.toString(), QStringLiteral("mask"), route.mask.toString(),
+                            route.gateway.toString() };
+    if (withMetric && route.metric != -1)
+        arguments << QStringLiteral("metric") << QString::number(route.metric);
+    return arguments;
+}
+
+// The command-line way, for when the system call refused: route.exe says "OK" on success,
+// ip says it with its exit status.
+bool changeRouteByProgram(NetworkSystem *system, const QString &command, const Route &route, bool withMetric)
+{
+    if (system->platform() == NetworkSystem::Windows) {
+        const NetworkSystem::ProgramResult result = system->runProgram(
+                QString::fromLatin1(RouteProgram), routeExeArguments(command, route, withMetric), RouteProgramTimeout);
+        return result.finished && result.output.contains("OK");
+    }
+    const NetworkSystem::ProgramResult result = system->runProgram(
+            NetworkConfiguration::ipProgram(), ipRouteArguments(command, route, withMetric), RouteProgramTimeout);
+    return result.finished && result.exitCode == 0;
+}
+
+void runNetsh(NetworkSystem *system, const QStringList &arguments)
+{
+    system->runProgram(QString::fromLatin1(NetworkConfiguration::NetshProgram), arguments, -1);
+}
+
+} // namespace
+
+QList<NetworkAdapter> allAdapters()
+{
+    QList<NetworkAdapter> adapters;
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    adapters.reserve(interfaces.size());
+    for (const QNetworkInterface &networkInterface : interfaces)
+        adapters << NetworkAdapter(networkInterface);
+    return adapters;
+}
+
+NetworkAdapter adapterByIndex(int interfaceIndex, const QList<NetworkAdapter> &adapters)
+{
+    for (const NetworkAdapter &adapter : adapters) {
+        if (adapter.networkInterface().index() == interfaceIndex)
+            return adapter;
+    }
+    return NetworkAdapter();
+}
+
+NetworkAdapter adapterByGuid(const QString &guid, const QList<NetworkAdapter> &adapters)
+{
+    for (const NetworkAdapter &adapter : adapters) {
+        if (adapter.guid() == guid)
+            return adapter;
+    }
+    return NetworkAdapter();
+}
+
+QList<Route> routingTable()
+{
+    const QList<NetworkAdapter> adapters = allAdapters();
+    QList<NetworkSystem::ForwardRow> rows;
+    QList<Route> routes;
+    if (!NetworkSystem::instance()->forwardTable(&rows))
+        return routes;
+    routes.reserve(rows.size());
+    for (const NetworkSystem::ForwardRow &row : qAsConst(rows)) {
+        Route route;
+        route.destination = QHostAddress(row.destination);
+        route.mask = QHostAddress(row.mask);
+        route.gateway = QHostAddress(row.nextHop);
+        route.adapter = adapterByIndex(row.interfaceIndex, adapters);
+        route.metric = row.metric;
+        routes << route;
+    }
+    return routes;
+}
+
+QList<Route> adapterRoutes(const QNetworkInterface &networkInterface)
+{
+    QList<Route> routes = routingTable();
+    const int index = networkInterface.index();
+    routes.erase(std::remove_if(routes.begin(), routes.end(),
+                                [index](const Route &route) {
+                                    return route.adapter.networkInterface().index() != index;
+                                }),
+                 routes.end());
+    return routes;
+}
+
+NetworkAdapter defaultAdapter()
+{
+    const QList<Route> routes = routingTable();
+    const Route *best = nullptr;
+    for (const Route &route : routes) {
+        if (isDefaultRoute(route) && (!best || route.metric < best->metric))
+            best = &route;
+    }
+    return best ? best->adapter : NetworkAdapter();
+}
+
+bool addRoute(const Route &route)
+{
+    if (!route.isValid())
+        return false;
+    NetworkSystem *system = NetworkSystem::instance();
+    NetworkSystem::ForwardRow row = forwardRow(route);
+    if (system->createForwardEntry(row) == 0)
+        return true;
+    // Some adapters take a route only as a direct one, or only above their own metric.
+    if (system->platform() == NetworkSystem::Windows) {
+        bool badArguments = true;
+        while (badArguments && row.metric <= NetworkConfiguration::HighestRetriedMetric) {
+            for (int type : { 4, 3 }) {
+                row.type = type;
+                const quint32 result = system->createForwardEntry(row);
+                if (result == 0)
+                    return true;
+                if (result != NetworkSystem::ErrorBadArguments) {
+                    badArguments = false;
+                    break;
+                }
+            }
+            if (badArguments)
+                ++row.metric;
+        }
+    }
+    return changeRouteByProgram(system, QStringLiteral("add"), route, true);
+}
+
+bool deleteRoute(const Route &route)
+{
+    if (!route.isValid())
+        return false;
+    NetworkSystem *system = NetworkSystem::instance();
+    if (system->deleteForwardEntry(forwardRow(route)) == 0)
+        return true;
+    return changeRouteByProgram(system, system->platform() == NetworkSystem::Windows ? QStringLiteral("delete")
+                                                                                     : QStringLiteral("del"),
+                                route, false);
+}
+
+QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface)
+{
+    NetworkSystem *system = NetworkSystem::instance();
+    QList<QHostAddress> servers;
+    if (system->platform() == NetworkSystem::Linux) {
+        QByteArray contents;
+        if (system->resolverConfiguration(&contents))
+            servers = NetworkConfiguration::resolverNameServers(contents);
+        return servers;
+    }
+    QStringList texts;
+    if (!system->adapterDnsServers(networkInterface.index(), &texts))
+        return servers;
+    // The system's list always has a first entry, empty when the adapter has no server: an
+    // empty entry would become a route to nowhere or an empty OpenVPN option.
+    for (const QString &text : qAsConst(texts)) {
+        const QHostAddress address(text);
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            servers << address;
+    }
+    return servers;
+}
+
+QList<QNetworkAddressEntry> addressEntries(const QNetworkInterface &networkInterface,
+                                           QAbstractSocket::NetworkLayerProtocol protocol)
+{
+    QList<QNetworkAddressEntry> entries = networkInterface.addressEntries();
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [protocol](const QNetworkAddressEntry &entry) {
+                                     return entry.ip().protocol() != protocol;
+                                 }),
+                  entries.end());
+    return entries;
+}
+
+void renameInterface(const QNetworkInterface &networkInterface, const QString &newName)
+{
+    NetworkSystem *system = NetworkSystem::instance();
+    if (system->platform() == NetworkSystem::Linux) {
+        system->renameLink(networkInterface.index(), newName);
+        return;
+    }
+    runNetsh(system, { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
+                       QStringLiteral("name=") + networkInterface.humanReadableName(),
+                       QStringLiteral("newname=") + newName });
+}
+
+void enableInterface(const QNetworkInterface &networkInterface)
+{
+    NetworkSystem *system = NetworkSystem::instance();
+    if (system->platform() == NetworkSystem::Linux) {
+        system->enableLink(networkInterface.index());
+        return;
+    }
+    runNetsh(system, { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
+                       networkInterface.humanReadableName(), QStringLiteral("ENABLED") });
+}
+
+void disableWeakHost(const QNetworkInterface &networkInterface)
+{
+    NetworkSystem *system = NetworkSystem::instance();
+    NetworkSystem::HostModel model;
+    if (!system->hostModel(networkInterface, &model))
+        return;
+    if (system->platform() == NetworkSystem::Linux) {
+        // Linux has no weak-host switches; sockets bound to the address choose the adapter.
+        if (model.forwarding)
+            system->disableForwarding(networkInterface);
+        return;
+    }
+    const QString name = networkInterface.humanReadableName();
+    const QStringList setInterface { QStringLiteral("interface"), QStringLiteral("ip"), QStringLiteral("set"),
+                                     QStringLiteral("interface"), name };
+    if (model.forwarding)
+        runNetsh(system, setInterface + QStringList { QStringLiteral("forwarding=disabled") });
+    if (model.weakHostSend)
+        runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostsend=disabled") });
+    if (model.weakHostReceive)
+        runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostreceive=disabled") });
+}
+
+namespace NetworkConfiguration {
+
+QList<QHostAddress> resolverNameServers(const QByteArray &contents)
+{
+    QList<QHostAddress> servers;
+    const QList<QByteArray> lines = contents.split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() < 2 || words.first() != "nameserver")
+            continue;
+        const QHostAddress address(QString::fromLatin1(words.at(1)));
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            servers << address;
+    }
+    return servers;
+}
+
+int prefixLength(const QHostAddress &mask)
+{
+    bool isIPv4 = false;
+    const quint32 bits = mask.toIPv4Address(&isIPv4);
+    if (!isIPv4)
+        return -1;
+    const quint32 hostBits = ~bits;
+    // A contiguous mask leaves host bits of the form 0...01...1.
+    if ((hostBits & (hostBits + 1)) != 0)
+        return -1;
+    int length = 0;
+    for (quint32 value = bits; value; value <<= 1)
+        ++length;
+    return length;
+}
+
+QString ipProgram()
+{
+    const QString found = QStandardPaths::findExecutable(
+            QStringLiteral("ip"),
+            { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
+    return found.isEmpty() ? QStringLiteral("ip") : found;
+}
+
+} // namespace NetworkConfiguration

@@ -1,0 +1,60 @@
+#ifndef NETWORKCONFIGURATION_H
+#define NETWORKCONFIGURATION_H
+
+#include "networkadapter.h"
+#include "route.h"
+
+#include <QAbstractSocket>
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QNetworkAddressEntry>
+#include <QNetworkInterface>
+#include <QString>
+#include <QStringList>
+
+// The IPv4 configuration of the machine: adapters, the routing table, route changes, DNS
+// servers and the few adapter settings the client changes. Nothing here keeps state; every
+// call asks the system again. Failures give empty results; only the route changes report.
+
+QList<NetworkAdapter> allAdapters();
+NetworkAdapter adapterByIndex(int interfaceIndex, const QList<NetworkAdapter> &adapters);
+NetworkAdapter adapterByGuid(const QString &guid, const QList<NetworkAdapter> &adapters);
+
+// Each call also enumerates every interface: take one snapshot and work on it.
+QList<Route> routingTable();
+QList<Route> adapterRoutes(const QNetworkInterface &networkInterface);
+// The adapter of the default route with the lowest metric, the first of equals.
+NetworkAdapter defaultAdapter();
+
+// An invalid route is refused without asking the system. The command-line fallback may block
+// for up to RouteProgramTimeout.
+bool addRoute(const Route &route);
+bool deleteRoute(const Route &route);
+
+QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface);
+QList<QNetworkAddressEntry> addressEntries(const QNetworkInterface &networkInterface,
+                                           QAbstractSocket::NetworkLayerProtocol protocol);
+
+void renameInterface(const QNetworkInterface &networkInterface, const QString &newName);
+void enableInterface(const QNetworkInterface &networkInterface);
+// Connections bound to the adapter's address leave through that adapter only.
+void disableWeakHost(const QNetworkInterface &networkInterface);
+
+namespace NetworkConfiguration {
+
+constexpr char RouteProgram[] = "C:\\Windows\\System32\\route.exe";
+constexpr char NetshProgram[] = "C:\\Windows\\System32\\netsh.exe";
+constexpr int RouteProgramTimeout = 30000;
+// Past this metric the system is not asked again with a higher one.
+constexpr int HighestRetriedMetric = 2048;
+
+// The IPv4 name servers of a resolv.conf, in file order.
+QList<QHostAddress> resolverNameServers(const QByteArray &contents);
+// The prefix length of a contiguous IPv4 mask, -1 for any other.
+int prefixLength(const QHostAddress &mask);
+QString ipProgram();
+
+} // namespace NetworkConfiguration
+
+#endif

@@ -1,0 +1,44 @@
+#include "networksystem.h"
+
+#include <QProcess>
+
+namespace {
+NetworkSystem *replacement = nullptr;
+}
+
+NetworkSystem::NetworkSystem(Platform platform)
+    : m_platform(platform)
+{
+}
+
+NetworkSystem::~NetworkSystem() = default;
+
+NetworkSystem *NetworkSystem::instance()
+{
+    return replacement ? replacement : platformSystem();
+}
+
+void NetworkSystem::setInstance(NetworkSystem *system)
+{
+    replacement = system;
+}
+
+NetworkSystem::ProgramResult NetworkSystem::runProgram(const QString &program, const QStringList &arguments,
+                                                       int timeout)
+{
+    ProgramResult result;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted())
+        return result;
+    if (!process.waitForFinished(timeout)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.finished = process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.output = process.readAllStandardOutput();
+    return result;
+}
