@@ -1,0 +1,734 @@
+#include "globalvalues.h"
+#include "networkproxyfactory.h"
+#include "privatenetwork.h"
+#include "proxyenvironment.h"
+#include "serversrefreshwork.h"
+#include "settingskeys.h"
+#include "testhttpserver.h"
+#include "tinyproxy.h"
+#include "workrecorder.h"
+
+#include "testmain.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// A latency responder, or an HTTP proxy standing in front of several, on port 80 of a loopback
+// address. It records the request heads it receives.
+class Responder : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    enum Behaviour {
+        Pong, // 200 and "pong"
+        PongNewline, // 200 and "pong\n"
+        SplitPong, // 200 and "pong", its body in two writes
+        NotFound, // 404
+        Silent, // reads the request and never answers
+        EndlessHeader, // a header block that never ends
+        EndlessBody, // a header, then a body that never ends
+        BasicProxy, // 407 asking for Basic until a Proxy-Authorization header comes, then "pong"
+        RefusingProxy, // 407 asking for Basic, always
+        DigestProxy // 407 asking for Digest
+    };
+
+    explicit Responder(Behaviour behaviour) : m_behaviour(behaviour) { }
+
+    QList<QByteArray> requests;
+    QList<QHostAddress> peers;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        peers << socket->peerAddress();
+        auto *buffer = new QByteArray;
+        connect(socket, &QObject::destroyed, this, [buffer]() { delete buffer; });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() { feed(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer]() {
+            *buffer += socket->readAll();
+            int end;
+            while ((end = buffer->indexOf("\r\n\r\n")) >= 0) {
+                const QByteArray head = buffer->left(end + 4);
+                buffer->remove(0, end + 4);
+                requests << head;
+                answer(socket, head);
+            }
+        });
+    }
+
+private:
+    static QByteArray response(const QByteArray &status, const QByteArray &body, const QByteArray &extra = {})
+    {
+        return "HTTP/1.1 " + status + "\r\n" + extra + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
+            + body;
+    }
+
+    void answer(QTcpSocket *socket, const QByteArray &head)
+    {
+        const QByteArray basic("Proxy-Authenticate: Basic realm=\"probe\"\r\n");
+        switch (m_behaviour) {
+        case Pong:
+            socket->write(response("200 OK", "pong"));
+            break;
+        case PongNewline:
+            socket->write(response("200 OK", "pong\n"));
+            break;
+        case SplitPong:
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npo");
+            socket->flush();
+            // The rest a little later, so that it comes in a read of its own.
+            QTimer::singleShot(30, socket, [socket]() { socket->write("ng"); });
+            break;
+        case NotFound:
+            socket->write(response("404 Not Found", "pong"));
+            break;
+        case Silent:
+            break;
+        case EndlessHeader:
+            socket->write("HTTP/1.1 200 OK\r\n");
+            m_endless.insert(socket, "X-Filler: " + QByteArray(1000, 'h') + "\r\n");
+            feed(socket);
+            break;
+        case EndlessBody:
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n");
+            m_endless.insert(socket, QByteArray(16384, 'b'));
+            feed(socket);
+            break;
+        case BasicProxy:
+            if (head.contains("\r\nProxy-Authorization: "))
+                socket->write(response("200 OK", "pong"));
+            else
+                socket->write(response("407 Proxy Authentication Required", "denied", basic));
+            break;
+        case RefusingProxy:
+            socket->write(response("407 Proxy Authentication Required", "denied", basic));
+            break;
+        case DigestProxy:
+            socket->write(response("407 Proxy Authentication Required", "denied",
+                "Proxy-Authenticate: Digest realm=\"probe\", nonce=\"1\"\r\n"));
+            break;
+        }
+    }
+
+    void feed(QTcpSocket *socket)
+    {
+        const auto chunk = m_endless.constFind(socket);
+        if (chunk != m_endless.constEnd() && socket->bytesToWrite() < 65536)
+            socket->write(chunk.value());
+    }
+
+    Behaviour m_behaviour;
+    QHash<QTcpSocket *, QByteArray> m_endless;
+};
+
+// dante on 127.0.0.1, without authentication, configured in a folder of the test's own.
+class Dante
+{
+public:
+    ~Dante() { stop(); }
+
+    bool start(QString *errorString)
+    {
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("danted"),
+            { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin") });
+        if (program.isEmpty()) {
+            *errorString = QStringLiteral("danted is not installed (packages/servers.txt lists dante-server)");
+            return false;
+        }
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            m_port = probe.serverPort();
+        }
+        QFile config(m_folder.filePath(QStringLiteral("danted.conf")));
+        if (!config.open(QIODevice::WriteOnly))
+            return false;
+        config.write("logoutput: stderr\n"
+                     "internal: 127.0.0.1 port = "
+            + QByteArray::number(m_port)
+            + "\n"
+              "external: 127.0.0.1\n"
+              "clientmethod: none\nsocksmethod: none\n"
+              "user.privileged: root\nuser.unprivileged: nobody\n"
+              "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n"
+              "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n");
+        config.close();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(program,
+            { QStringLiteral("-f"), config.fileName(), QStringLiteral("-p"),
+                m_folder.filePath(QStringLiteral("danted.pid")) });
+        if (!m_process.waitForStarted(5000)) {
+            *errorString = m_process.errorString();
+            return false;
+        }
+        // Ready once it accepts a connection.
+        const bool listening = QTest::qWaitFor(
+            [this]() {
+                QTcpSocket socket;
+                socket.connectToHost(QHostAddress::LocalHost, m_port);
+                return socket.waitForConnected(200) || m_process.state() != QProcess::Running;
+            },
+            10000);
+        if (!listening || m_process.state() != QProcess::Running) {
+            *errorString = QStringLiteral("danted did not start: ") + QString::fromLocal8Bit(m_process.readAll());
+            return false;
+        }
+        return true;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+    quint16 port() const { return m_port; }
+    QByteArray output() { return m_process.readAll(); }
+
+private:
+    QTemporaryDir m_folder;
+    QProcess m_process;
+    quint16 m_port = 0;
+};
+
+const char UserAgent[] = "ProbeAgent/2.0";
+const char ProxyUser[] = "alice";
+const char ProxyPassword[] = "s3cret";
+// Qt never sends a loopback destination through a proxy: the endpoints reached through one
+// get addresses of the test range on the loopback interface of this process's own namespace.
+const QStringList ProxiedAddresses({ "198.18.200.21", "198.18.200.22", "198.18.200.23" });
+
+// Before main(): every thread started later inherits the namespace. Port 80 needs root anyway.
+const bool privateNetwork = PrivateNetwork::enter();
+
+QByteArray tunnelXml(const QString &name, const QString &address, const QString &hostname = QString(), int slotCount = 0,
+    int state = 1)
+{
+    return QStringLiteral("<tunnel><id>5</id><type>0</type><name>%1</name><hostname>%2</hostname><address>%3</address>"
+                          "<protocols>7</protocols><slots>%4</slots><state>%5</state></tunnel>")
+        .arg(name, hostname, address)
+        .arg(slotCount)
+        .arg(state)
+        .toUtf8();
+}
+
+QByteArray serverXml(const QString &name, const QByteArray &tunnels, const QString &state = QStringLiteral("1"),
+    int bandwidth = 10, const QString &country = QStringLiteral("fr"))
+{
+    return QStringLiteral("<server><id>1</id><name>%1</name><state>%2</state><bandwidth>%3</bandwidth>"
+                          "<country><code>%4</code>")
+               .arg(name, state)
+               .arg(bandwidth)
+               .arg(country)
+               .toUtf8()
+        + tunnels + "</country></server>";
+}
+
+QByteArray listXml(const QByteArray &servers)
+{
+    return "<servers><code>OK</code><premium>0</premium>" + servers + "</servers>";
+}
+
+// One list of the endpoints "S/fr/t<i>", at the given addresses.
+QByteArray simpleList(const QStringList &addresses)
+{
+    QByteArray tunnels;
+    for (int i = 0; i < addresses.size(); ++i)
+        tunnels += tunnelXml(QStringLiteral("t%1").arg(i), addresses.at(i));
+    return listXml(serverXml(QStringLiteral("S"), tunnels));
+}
+
+// "key=latency", with every measured time written as "ms".
+QString latencyText(const QString &key, int latency)
+{
+    return key + QLatin1Char('=') + (latency >= 0 ? QStringLiteral("ms") : QString::number(latency));
+}
+
+} // namespace
+
+class TestServersRefreshWork : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void probes_data();
+    void probes();
+    void timeLimit();
+    void usableTunnels_data();
+    void usableTunnels();
+    void cachedLatencies();
+    void unexpectedList();
+    void fetchErrors_data();
+    void fetchErrors();
+    void httpProxy_data();
+    void httpProxy();
+    void tinyproxy_data();
+    void tinyproxy();
+    void dante();
+
+private:
+    struct Run
+    {
+        QStringList latencies;
+        QStringList events;
+        int updates = 0;
+    };
+    Run run(ServersRefreshWork &work);
+    Responder *respond(const QString &address, Responder::Behaviour behaviour);
+
+    TestHttpServer m_server;
+    std::vector<std::unique_ptr<Responder>> m_responders;
+};
+
+void TestServersRefreshWork::initTestCase()
+{
+    if (!privateNetwork)
+        QSKIP("needs root: the probes go to port 80, in a network namespace of the test's own");
+    QString error;
+    for (const QString &address : ProxiedAddresses)
+        QVERIFY2(PrivateNetwork::addAddress(address, &error), qPrintable(error));
+    clearProxyEnvironment();
+    QVERIFY(m_server.start());
+    QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
+}
+
+void TestServersRefreshWork::init()
+{
+    QSettings settings;
+    settings.clear();
+    settings.setValue(SettingsKeys::MainServerAddress, m_server.address());
+    settings.setValue(SettingsKeys::MainServerSecure, false);
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+    settings.setValue(SettingsKeys::UserAgent, QLatin1String(UserAgent));
+    GlobalValues::setValue(GlobalValues::Session, QStringLiteral("probe-session"));
+    GlobalValues::setValue(GlobalValues::ProxyUsername, QLatin1String(ProxyUser));
+    GlobalValues::setValue(GlobalValues::ProxyPassword, QLatin1String(ProxyPassword));
+    m_server.setBehaviour(TestHttpServer::Answer);
+}
+
+void TestServersRefreshWork::cleanup()
+{
+    m_responders.clear();
+    qunsetenv("all_proxy");
+}
+
+Responder *TestServersRefreshWork::respond(const QString &address, Responder::Behaviour behaviour)
+{
+    m_responders.emplace_back(new Responder(behaviour));
+    Responder *responder = m_responders.back().get();
+    if (!responder->listen(QHostAddress(address), ServersRefreshWork::ProbePort))
+        qWarning() << "cannot listen on" << address << responder->errorString();
+    return responder;
+}
+
+TestServersRefreshWork::Run TestServersRefreshWork::run(ServersRefreshWork &work)
+{
+    Run result;
+    WorkRecorder recorder(&work);
+    QObject receiver;
+    connect(&work, &ServersRefreshWork::latencyChanged, &receiver,
+        [&result](const QString &name, int latency) { result.latencies << latencyText(name, latency); });
+    connect(
+        &work, &ServersRefreshWork::updated, &receiver, [&result]() { ++result.updates; },
+        Qt::BlockingQueuedConnection);
+    if (!recorder.run(60000))
+        qWarning("the work did not finish");
+    // Queued latencies arrive before the queued finished().
+    result.events = recorder.events;
+    return result;
+}
+
+void TestServersRefreshWork::probes_data()
+{
+    QTest::addColumn<QList<int>>("behaviours"); // per endpoint at 127.0.0.2, .3, ...; -1: nothing listens
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("pong measured") << QList<int>({ Responder::Pong }) << QStringList({ "S/fr/t0=ms" });
+    QTest::newRow("pong and a line break") << QList<int>({ Responder::PongNewline }) << QStringList({ "S/fr/t0=-2" });
+    QTest::newRow("pong in two reads") << QList<int>({ Responder::SplitPong }) << QStringList({ "S/fr/t0=ms" });
+    QTest::newRow("refused") << QList<int>({ -1 }) << QStringList({ "S/fr/t0=-1" });
+    QTest::newRow("status 404 with pong") << QList<int>({ Responder::NotFound }) << QStringList({ "S/fr/t0=-2" });
+    QTest::newRow("a failed endpoint does not stop the others")
+        << QList<int>({ -1, Responder::Pong, Responder::PongNewline, Responder::Pong })
+        << QStringList({ "S/fr/t0=-1", "S/fr/t1=ms", "S/fr/t2=-2", "S/fr/t3=ms" });
+}
+
+void TestServersRefreshWork::probes()
+{
+    QFETCH(QList<int>, behaviours);
+    QFETCH(QStringList, expected);
+
+    QStringList addresses;
+    QList<Responder *> responders;
+    for (int i = 0; i < behaviours.size(); ++i) {
+        addresses << QStringLiteral("127.0.0.%1").arg(i + 2);
+        responders << (behaviours.at(i) < 0 ? nullptr
+                                            : respond(addresses.last(), Responder::Behaviour(behaviours.at(i))));
+    }
+    m_server.setAnswer("servers", simpleList(addresses));
+
+    ServersRefreshWork work;
+    const Run result = run(work);
+    QCOMPARE(result.events, QStringList({ "finished" }));
+    QCOMPARE(result.updates, 1);
+    QCOMPARE(result.latencies, expected);
+    for (int i = 0; i < responders.size(); ++i) {
+        if (!responders.at(i))
+            continue;
+        QCOMPARE(responders.at(i)->requests,
+            QList<QByteArray>({ "GET /ping HTTP/1.1\r\nHost: " + addresses.at(i).toUtf8() + "\r\nUser-Agent: "
+                + UserAgent + "\r\n\r\n" }));
+    }
+    QVERIFY(m_server.requests().last().requestLine.contains("/client/servers?session=probe-session"));
+}
+
+// The one wait for the 1000 ms limit: three works, each with one endpoint that never completes
+// its answer, measured at the same time.
+void TestServersRefreshWork::timeLimit()
+{
+    const QList<Responder::Behaviour> behaviours({ Responder::Silent, Responder::EndlessHeader,
+        Responder::EndlessBody });
+    std::vector<std::unique_ptr<ServersRefreshWork>> works;
+    QStringList latencies;
+    QObject receiver;
+    int finished = 0;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int i = 0; i < behaviours.size(); ++i) {
+        const QString address = QStringLiteral("127.0.0.%1").arg(i + 2);
+        respond(address, behaviours.at(i));
+        m_server.setAnswer("servers", simpleList({ address }));
+        works.emplace_back(new ServersRefreshWork);
+        ServersRefreshWork *work = works.back().get();
+        bool fetched = false;
+        // The next work may get another list once this one holds its own.
+        connect(
+            work, &ServersRefreshWork::updated, &receiver, [&fetched]() { fetched = true; },
+            Qt::BlockingQueuedConnection);
+        connect(work, &ServersRefreshWork::latencyChanged, &receiver,
+            [&latencies, address](const QString &, int latency) { latencies << address + QLatin1Char('=') + QString::number(latency); });
+        connect(work, &QThread::finished, &receiver, [&finished]() { ++finished; });
+        work->start();
+        QTRY_VERIFY(fetched);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 3, 10000);
+    for (auto &work : works)
+        QVERIFY(work->wait(5000));
+    const qint64 time = elapsed.elapsed();
+    latencies.sort();
+    QCOMPARE(latencies, QStringList({ "127.0.0.2=-3", "127.0.0.3=-3", "127.0.0.4=-3" }));
+    QVERIFY2(time >= ServersRefreshWork::ProbeTimeLimit - 50, QByteArray::number(time));
+    QVERIFY2(time < 2 * ServersRefreshWork::ProbeTimeLimit + 1000, QByteArray::number(time));
+}
+
+void TestServersRefreshWork::usableTunnels_data()
+{
+    QTest::addColumn<bool>("byAddress");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QList<int>>("requests"); // per responder at 127.0.0.2 to .7
+
+    QTest::newRow("by address") << true
+                                << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/de/address-only=ms" })
+                                << QList<int>({ 0, 1, 0, 0, 0, 1 });
+    QTest::newRow("by host name") << false
+                                  << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/fr/hostname-only=ms" })
+                                  << QList<int>({ 0, 1, 0, 0, 1, 0 });
+}
+
+void TestServersRefreshWork::usableTunnels()
+{
+    QFETCH(bool, byAddress);
+    QFETCH(QStringList, expected);
+    QFETCH(QList<int>, requests);
+
+    QList<Responder *> responders;
+    for (int i = 2; i <= 7; ++i)
+        responders << respond(QStringLiteral("127.0.0.%1").arg(i), Responder::Pong);
+    QSettings().setValue(SettingsKeys::IpAddress, byAddress);
+    m_server.setAnswer("servers",
+        listXml(serverXml("Full-90", tunnelXml("t", "127.0.0.2", "127.0.0.2"), "1", 90)
+            + serverXml("Busy-89",
+                tunnelXml("slots-99", "127.0.0.3", "127.0.0.3", 99)
+                    + tunnelXml("slots-100", "127.0.0.4", "127.0.0.4", 100)
+                    + tunnelXml("offline", "127.0.0.4", "127.0.0.4", 0, 0)
+                    + tunnelXml("hostname-only", QString(), "127.0.0.6")
+                    + tunnelXml("nothing", QString(), QString()),
+                "1", 89)
+                .replace("</server>",
+                    "<country><code>de</code>" + tunnelXml("address-only", "127.0.0.7") + "</country></server>")
+            + serverXml("Maintenance", tunnelXml("t", "127.0.0.5", "127.0.0.5"), "2")
+            + serverXml("Not-a-number", tunnelXml("t", "127.0.0.5", "127.0.0.5"), "x")));
+
+    ServersRefreshWork work;
+    const Run result = run(work);
+    QCOMPARE(result.events, QStringList({ "finished" }));
+    QCOMPARE(result.latencies, expected);
+    for (int i = 0; i < responders.size(); ++i)
+        QCOMPARE(responders.at(i)->requests.size(), requests.at(i));
+    // Every server is listed, usable or not.
+    QStringList names;
+    const QList<QVariant> servers = work.servers();
+    for (const QVariant &server : servers)
+        names << server.toHash().value(QStringLiteral("name")).toString();
+    QCOMPARE(names, QStringList({ "Full-90", "Busy-89", "Maintenance", "Not-a-number" }));
+}
+
+// Without the measuring bit the cached values are reported again, 0 for an endpoint never
+// measured; without the fetching bit the list of the earlier run is measured again.
+void TestServersRefreshWork::cachedLatencies()
+{
+    Responder *pong = respond(QStringLiteral("127.0.0.2"), Responder::Pong);
+    m_server.setAnswer("servers", simpleList({ "127.0.0.2", "127.0.0.3" }));
+
+    ServersRefreshWork work;
+    Run result = run(work);
+    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=ms", "S/fr/t1=-1" }));
+    QCOMPARE(pong->requests.size(), 1);
+
+    QStringList exact;
+    QObject receiver;
+    connect(&work, &ServersRefreshWork::latencyChanged, &receiver,
+        [&exact](const QString &name, int latency) { exact << name + QLatin1Char('=') + QString::number(latency); });
+    result = run(work);
+    QCOMPARE(pong->requests.size(), 2);
+    const QStringList measured = exact;
+
+    m_server.setAnswer("servers", simpleList({ "127.0.0.2", "127.0.0.3", "127.0.0.4" }));
+    exact.clear();
+    work.setActions(ServersRefreshWork::FetchList);
+    result = run(work);
+    QCOMPARE(result.updates, 1);
+    QCOMPARE(exact, measured + QStringList({ "S/fr/t2=0" }));
+    QCOMPARE(pong->requests.size(), 2);
+
+    const int fetches = m_server.requests().size();
+    work.setActions(ServersRefreshWork::MeasureLatencies);
+    result = run(work);
+    QCOMPARE(result.updates, 0);
+    QCOMPARE(m_server.requests().size(), fetches);
+    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=ms", "S/fr/t1=-1", "S/fr/t2=-1" }));
+    QCOMPARE(pong->requests.size(), 3);
+}
+
+// Odd lists load without a crash: missing texts are empty, numbers that are not numbers 0,
+// and the siblings after the first entry are read as entries whatever their names.
+void TestServersRefreshWork::unexpectedList()
+{
+    m_server.setAnswer("servers",
+        "<servers><code>OK</code><premium>1</premium><junk><name>before</name></junk>"
+        "<server><id>x7</id><name>A</name><state>1</state><bandwidth>12.5</bandwidth>"
+        "<country><code>fr</code><tunnel><name>t</name><slots>abc</slots><protocols>-4</protocols></tunnel>"
+        "<extra><name>e</name></extra></country><note>n</note></server>"
+        "<other><name>o</name><country/></other><server/></servers>");
+
+    ServersRefreshWork work;
+    const Run result = run(work);
+    QCOMPARE(result.events, QStringList({ "finished" }));
+    QVERIFY(result.latencies.isEmpty());
+    QVERIFY(work.isPremium());
+
+    QStringList dump;
+    const QList<QVariant> servers = work.servers();
+    for (const QVariant &serverValue : servers) {
+        const QVariantHash server = serverValue.toHash();
+        dump << QStringLiteral("server %1 '%2' '%3' %4")
+                    .arg(server.value("id").toInt())
+                    .arg(server.value("name").toString(), server.value("state").toString())
+                    .arg(server.value("bandwidth").toInt());
+        const QVariantList countries = server.value("countries").toList();
+        for (const QVariant &countryValue : countries) {
+            const QVariantHash country = countryValue.toHash();
+            dump << QStringLiteral(" country '%1'").arg(country.value("code").toString());
+            const QVariantList tunnels = country.value("tunnels").toList();
+            for (const QVariant &tunnelValue : tunnels) {
+                const QVariantHash tunnel = tunnelValue.toHash();
+                dump << QStringLiteral("  tunnel '%1' '%2' %3 %4 %5")
+                            .arg(tunnel.value("name").toString(), tunnel.value("address").toString())
+                            .arg(tunnel.value("slots").toInt())
+                            .arg(tunnel.value("protocols").toInt())
+                            .arg(tunnel.value("state").toInt());
+            }
+        }
+    }
+    QCOMPARE(dump,
+        QStringList({ "server 0 'A' '1' 0", " country 'fr'", "  tunnel 't' '' 0 -4 0", "  tunnel 'e' '' 0 0 0",
+            " country ''", "server 0 'o' '' 0", " country ''", "server 0 '' '' 0" }));
+}
+
+void TestServersRefreshWork::fetchErrors_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<int>("error");
+
+    const int answer = TestHttpServer::Answer;
+    QTest::newRow("denied") << answer << QByteArray("<r><code>DENIED</code></r>") << int(ServersRefreshWork::DeniedError);
+    QTest::newRow("lower-case ok") << answer << QByteArray("<r><code>ok</code>" + serverXml("S", "") + "</r>")
+                                   << int(ServersRefreshWork::UnknownError);
+    QTest::newRow("no code") << answer << QByteArray("<r/>") << int(ServersRefreshWork::UnknownError);
+    QTest::newRow("not XML") << answer << QByteArray("pong") << int(ServersRefreshWork::UnknownError);
+    QTest::newRow("connection dropped") << int(TestHttpServer::Drop) << QByteArray()
+                                        << int(ServersRefreshWork::ServerError);
+}
+
+void TestServersRefreshWork::fetchErrors()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QByteArray, reply);
+    QFETCH(int, error);
+
+    Responder *pong = respond(QStringLiteral("127.0.0.2"), Responder::Pong);
+    m_server.setBehaviour(TestHttpServer::Behaviour(behaviour));
+    m_server.setAnswer("servers", reply);
+    ServersRefreshWork work;
+    const Run result = run(work);
+    QCOMPARE(result.events, QStringList({ QStringLiteral("error %1").arg(error), QStringLiteral("finished") }));
+    QCOMPARE(result.updates, 0);
+    QVERIFY(result.latencies.isEmpty());
+    QVERIFY(pong->requests.isEmpty());
+}
+
+void TestServersRefreshWork::httpProxy_data()
+{
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QList<bool>>("authorized"); // per request at the proxy
+
+    QTest::newRow("Basic answered once, then sent from the start")
+        << int(Responder::BasicProxy) << QStringList({ "S/fr/t0=ms", "S/fr/t1=ms" })
+        << QList<bool>({ false, true, true });
+    QTest::newRow("credentials refused") << int(Responder::RefusingProxy) << QStringList({ "S/fr/t0=-2", "S/fr/t1=-2" })
+                                         << QList<bool>({ false, true, true });
+    QTest::newRow("another scheme") << int(Responder::DigestProxy) << QStringList({ "S/fr/t0=-2", "S/fr/t1=-2" })
+                                    << QList<bool>({ false, false });
+}
+
+// A scripted HTTP proxy shows the exact requests: absolute form, and the Basic credentials.
+void TestServersRefreshWork::httpProxy()
+{
+    QFETCH(int, behaviour);
+    QFETCH(QStringList, expected);
+    QFETCH(QList<bool>, authorized);
+
+    Responder *proxy = respond(QStringLiteral("127.0.0.1"), Responder::Behaviour(behaviour));
+    QSettings settings;
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
+    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("127.0.0.1"));
+    settings.setValue(SettingsKeys::HttpProxyPort, ServersRefreshWork::ProbePort);
+    m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(0, 2)));
+
+    ServersRefreshWork work;
+    Run result = run(work);
+    QCOMPARE(result.latencies, expected);
+    QCOMPARE(proxy->requests.size(), authorized.size());
+    const QByteArray credentials = "Proxy-Authorization: Basic " + QByteArray("alice:s3cret").toBase64() + "\r\n";
+    for (int i = 0; i < authorized.size(); ++i) {
+        const QByteArray host = ProxiedAddresses.at(i == 0 || (authorized.size() == 3 && i == 1) ? 0 : 1).toUtf8();
+        QCOMPARE(proxy->requests.at(i),
+            "GET http://" + host + "/ping HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: " + UserAgent + "\r\n"
+                + (authorized.at(i) ? credentials : QByteArray()) + "\r\n");
+    }
+
+    if (behaviour != Responder::BasicProxy)
+        return;
+    // The credentials last from run to run; a new list fetch forgets them.
+    work.setActions(ServersRefreshWork::MeasureLatencies);
+    result = run(work);
+    QCOMPARE(result.latencies, expected);
+    QCOMPARE(proxy->requests.size(), 5);
+    QVERIFY(proxy->requests.at(3).contains(credentials));
+    work.setActions(ServersRefreshWork::FetchList | ServersRefreshWork::MeasureLatencies);
+    result = run(work);
+    QCOMPARE(proxy->requests.size(), 8);
+    QVERIFY(!proxy->requests.at(5).contains("Proxy-Authorization"));
+}
+
+void TestServersRefreshWork::tinyproxy_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("right credentials") << QString::fromLatin1(ProxyPassword) << "S/fr/t0=ms";
+    QTest::newRow("wrong credentials") << "wrong" << "S/fr/t0=-2";
+}
+
+void TestServersRefreshWork::tinyproxy()
+{
+    QFETCH(QString, password);
+    QFETCH(QString, expected);
+    if (TinyProxy::program().isEmpty())
+        QSKIP("tinyproxy is not installed (packages/core.txt lists it)");
+
+    TinyProxy proxy;
+    QVERIFY2(proxy.start(QLatin1String(ProxyUser), QLatin1String(ProxyPassword)), qPrintable(proxy.errorString()));
+    Responder *pong = respond(ProxiedAddresses.at(0), Responder::Pong);
+    QSettings settings;
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
+    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("127.0.0.1"));
+    settings.setValue(SettingsKeys::HttpProxyPort, proxy.port());
+    GlobalValues::setValue(GlobalValues::ProxyPassword, password);
+    m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(0, 1)));
+
+    ServersRefreshWork work;
+    const Run result = run(work);
+    QCOMPARE(result.latencies, QStringList({ expected }));
+    QCOMPARE(pong->requests.size(), expected.endsWith(QLatin1String("ms")) ? 1 : 0);
+    if (!pong->requests.isEmpty())
+        QVERIFY(!pong->requests.first().contains("Proxy-Authorization"));
+}
+
+// A SOCKS proxy given by the system settings is applied by the socket itself.
+void TestServersRefreshWork::dante()
+{
+    Dante dante;
+    QString error;
+    if (!dante.start(&error))
+        QSKIP(qPrintable(error));
+    Responder *pong = respond(ProxiedAddresses.at(2), Responder::Pong);
+    QSettings().setValue(SettingsKeys::Proxy, QStringLiteral("system"));
+    qputenv("all_proxy", "socks5://127.0.0.1:" + QByteArray::number(dante.port()));
+    // With credentials Qt offers only the user name and password method, which this dante refuses.
+    GlobalValues::remove(GlobalValues::ProxyUsername);
+    GlobalValues::remove(GlobalValues::ProxyPassword);
+    m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(2, 1)));
+
+    ServersRefreshWork work;
+    Run result = run(work);
+    if (result.latencies != QStringList({ "S/fr/t0=ms" }))
+        qWarning().noquote() << "dante:" << dante.output();
+    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=ms" }));
+    QCOMPARE(pong->requests.size(), 1);
+    // dante's side of the connection, not the work's.
+    QCOMPARE(pong->peers, QList<QHostAddress>({ QHostAddress(QHostAddress::LocalHost) }));
+
+    dante.stop();
+    result = run(work);
+    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=-1" }));
+    QCOMPARE(pong->requests.size(), 1);
+}
+
+NIMBORA_TEST_MAIN(TestServersRefreshWork, QCoreApplication)
+#include "tst_serversrefreshwork.moc"
