@@ -1,6 +1,8 @@
 #include "launcher.h"
+#include "settingskeys.h"
 #include "translations.h"
 
+#include "testhttpserver.h"
 #include "testmain.h"
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSettings>
 
 #include <functional>
 
@@ -136,10 +139,21 @@ private slots:
 
 private:
     RecordingLauncher *launcher = nullptr;
+    TestHttpServer silentServer;
 };
 
 void TestLauncher::init()
 {
+    // The real checks run behind the launcher: they wait on a main server of the test's own
+    // that never answers, so the worker stays Running and nothing leaves this machine.
+    if (!silentServer.isListening()) {
+        QVERIFY(silentServer.start());
+        silentServer.setBehaviour(TestHttpServer::Silent);
+    }
+    QSettings settings;
+    settings.setValue(SettingsKeys::MainServerAddress, silentServer.address());
+    settings.setValue(SettingsKeys::MainServerSecure, false);
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
     launcher = new RecordingLauncher;
     launcher->show();
     QVERIFY(QTest::qWaitForWindowExposed(launcher));
