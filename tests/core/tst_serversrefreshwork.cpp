@@ -1,4 +1,7 @@
+#include "authenticationwork.h"
+#include "buildconfig.h"
 #include "globalvalues.h"
+#include "md5.h"
 #include "networkproxyfactory.h"
 #include "privatenetwork.h"
 #include "proxyenvironment.h"
@@ -219,8 +222,11 @@ const char ProxyPassword[] = "s3cret";
 // get addresses of the test range on the loopback interface of this process's own namespace.
 const QStringList ProxiedAddresses({ "198.18.200.21", "198.18.200.22", "198.18.200.23" });
 
+// Run by tests/core/lab-servers on the lab's client host, only the function "lab" runs.
+const bool inLab = qEnvironmentVariable("NIMBORA_LAB_HOST") == QLatin1String("client");
+
 // Before main(): every thread started later inherits the namespace. Port 80 needs root anyway.
-const bool privateNetwork = PrivateNetwork::enter();
+const bool privateNetwork = !inLab && PrivateNetwork::enter();
 
 QByteArray tunnelXml(const QString &name, const QString &address, const QString &hostname = QString(), int slotCount = 0,
     int state = 1)
@@ -289,6 +295,7 @@ private slots:
     void tinyproxy_data();
     void tinyproxy();
     void dante();
+    void lab();
 
 private:
     struct Run
@@ -306,6 +313,8 @@ private:
 
 void TestServersRefreshWork::initTestCase()
 {
+    if (inLab)
+        return;
     if (!privateNetwork)
         QSKIP("needs root: the probes go to port 80, in a network namespace of the test's own");
     QString error;
@@ -318,6 +327,8 @@ void TestServersRefreshWork::initTestCase()
 
 void TestServersRefreshWork::init()
 {
+    if (inLab)
+        return;
     QSettings settings;
     settings.clear();
     settings.setValue(SettingsKeys::MainServerAddress, m_server.address());
@@ -728,6 +739,52 @@ void TestServersRefreshWork::dante()
     result = run(work);
     QCOMPARE(result.latencies, QStringList({ "S/fr/t0=-1" }));
     QCOMPARE(pong->requests.size(), 1);
+}
+
+// The stand-in's list fetched from the lab's client host by the built-in main-server name, and
+// every endpoint measured; the endpoints answer after different delays, which the order of
+// the latencies must show.
+void TestServersRefreshWork::lab()
+{
+    // The built-in host name may be resolved only where the lab names it.
+    QFile hosts(QStringLiteral("/etc/hosts"));
+    const bool named = hosts.open(QIODevice::ReadOnly) && hosts.readAll().contains(NIMBORA_MAIN_SERVER_HOST);
+    if (!inLab || !named)
+        QSKIP("runs only on the lab's client host (tests/core/lab-servers starts it there)");
+    const QStringList endpoints = qEnvironmentVariable("NIMBORA_LAB_ENDPOINTS").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QVERIFY(!endpoints.isEmpty());
+    QSettings().clear();
+    QSettings().setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+    QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
+
+    AuthenticationWork login;
+    login.setUsername(qEnvironmentVariable("NIMBORA_LAB_USER"));
+    login.setPassword(md5Hex(qEnvironmentVariable("NIMBORA_LAB_PASSWORD")));
+    WorkRecorder recorder(&login);
+    QVERIFY(recorder.run());
+    QCOMPARE(recorder.events, QStringList({ "finished" }));
+
+    ServersRefreshWork work;
+    QHash<QString, int> latencies;
+    QObject receiver;
+    connect(&work, &ServersRefreshWork::latencyChanged, &receiver,
+        [&latencies](const QString &name, int latency) { latencies.insert(name, latency); });
+    const Run result = run(work);
+    QCOMPARE(result.events, QStringList({ "finished" }));
+    QCOMPARE(result.updates, 1);
+    QStringList report;
+    for (const QString &endpoint : endpoints)
+        report << endpoint + QLatin1Char('=') + QString::number(latencies.value(endpoint, -100));
+    qInfo().noquote() << "latencies:" << report.join(QLatin1String(", "));
+    QCOMPARE(latencies.size(), endpoints.size());
+    int previous = -1;
+    for (const QString &endpoint : endpoints) {
+        QVERIFY2(latencies.contains(endpoint), qPrintable(endpoint));
+        const int latency = latencies.value(endpoint);
+        QVERIFY2(latency >= 0, qPrintable(report.join(QLatin1String(", "))));
+        QVERIFY2(latency >= previous, qPrintable(report.join(QLatin1String(", "))));
+        previous = latency;
+    }
 }
 
 NIMBORA_TEST_MAIN(TestServersRefreshWork, QCoreApplication)
