@@ -63,8 +63,8 @@ bool ServersRefreshWork::isPremium() const
     return m_premium;
 }
 
-QString ServersRefreshWork::endpointKey(const QVariantHash &server, const QVariantHash &country,
-    const QVariantHash &tunnel)
+QString ServersRefreshWork::endpointKey(
+    const QVariantHash &server, const QVariantHash &country, const QVariantHash &tunnel)
 {
     return server.value(QStringLiteral("name")).toString() + QLatin1Char('/')
         + country.value(QStringLiteral("code")).toString() + QLatin1Char('/')
@@ -122,8 +122,8 @@ bool ServersRefreshWork::fetchList()
     MainServerAccess access;
     connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
         &ServersRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
-    const QDomElement root = access.request(MainServerAccess::Servers,
-        QLatin1String("session=") + GlobalValues::value(GlobalValues::Session).toString());
+    const QDomElement root = access.request(
+        MainServerAccess::Servers, QLatin1String("session=") + GlobalValues::value(GlobalValues::Session).toString());
     if (access.error() != QNetworkReply::NoError) {
         emit error(ServerError);
         return false;
@@ -261,9 +261,8 @@ void ServersRefreshWork::socketReadyRead()
     if (m_response.statusCode == 200) {
         m_latency = m_body == Pong ? int(m_elapsed.elapsed()) : int(WrongAnswer);
     } else if (m_response.statusCode == 407) {
-        const QString method = m_response.headers.value(QStringLiteral("proxy-authenticate"))
-                                   .section(QLatin1Char(' '), 0, 0)
-                                   .toLower();
+        const QString method
+            = m_response.headers.value(QStringLiteral("proxy-authenticate")).section(QLatin1Char(' '), 0, 0).toLower();
         if (method == QLatin1String("basic") && m_proxyAuthorization.isEmpty()) {
             m_proxyAuthorization = (m_proxy.user() + QLatin1Char(':') + m_proxy.password()).toLocal8Bit().toBase64();
             m_retryWithCredentials = true;

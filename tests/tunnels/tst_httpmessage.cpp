@@ -59,29 +59,26 @@ void TestHttpMessage::parseReads_data()
                "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n" })
         << QStringList({ "200 h1 '' r0 m9 p0", "200 h1 'abc' r3 m6 p0", "200 h1 'de' r5 m4 p0",
                "200 h1 'fghi' r9 m0 p0", "404 h1 '' r0 m0 p0" });
-    QTest::newRow("no Content-Length: complete with its header")
-        << QList<QByteArray>({ "HTTP/1.1 204 No Content\r\nServer: x\r\n\r\n" })
-        << QStringList({ "204 h1 '' r0 m0 p0" });
-    QTest::newRow("surplus after the body read with the header starts the next response")
-        << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabHTTP/1.1 201 Next\r\nContent-Length: 3\r\n\r\ncd",
-               Drain, "e" })
-        << QStringList({ "200 h1 'ab' r2 m0 p42", "201 h1 'cd' r2 m1 p0", "201 h1 'e' r3 m0 p0" });
+    QTest::newRow("no Content-Length: complete with its header") << QList<QByteArray>(
+        { "HTTP/1.1 204 No Content\r\nServer: x\r\n\r\n" }) << QStringList({ "204 h1 '' r0 m0 p0" });
+    QTest::newRow("surplus after the body read with the header starts the next response") << QList<QByteArray>(
+        { "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabHTTP/1.1 201 Next\r\nContent-Length: 3\r\n\r\ncd", Drain,
+            "e" }) << QStringList({ "200 h1 'ab' r2 m0 p42", "201 h1 'cd' r2 m1 p0", "201 h1 'e' r3 m0 p0" });
     QTest::newRow("surplus after a body read alone")
         << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", "abcHTTP/1.1 200 OK\r\nContent", Drain,
                "-Length: 1\r\n\r\nz" })
         << QStringList({ "200 h1 '' r0 m3 p0", "200 h1 'abc' r3 m0 p24", "0 h0 '' r0 m0 p24", "200 h1 'z' r1 m0 p0" });
     QTest::newRow("body without Content-Length is the start of the next response")
-        << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nHTTP/1.1 202 A\r\nContent-Length: 1\r\n\r\nq", Drain })
+        << QList<QByteArray>(
+               { "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nHTTP/1.1 202 A\r\nContent-Length: 1\r\n\r\nq", Drain })
         << QStringList({ "200 h1 '' r0 m0 p38", "202 h1 'q' r1 m0 p0" });
     QTest::newRow("more body than declared never drives the count below zero")
         << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n", "xyz" })
         << QStringList({ "200 h1 '' r0 m1 p0", "200 h1 'x' r1 m0 p2" });
-    QTest::newRow("negative Content-Length counts as none")
-        << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n" })
-        << QStringList({ "200 h1 '' r0 m0 p0" });
-    QTest::newRow("Content-Length not a number counts as none")
-        << QList<QByteArray>({ "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n" })
-        << QStringList({ "200 h1 '' r0 m0 p0" });
+    QTest::newRow("negative Content-Length counts as none") << QList<QByteArray>(
+        { "HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n" }) << QStringList({ "200 h1 '' r0 m0 p0" });
+    QTest::newRow("Content-Length not a number counts as none") << QList<QByteArray>(
+        { "HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n" }) << QStringList({ "200 h1 '' r0 m0 p0" });
 }
 
 void TestHttpMessage::parseReads()
@@ -114,25 +111,23 @@ void TestHttpMessage::headerFields_data()
         << "HTTP/1.1" << 200 << "OK"
         << QStringList({ "content-length=0", "proxy-authenticate=Basic realm=\"Nimbora\"", "x-mixed=Last" })
         << QStringList();
-    QTest::newRow("cookies")
-        << QByteArray("HTTP/1.1 200 OK\r\nCookie: session=abc; beforeData=144; x=a=b; bare; \r\n\r\n")
-        << "HTTP/1.1" << 200 << "OK"
-        << QStringList({ "cookie=session=abc; beforeData=144; x=a=b; bare; " })
-        << QStringList({ "=", "bare=", "beforeData=144", "session=abc", "x=a=b" });
-    QTest::newRow("status line without a number")
-        << QByteArray("HTTP/1.1 OK Fine\r\nA: b\r\n\r\n") << "HTTP/1.1" << 0 << "Fine" << QStringList({ "a=b" })
-        << QStringList();
+    QTest::newRow("cookies") << QByteArray(
+        "HTTP/1.1 200 OK\r\nCookie: session=abc; beforeData=144; x=a=b; bare; \r\n\r\n")
+                             << "HTTP/1.1" << 200 << "OK"
+                             << QStringList({ "cookie=session=abc; beforeData=144; x=a=b; bare; " })
+                             << QStringList({ "=", "bare=", "beforeData=144", "session=abc", "x=a=b" });
+    QTest::newRow("status line without a number") << QByteArray("HTTP/1.1 OK Fine\r\nA: b\r\n\r\n") << "HTTP/1.1" << 0
+                                                  << "Fine" << QStringList({ "a=b" }) << QStringList();
     QTest::newRow("reason phrase with blanks")
         << QByteArray("HTTP/1.0 407 Proxy Authentication Required\r\nA: b\r\n\r\n") << "HTTP/1.0" << 407
         << "Proxy Authentication Required" << QStringList({ "a=b" }) << QStringList();
-    QTest::newRow("status line of one word") << QByteArray("HTTP/1.1\r\nA: b\r\n\r\n") << "HTTP/1.1" << 0 << ""
-                                             << QStringList({ "a=b" }) << QStringList();
+    QTest::newRow("status line of one word")
+        << QByteArray("HTTP/1.1\r\nA: b\r\n\r\n") << "HTTP/1.1" << 0 << "" << QStringList({ "a=b" }) << QStringList();
     QTest::newRow("header text ends at a NUL byte")
         << QByteArray("HTTP/1.1 200 OK\r\nA: b\0c\r\nD: e\r\n\r\n", 33) << "HTTP/1.1" << 200 << "OK"
         << QStringList({ "a=b" }) << QStringList();
-    QTest::newRow("line without separator") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\n")
-                                            << "HTTP/1.1" << 200 << "OK" << QStringList({ "content-length:3=" })
-                                            << QStringList();
+    QTest::newRow("line without separator") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length:3\r\n\r\n") << "HTTP/1.1"
+                                            << 200 << "OK" << QStringList({ "content-length:3=" }) << QStringList();
 }
 
 void TestHttpMessage::headerFields()
@@ -301,12 +296,13 @@ void TestHttpMessage::buildRequest_data()
     QTest::addColumn<QByteArray>("expected"); // "{cookies}" stands for the extra cookies, in any order
 
     const int none = QNetworkProxy::NoProxy;
-    QTest::newRow("GET") << "GET" << "index.php" << QStringList() << QStringList() << QByteArray() << none
-                         << QByteArray()
+    QTest::newRow("GET") << "GET"
+                         << "index.php" << QStringList() << QStringList() << QByteArray() << none << QByteArray()
                          << QByteArray("GET /index.php HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
                                        "Cookie: session=S3ss\r\nConnection: keep-alive\r\n\r\n");
     QTest::newRow("POST with the upload cookies")
-        << "POST" << "index.php" << QStringList({ "beforeData=144", "afterData=46" })
+        << "POST"
+        << "index.php" << QStringList({ "beforeData=144", "afterData=46" })
         << QStringList({ "content-type=multipart/form-data; boundary=----WebKitFormBoundaryABC", "content-length=7" })
         << QByteArray("payload") << none << QByteArray()
         << QByteArray("POST /index.php HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
@@ -314,23 +310,26 @@ void TestHttpMessage::buildRequest_data()
                       "Content-Type: multipart/form-data; boundary=----WebKitFormBoundaryABC\r\n"
                       "Content-Length: 7\r\nConnection: keep-alive\r\n\r\npayload");
     QTest::newRow("POST with the default headers")
-        << "POST" << "index.php" << QStringList() << QStringList() << QByteArray() << none << QByteArray()
+        << "POST"
+        << "index.php" << QStringList() << QStringList() << QByteArray() << none << QByteArray()
         << QByteArray("POST /index.php HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
                       "Cookie: session=S3ss\r\nContent-Type: application/x-www-form-urlencoded\r\n"
                       "Content-Length: 0\r\nConnection: keep-alive\r\n\r\n");
     QTest::newRow("through an HTTP proxy")
-        << "GET" << "aB3dE.pdf" << QStringList() << QStringList() << QByteArray() << int(QNetworkProxy::HttpProxy)
+        << "GET"
+        << "aB3dE.pdf" << QStringList() << QStringList() << QByteArray() << int(QNetworkProxy::HttpProxy)
         << QByteArray("dXNlcjpwYXNz")
         << QByteArray("GET http://vpn.example/aB3dE.pdf HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
                       "Cookie: session=S3ss\r\nProxy-Authorization: Basic dXNlcjpwYXNz\r\n"
                       "Connection: keep-alive\r\n\r\n");
     QTest::newRow("through a SOCKS proxy: origin form")
-        << "GET" << "x.pdf" << QStringList() << QStringList() << QByteArray() << int(QNetworkProxy::Socks5Proxy)
-        << QByteArray()
+        << "GET"
+        << "x.pdf" << QStringList() << QStringList() << QByteArray() << int(QNetworkProxy::Socks5Proxy) << QByteArray()
         << QByteArray("GET /x.pdf HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
                       "Cookie: session=S3ss\r\nConnection: keep-alive\r\n\r\n");
     QTest::newRow("a method other than exactly POST sends no body headers")
-        << "post" << "index.php" << QStringList() << QStringList() << QByteArray() << none << QByteArray()
+        << "post"
+        << "index.php" << QStringList() << QStringList() << QByteArray() << none << QByteArray()
         << QByteArray("post /index.php HTTP/1.1\r\nHost: vpn.example\r\nUser-Agent: Agent/1.0\r\n"
                       "Cookie: session=S3ss\r\nConnection: keep-alive\r\n\r\n");
 }
