@@ -45,8 +45,10 @@ QStringList ipRouteArguments(const QString &command, const Route &route, bool wi
     if (route.gateway != QHostAddress(QHostAddress::AnyIPv4))
         arguments << QStringLiteral("via") << route.gateway.toString();
     arguments << QStringLiteral("dev") << route.adapter.networkInterface().name();
-    if (withMetric && route.metric != -1)
-        arguments << QStringLiteral("metric") << QString::number(route.metric);
+    // The metric the system call used, automatic included: a route that the call found
+    // already there is not added again beside it with another metric.
+    if (withMetric)
+        arguments << QStringLiteral("metric") << QString::number(route.metric == -1 ? 1 : route.metric);
     return arguments;
 }
 

@@ -290,19 +290,20 @@ void TestNetworkConfiguration::linuxRouteFallback_data()
     const QString lo = loopback().name();
     QTest::newRow("add, automatic metric")
             << true << route("10.1.0.0", "255.255.0.0", "192.168.1.1") << 0
-            << QStringList { "route", "add", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo } << true;
+            << QStringList { "route", "add", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo, "metric", "1" } << true;
     QTest::newRow("add, metric 9999")
             << true << route("10.1.2.3", "255.255.255.255", "192.168.1.1", 9999) << 0
             << QStringList { "route", "add", "10.1.2.3/32", "via", "192.168.1.1", "dev", lo, "metric", "9999" }
             << true;
     QTest::newRow("add on the link") << true << route("10.1.0.0", "255.255.0.0", "0.0.0.0") << 0
-                                     << QStringList { "route", "add", "10.1.0.0/16", "dev", lo } << true;
+                                     << QStringList { "route", "add", "10.1.0.0/16", "dev", lo, "metric", "1" } << true;
     QTest::newRow("add refused by ip")
             << true << route("0.0.0.0", "0.0.0.0", "192.168.1.1", 3) << 2
             << QStringList { "route", "add", "0.0.0.0/0", "via", "192.168.1.1", "dev", lo, "metric", "3" } << false;
     QTest::newRow("add, mask with holes")
             << true << route("10.0.0.0", "255.0.255.0", "192.168.1.1") << 1
-            << QStringList { "route", "add", "10.0.0.0/255.0.255.0", "via", "192.168.1.1", "dev", lo } << false;
+            << QStringList { "route", "add", "10.0.0.0/255.0.255.0", "via", "192.168.1.1", "dev", lo, "metric", "1" }
+            << false;
     QTest::newRow("delete") << false << route("10.1.0.0", "255.255.0.0", "192.168.1.1", 7) << 0
                             << QStringList { "route", "del", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo } << true;
 }
