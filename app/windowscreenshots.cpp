@@ -27,12 +27,21 @@ bool WindowScreenshots::eventFilter(QObject *watched, QEvent *event)
         if (widget->isWindow()) {
             const QPointer<QWidget> window(widget);
             if (type == QEvent::Show) {
-                m_saved.remove(widget);
+                QString name = widget->objectName();
+                if (name.isEmpty())
+                    name = QString::fromLatin1(widget->metaObject()->className());
+                const QString fileName = QStringLiteral("%1-%2.png").arg(++m_count, 2, 10, QLatin1Char('0')).arg(name);
+                m_pending.insert(widget, fileName);
+                m_files.insert(widget, fileName);
+                QString title = widget->windowTitle();
+                title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+                appendToIndex(fileName + QLatin1Char(' ') + title);
                 QTimer::singleShot(PaintDelay, this, [this, window] { save(window); });
-            } else {
+            } else if (m_files.contains(widget)) {
                 // A window that closes before its picture was taken, such as the launcher
                 // after quick checks, is pictured as it leaves.
                 save(window);
+                appendToIndex(QStringLiteral("closed ") + m_files.take(widget));
             }
         }
     }
@@ -41,23 +50,18 @@ bool WindowScreenshots::eventFilter(QObject *watched, QEvent *event)
 
 void WindowScreenshots::save(const QPointer<QWidget> &window)
 {
-    if (!window || !window->isVisible() || m_saved.contains(window.data()))
+    if (!window || !window->isVisible() || !m_pending.contains(window.data()))
         return;
-    m_saved.insert(window.data());
-    QString name = window->objectName();
-    if (name.isEmpty())
-        name = QString::fromLatin1(window->metaObject()->className());
-    const QString baseName = QStringLiteral("%1-%2.png").arg(++m_count, 2, 10, QLatin1Char('0')).arg(name);
-    const QString fileName = m_directory.filePath(baseName);
-    if (!window->grab().save(fileName)) {
+    const QString fileName = m_directory.filePath(m_pending.take(window.data()));
+    if (window->grab().save(fileName))
+        qInfo("Saved %s", qPrintable(fileName));
+    else
         qWarning("Cannot save %s", qPrintable(fileName));
-        return;
-    }
-    qInfo("Saved %s", qPrintable(fileName));
+}
+
+void WindowScreenshots::appendToIndex(const QString &line)
+{
     QFile index(m_directory.filePath(QLatin1String(IndexFileName)));
-    if (index.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        QString title = window->windowTitle();
-        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        index.write((baseName + QLatin1Char(' ') + title + QLatin1Char('\n')).toUtf8());
-    }
+    if (index.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        index.write((line + QLatin1Char('\n')).toUtf8());
 }

@@ -4,13 +4,14 @@
 #include <QDir>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
+#include <QHash>
 
 class QWidget;
 
 // Saves a picture of every window the program shows into a folder: the demo's record of what
 // a user would have seen, also when it runs without a display. The folder's "windows.txt"
-// lists each picture with the window's title, one line each, for tests to read.
+// tells, in order, which windows were shown ("<picture file> <window title>") and which were
+// closed ("closed <picture file>"), for tests and the demo to read.
 class WindowScreenshots : public QObject
 {
     Q_OBJECT
@@ -24,10 +25,12 @@ public:
 
 private:
     void save(const QPointer<QWidget> &window);
+    void appendToIndex(const QString &line);
 
     QDir m_directory;
     int m_count = 0;
-    QSet<const QObject *> m_saved; // windows pictured since they were last shown
+    QHash<const QObject *, QString> m_pending; // picture file of each shown window not pictured yet
+    QHash<const QObject *, QString> m_files; // picture file of each window since it was shown
 };
 
 #endif
