@@ -15,7 +15,8 @@
 
 namespace {
 
-constexpr char DefaultUserAgentValue[] = "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0";
+constexpr char DefaultUserAgentValue[]
+    = "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0";
 constexpr char InterfaceNameValue[] = "Nimbora";
 constexpr int ComparedVersionParts = 4;
 
@@ -36,8 +37,7 @@ void migrateProxy(QSettings &settings, const char *legacyKey, const char *hostKe
 
 } // namespace
 
-LauncherWorker::LauncherWorker(QObject *parent)
-    : QObject(parent)
+LauncherWorker::LauncherWorker(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<LauncherWorker::State>("LauncherWorker::State");
 }
@@ -98,8 +98,7 @@ void LauncherWorker::migrateSettings()
 {
     QSettings settings;
     migrateProxy(settings, SettingsKeys::LegacyHttpProxy, SettingsKeys::HttpProxyHost, SettingsKeys::HttpProxyPort);
-    migrateProxy(settings, SettingsKeys::LegacySocksProxy, SettingsKeys::SocksProxyHost,
-                 SettingsKeys::SocksProxyPort);
+    migrateProxy(settings, SettingsKeys::LegacySocksProxy, SettingsKeys::SocksProxyHost, SettingsKeys::SocksProxyPort);
     if (settings.contains(QLatin1String(SettingsKeys::LegacyProxyMode))) {
         bool isNumber = false;
         const int mode = settings.value(QLatin1String(SettingsKeys::LegacyProxyMode)).toInt(&isNumber);
@@ -132,21 +131,21 @@ void LauncherWorker::start()
         settings.setValue(QLatin1String(SettingsKeys::ApplicationVersion), QCoreApplication::applicationVersion());
         migrateSettings();
         checkForUpdates
-                = settings.value(QLatin1String(SettingsKeys::CheckForUpdates), SettingsKeys::CheckForUpdatesDefault)
-                          .toBool();
+            = settings.value(QLatin1String(SettingsKeys::CheckForUpdates), SettingsKeys::CheckForUpdatesDefault)
+                  .toBool();
         if (settings.value(QLatin1String(SettingsKeys::ProxyAutoAuth), SettingsKeys::ProxyAutoAuthDefault).toBool()) {
-            GlobalValues::setValue(GlobalValues::ProxyUsername,
-                                   settings.value(QLatin1String(SettingsKeys::ProxyUsername)).toString());
-            GlobalValues::setValue(GlobalValues::ProxyPassword,
-                                   settings.value(QLatin1String(SettingsKeys::ProxyPassword)).toString());
+            GlobalValues::setValue(
+                GlobalValues::ProxyUsername, settings.value(QLatin1String(SettingsKeys::ProxyUsername)).toString());
+            GlobalValues::setValue(
+                GlobalValues::ProxyPassword, settings.value(QLatin1String(SettingsKeys::ProxyPassword)).toString());
         }
     }
 
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 
     MainServerAccess access;
-    connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-            &LauncherWorker::proxyAuthenticationRequired);
+    connect(
+        &access, &MainServerAccess::proxyAuthenticationRequired, this, &LauncherWorker::proxyAuthenticationRequired);
     setProgress(20);
 
     // The random token keeps every request apart from the ones before it.

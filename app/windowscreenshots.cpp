@@ -12,8 +12,7 @@ constexpr int PaintDelay = 500;
 }
 
 WindowScreenshots::WindowScreenshots(const QString &directory, QObject *parent)
-    : QObject(parent)
-    , m_directory(directory)
+    : QObject(parent), m_directory(directory)
 {
     if (!m_directory.mkpath(QStringLiteral(".")))
         qWarning("Cannot create the screenshot folder %s", qPrintable(directory));

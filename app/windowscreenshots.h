@@ -2,9 +2,9 @@
 #define WINDOWSCREENSHOTS_H
 
 #include <QDir>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
-#include <QHash>
 
 class QWidget;
 

@@ -5,8 +5,7 @@
 
 #include <QUuid>
 
-NetworkAdapter::NetworkAdapter(const QNetworkInterface &networkInterface)
-    : m_interface(networkInterface)
+NetworkAdapter::NetworkAdapter(const QNetworkInterface &networkInterface) : m_interface(networkInterface)
 {
     if (!m_interface.isValid())
         return;

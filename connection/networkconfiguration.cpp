@@ -55,7 +55,7 @@ QStringList ipRouteArguments(const QString &command, const Route &route, bool wi
 QStringList routeExeArguments(const QString &command, const Route &route, bool withMetric)
 {
     QStringList arguments { command, route.destination.toString(), QStringLiteral("mask"), route.mask.toString(),
-                            route.gateway.toString() };
+        route.gateway.toString() };
     if (withMetric && route.metric != -1)
         arguments << QStringLiteral("metric") << QString::number(route.metric);
     return arguments;
@@ -67,11 +67,11 @@ bool changeRouteByProgram(NetworkSystem *system, const QString &command, const R
 {
     if (system->platform() == NetworkSystem::Windows) {
         const NetworkSystem::ProgramResult result = system->runProgram(
-                QString::fromLatin1(RouteProgram), routeExeArguments(command, route, withMetric), RouteProgramTimeout);
+            QString::fromLatin1(RouteProgram), routeExeArguments(command, route, withMetric), RouteProgramTimeout);
         return result.finished && result.output.contains("OK");
     }
     const NetworkSystem::ProgramResult result = system->runProgram(
-            NetworkConfiguration::ipProgram(), ipRouteArguments(command, route, withMetric), RouteProgramTimeout);
+        NetworkConfiguration::ipProgram(), ipRouteArguments(command, route, withMetric), RouteProgramTimeout);
     return result.finished && result.exitCode == 0;
 }
 
@@ -135,10 +135,8 @@ QList<Route> adapterRoutes(const QNetworkInterface &networkInterface)
     QList<Route> routes = routingTable();
     const int index = networkInterface.index();
     routes.erase(std::remove_if(routes.begin(), routes.end(),
-                                [index](const Route &route) {
-                                    return route.adapter.networkInterface().index() != index;
-                                }),
-                 routes.end());
+                     [index](const Route &route) { return route.adapter.networkInterface().index() != index; }),
+        routes.end());
     return routes;
 }
 
@@ -189,9 +187,8 @@ bool deleteRoute(const Route &route)
     NetworkSystem *system = NetworkSystem::instance();
     if (system->deleteForwardEntry(forwardRow(route)) == 0)
         return true;
-    return changeRouteByProgram(system, system->platform() == NetworkSystem::Windows ? QStringLiteral("delete")
-                                                                                     : QStringLiteral("del"),
-                                route, false);
+    return changeRouteByProgram(system,
+        system->platform() == NetworkSystem::Windows ? QStringLiteral("delete") : QStringLiteral("del"), route, false);
 }
 
 QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface)
@@ -217,15 +214,13 @@ QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface)
     return servers;
 }
 
-QList<QNetworkAddressEntry> addressEntries(const QNetworkInterface &networkInterface,
-                                           QAbstractSocket::NetworkLayerProtocol protocol)
+QList<QNetworkAddressEntry> addressEntries(
+    const QNetworkInterface &networkInterface, QAbstractSocket::NetworkLayerProtocol protocol)
 {
     QList<QNetworkAddressEntry> entries = networkInterface.addressEntries();
     entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [protocol](const QNetworkAddressEntry &entry) {
-                                     return entry.ip().protocol() != protocol;
-                                 }),
-                  entries.end());
+                      [protocol](const QNetworkAddressEntry &entry) { return entry.ip().protocol() != protocol; }),
+        entries.end());
     return entries;
 }
 
@@ -236,9 +231,9 @@ void renameInterface(const QNetworkInterface &networkInterface, const QString &n
         system->renameLink(networkInterface.index(), newName);
         return;
     }
-    runNetsh(system, { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
-                       QStringLiteral("name=") + networkInterface.humanReadableName(),
-                       QStringLiteral("newname=") + newName });
+    runNetsh(system,
+        { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
+            QStringLiteral("name=") + networkInterface.humanReadableName(), QStringLiteral("newname=") + newName });
 }
 
 void enableInterface(const QNetworkInterface &networkInterface)
@@ -248,8 +243,9 @@ void enableInterface(const QNetworkInterface &networkInterface)
         system->enableLink(networkInterface.index());
         return;
     }
-    runNetsh(system, { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
-                       networkInterface.humanReadableName(), QStringLiteral("ENABLED") });
+    runNetsh(system,
+        { QStringLiteral("interface"), QStringLiteral("set"), QStringLiteral("interface"),
+            networkInterface.humanReadableName(), QStringLiteral("ENABLED") });
 }
 
 void disableWeakHost(const QNetworkInterface &networkInterface)
@@ -266,7 +262,7 @@ void disableWeakHost(const QNetworkInterface &networkInterface)
     }
     const QString name = networkInterface.humanReadableName();
     const QStringList setInterface { QStringLiteral("interface"), QStringLiteral("ip"), QStringLiteral("set"),
-                                     QStringLiteral("interface"), name };
+        QStringLiteral("interface"), name };
     if (model.forwarding)
         runNetsh(system, setInterface + QStringList { QStringLiteral("forwarding=disabled") });
     if (model.weakHostSend)
@@ -310,9 +306,8 @@ int prefixLength(const QHostAddress &mask)
 
 QString ipProgram()
 {
-    const QString found = QStandardPaths::findExecutable(
-            QStringLiteral("ip"),
-            { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("ip"),
+        { QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/bin") });
     return found.isEmpty() ? QStringLiteral("ip") : found;
 }
 

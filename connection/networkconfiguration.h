@@ -33,8 +33,8 @@ bool addRoute(const Route &route);
 bool deleteRoute(const Route &route);
 
 QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface);
-QList<QNetworkAddressEntry> addressEntries(const QNetworkInterface &networkInterface,
-                                           QAbstractSocket::NetworkLayerProtocol protocol);
+QList<QNetworkAddressEntry> addressEntries(
+    const QNetworkInterface &networkInterface, QAbstractSocket::NetworkLayerProtocol protocol);
 
 void renameInterface(const QNetworkInterface &networkInterface, const QString &newName);
 void enableInterface(const QNetworkInterface &networkInterface);

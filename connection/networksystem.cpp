@@ -6,10 +6,7 @@ namespace {
 NetworkSystem *replacement = nullptr;
 }
 
-NetworkSystem::NetworkSystem(Platform platform)
-    : m_platform(platform)
-{
-}
+NetworkSystem::NetworkSystem(Platform platform) : m_platform(platform) { }
 
 NetworkSystem::~NetworkSystem() = default;
 
@@ -23,8 +20,8 @@ void NetworkSystem::setInstance(NetworkSystem *system)
     replacement = system;
 }
 
-NetworkSystem::ProgramResult NetworkSystem::runProgram(const QString &program, const QStringList &arguments,
-                                                       int timeout)
+NetworkSystem::ProgramResult NetworkSystem::runProgram(
+    const QString &program, const QStringList &arguments, int timeout)
 {
     ProgramResult result;
     QProcess process;

@@ -28,8 +28,7 @@ constexpr qint64 MaximumResolverFileSize = 64 * 1024;
 class RouteSocket
 {
 public:
-    RouteSocket()
-        : m_socket(nl_socket_alloc())
+    RouteSocket() : m_socket(nl_socket_alloc())
     {
         if (m_socket && nl_connect(m_socket, NETLINK_ROUTE) < 0) {
             nl_socket_free(m_socket);
@@ -163,10 +162,7 @@ QString forwardingFile(const QNetworkInterface &networkInterface)
 class LinuxNetworkSystem : public NetworkSystem
 {
 public:
-    LinuxNetworkSystem()
-        : NetworkSystem(Linux)
-    {
-    }
+    LinuxNetworkSystem() : NetworkSystem(Linux) { }
 
     // No GUIDs here: the interface name serves.
     bool interfaceGuid(int, QUuid *) override { return false; }
@@ -201,9 +197,8 @@ public:
         }
         nl_cache_free(cache);
         // The dump comes in the kernel's own order; Windows sorts by destination.
-        std::stable_sort(rows->begin(), rows->end(), [](const ForwardRow &a, const ForwardRow &b) {
-            return a.destination < b.destination;
-        });
+        std::stable_sort(rows->begin(), rows->end(),
+            [](const ForwardRow &a, const ForwardRow &b) { return a.destination < b.destination; });
         return true;
     }
 
@@ -264,8 +259,8 @@ public:
             if (ioctl(fd, SIOCETHTOOL, &request) != 0)
                 continue;
             entries << DriverEntry { QString::fromLatin1(info.driver, int(qstrnlen(info.driver, sizeof info.driver))),
-                                     QString::fromLatin1(info.version, int(qstrnlen(info.version, sizeof info.version))),
-                                     networkInterface.name() };
+                QString::fromLatin1(info.version, int(qstrnlen(info.version, sizeof info.version))),
+                networkInterface.name() };
         }
         close(fd);
         return entries;

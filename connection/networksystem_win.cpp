@@ -9,9 +9,12 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0601
 #endif
+// Winsock before windows.h, and windows.h before the IP Helper headers.
 #include <winsock2.h>
 #include <ws2ipdef.h>
+
 #include <windows.h>
+
 #include <iphlpapi.h>
 #include <netioapi.h>
 
@@ -33,7 +36,7 @@ struct IpHelper
 
 // Taken from the already loaded module; a missing module leaves the table unloaded so that
 // the next use tries again.
-IpHelper &ipHelper()
+IpHelper &loadIpHelper()
 {
     static IpHelper table;
     if (table.loaded)
@@ -42,11 +45,11 @@ IpHelper &ipHelper()
     if (!module)
         return table;
     table.getIpInterfaceEntry
-            = reinterpret_cast<GetIpInterfaceEntryFunction>(GetProcAddress(module, "GetIpInterfaceEntry"));
-    table.convertInterfaceIndexToLuid = reinterpret_cast<ConvertInterfaceIndexToLuidFunction>(
-            GetProcAddress(module, "ConvertInterfaceIndexToLuid"));
-    table.convertInterfaceLuidToGuid = reinterpret_cast<ConvertInterfaceLuidToGuidFunction>(
-            GetProcAddress(module, "ConvertInterfaceLuidToGuid"));
+        = reinterpret_cast<GetIpInterfaceEntryFunction>(GetProcAddress(module, "GetIpInterfaceEntry"));
+    table.convertInterfaceIndexToLuid
+        = reinterpret_cast<ConvertInterfaceIndexToLuidFunction>(GetProcAddress(module, "ConvertInterfaceIndexToLuid"));
+    table.convertInterfaceLuidToGuid
+        = reinterpret_cast<ConvertInterfaceLuidToGuidFunction>(GetProcAddress(module, "ConvertInterfaceLuidToGuid"));
     table.loaded = true;
     return table;
 }
@@ -75,14 +78,11 @@ MIB_IPFORWARDROW systemRow(const NetworkSystem::ForwardRow &row)
 class WindowsNetworkSystem : public NetworkSystem
 {
 public:
-    WindowsNetworkSystem()
-        : NetworkSystem(Windows)
-    {
-    }
+    WindowsNetworkSystem() : NetworkSystem(Windows) { }
 
     bool interfaceGuid(int interfaceIndex, QUuid *guid) override
     {
-        const IpHelper &helper = ipHelper();
+        const IpHelper &helper = loadIpHelper();
         if (!helper.convertInterfaceIndexToLuid || !helper.convertInterfaceLuidToGuid)
             return false;
         NET_LUID luid;
@@ -91,8 +91,8 @@ public:
             || helper.convertInterfaceLuidToGuid(&luid, &systemGuid) != 0)
             return false;
         *guid = QUuid(uint(systemGuid.Data1), systemGuid.Data2, systemGuid.Data3, systemGuid.Data4[0],
-                      systemGuid.Data4[1], systemGuid.Data4[2], systemGuid.Data4[3], systemGuid.Data4[4],
-                      systemGuid.Data4[5], systemGuid.Data4[6], systemGuid.Data4[7]);
+            systemGuid.Data4[1], systemGuid.Data4[2], systemGuid.Data4[3], systemGuid.Data4[4], systemGuid.Data4[5],
+            systemGuid.Data4[6], systemGuid.Data4[7]);
         return true;
     }
 
@@ -157,7 +157,7 @@ public:
 
     bool hostModel(const QNetworkInterface &networkInterface, HostModel *model) override
     {
-        const IpHelper &helper = ipHelper();
+        const IpHelper &helper = loadIpHelper();
         if (!helper.getIpInterfaceEntry)
             return false;
         MIB_IPINTERFACE_ROW row;
@@ -184,13 +184,13 @@ public:
         QList<DriverEntry> entries;
         QSettings classKey(QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
                                           "{4D36E972-E325-11CE-BFC1-08002BE10318}"),
-                           QSettings::NativeFormat);
+            QSettings::NativeFormat);
         const QStringList groups = classKey.childGroups();
         for (const QString &group : groups) {
             classKey.beginGroup(group);
             entries << DriverEntry { classKey.value(QStringLiteral("ComponentId")).toString(),
-                                     classKey.value(QStringLiteral("DriverVersion")).toString(),
-                                     classKey.value(QStringLiteral("NetCfgInstanceId")).toString() };
+                classKey.value(QStringLiteral("DriverVersion")).toString(),
+                classKey.value(QStringLiteral("NetCfgInstanceId")).toString() };
             classKey.endGroup();
         }
         return entries;

@@ -28,8 +28,8 @@ using Progress = QList<int>;
 
 QByteArray versionReply(const QByteArray &code, const QByteArray &optional, const QByteArray &mandatory)
 {
-    return "<?xml version=\"1.0\"?>\n<nimbora><code>" + code + "</code><optional>" + optional
-        + "</optional><mandatory>" + mandatory + "</mandatory></nimbora>";
+    return "<?xml version=\"1.0\"?>\n<nimbora><code>" + code + "</code><optional>" + optional + "</optional><mandatory>"
+        + mandatory + "</mandatory></nimbora>";
 }
 
 bool ip(const QString &command)
@@ -37,8 +37,7 @@ bool ip(const QString &command)
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("ip"), command.split(QLatin1Char(' ')));
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // What one run of the checks reports, in order.
@@ -174,9 +173,9 @@ void TestLauncherWorker::migration_data()
     QTest::addColumn<QVariantMap>("expected"); // every key of the store afterwards
 
     const QVariant httpProxy
-            = QVariant::fromValue(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("proxy.example"), 8080));
+        = QVariant::fromValue(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("proxy.example"), 8080));
     const QVariant socksProxy
-            = QVariant::fromValue(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("socks.example"), 1085));
+        = QVariant::fromValue(QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("socks.example"), 1085));
     QTest::newRow("proxyMode 2") << QVariantMap { { "options/connection/proxyMode", 2 } }
                                  << QVariantMap { { "options/connection/proxy", "manual" } };
     QTest::newRow("proxyMode 1") << QVariantMap { { "options/connection/proxyMode", 1 } }
@@ -186,22 +185,20 @@ void TestLauncherWorker::migration_data()
     QTest::newRow("proxyMode 7") << QVariantMap { { "options/connection/proxyMode", 7 } }
                                  << QVariantMap { { "options/connection/proxy", "none" } };
     QTest::newRow("proxyMode as text") << QVariantMap { { "options/connection/proxyMode", "system" },
-                                                        { "options/connection/proxy", "manual" } }
+        { "options/connection/proxy", "manual" } }
                                        << QVariantMap { { "options/connection/proxy", "manual" } };
-    QTest::newRow("connectionMode removed") << QVariantMap { { "options/connection/connectionMode", 3 },
-                                                             { "options/general/autoConnect", true } }
-                                            << QVariantMap { { "options/general/autoConnect", true } };
+    QTest::newRow("connectionMode removed")
+        << QVariantMap { { "options/connection/connectionMode", 3 }, { "options/general/autoConnect", true } }
+        << QVariantMap { { "options/general/autoConnect", true } };
     QTest::newRow("old proxies to host and port")
-            << QVariantMap { { "options/connection/httpProxy", httpProxy },
-                             { "options/connection/socksProxy", socksProxy } }
-            << QVariantMap { { "options/connection/httpProxyHost", "proxy.example" },
-                             { "options/connection/httpProxyPort", 8080 },
-                             { "options/connection/socksProxyHost", "socks.example" },
-                             { "options/connection/socksProxyPort", 1085 } };
-    QTest::newRow("old proxy that is not one")
-            << QVariantMap { { "options/connection/httpProxy", "proxy.example:8080" },
-                             { "options/connection/httpProxyHost", "kept.example" } }
-            << QVariantMap { { "options/connection/httpProxyHost", "kept.example" } };
+        << QVariantMap { { "options/connection/httpProxy", httpProxy },
+               { "options/connection/socksProxy", socksProxy } }
+        << QVariantMap { { "options/connection/httpProxyHost", "proxy.example" },
+               { "options/connection/httpProxyPort", 8080 }, { "options/connection/socksProxyHost", "socks.example" },
+               { "options/connection/socksProxyPort", 1085 } };
+    QTest::newRow("old proxy that is not one") << QVariantMap {
+        { "options/connection/httpProxy", "proxy.example:8080" }, { "options/connection/httpProxyHost", "kept.example" }
+    } << QVariantMap { { "options/connection/httpProxyHost", "kept.example" } };
     QTest::newRow("nothing to migrate") << QVariantMap { { "options/connection/proxy", "none" } }
                                         << QVariantMap { { "options/connection/proxy", "none" } };
 }
@@ -249,8 +246,8 @@ void TestLauncherWorker::run_data()
     const Progress adapterStop { 0, 20, 40 };
     const QByteArray upToDate = versionReply("OK", "1.6.7", "1.0");
 
-    QTest::newRow("up to date, adapter renamed") << upToDate << 200 << true << adapter << finished << all
-                                                 << int(LauncherWorker::NoError) << true;
+    QTest::newRow("up to date, adapter renamed")
+        << upToDate << 200 << true << adapter << finished << all << int(LauncherWorker::NoError) << true;
     QTest::newRow("code FAILED") << versionReply("FAILED", "1.6.7", "1.0") << 200 << true << adapter << failed
                                  << serverStop << int(LauncherWorker::ServerError) << false;
     QTest::newRow("code in lower case") << versionReply("ok", "1.6.7", "1.0") << 200 << true << adapter << failed
@@ -265,26 +262,25 @@ void TestLauncherWorker::run_data()
                                         << int(LauncherWorker::ServerError) << false;
     QTest::newRow("mandatory update") << versionReply("OK", "1.6.7", "1.6.8") << 200 << true << adapter << failed
                                       << serverStop << int(LauncherWorker::MandatoryUpdateError) << false;
-    QTest::newRow("mandatory before optional")
-            << versionReply("OK", "1.8", "1.7") << 200 << true << adapter << failed << serverStop
-            << int(LauncherWorker::MandatoryUpdateError) << false;
+    QTest::newRow("mandatory before optional") << versionReply("OK", "1.8", "1.7") << 200 << true << adapter << failed
+                                               << serverStop << int(LauncherWorker::MandatoryUpdateError) << false;
     QTest::newRow("optional update, then finished")
-            << versionReply("OK", "1.6.7.1", "1.0") << 200 << true << adapter
-            << States { LauncherWorker::Running, LauncherWorker::Failed, LauncherWorker::Finished } << all
-            << int(LauncherWorker::OptionalUpdateError) << true;
+        << versionReply("OK", "1.6.7.1", "1.0") << 200 << true << adapter
+        << States { LauncherWorker::Running, LauncherWorker::Failed, LauncherWorker::Finished } << all
+        << int(LauncherWorker::OptionalUpdateError) << true;
     QTest::newRow("optional update not offered") << versionReply("OK", "1.6.7.1", "1.0") << 200 << false << adapter
                                                  << finished << all << int(LauncherWorker::NoError) << true;
     QTest::newRow("optional update, no adapter: one Failed")
-            << versionReply("OK", "2.0", "1.0") << 200 << true << none << failed << adapterStop
-            << int(LauncherWorker::InterfaceNotFoundError) << false;
+        << versionReply("OK", "2.0", "1.0") << 200 << true << none << failed << adapterStop
+        << int(LauncherWorker::InterfaceNotFoundError) << false;
     QTest::newRow("no adapter") << upToDate << 200 << true << none << failed << adapterStop
                                 << int(LauncherWorker::InterfaceNotFoundError) << false;
     QTest::newRow("driver of another version")
-            << upToDate << 200 << true << Entries { { "tun", "1.5", "LOOPBACK" } } << failed << adapterStop
-            << int(LauncherWorker::InterfaceNotFoundError) << false;
+        << upToDate << 200 << true << Entries { { "tun", "1.5", "LOOPBACK" } } << failed << adapterStop
+        << int(LauncherWorker::InterfaceNotFoundError) << false;
     QTest::newRow("driver of a missing interface")
-            << upToDate << 200 << true << Entries { { "tun", "1.6", "nimgone0" } } << failed << adapterStop
-            << int(LauncherWorker::InterfaceNotFoundError) << false;
+        << upToDate << 200 << true << Entries { { "tun", "1.6", "nimgone0" } } << failed << adapterStop
+        << int(LauncherWorker::InterfaceNotFoundError) << false;
     QTest::newRow("versions missing") << QByteArray("<nimbora><code>OK</code></nimbora>") << 200 << true << adapter
                                       << finished << all << int(LauncherWorker::NoError) << true;
     QTest::newRow("versions not numbers") << versionReply("OK", "abc", "x.y.z") << 200 << true << adapter << finished
@@ -327,18 +323,19 @@ void TestLauncherWorker::run()
     // A version request, unique by its token (a dropped connection is tried twice).
     QVERIFY(server.requests().size() > requestsBefore);
     const QByteArray requestLine = server.requests().last().requestLine;
-    const QRegularExpressionMatch token = QRegularExpression(QStringLiteral("^GET /client/version\\?token=(\\d{1,4}) HTTP/1\\.1$"))
-                                                  .match(QString::fromLatin1(requestLine));
+    const QRegularExpressionMatch token
+        = QRegularExpression(QStringLiteral("^GET /client/version\\?token=(\\d{1,4}) HTTP/1\\.1$"))
+              .match(QString::fromLatin1(requestLine));
     QVERIFY2(token.hasMatch(), requestLine.constData());
 
     // The fixed values are there whatever the outcome.
     QCOMPARE(GlobalValues::value(GlobalValues::DefaultUserAgent).toString(),
-             QStringLiteral("Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0"));
+        QStringLiteral("Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0"));
     QCOMPARE(GlobalValues::value(GlobalValues::DriverName).toString(), QStringLiteral("tun"));
     QCOMPARE(GlobalValues::value(GlobalValues::DriverVersion).toString(), QStringLiteral("1.6"));
     QCOMPARE(GlobalValues::value(GlobalValues::InterfaceName).toString(), QStringLiteral("Nimbora"));
     QCOMPARE(GlobalValues::value(GlobalValues::CertificatPath).toString(),
-             QCoreApplication::applicationDirPath() + QStringLiteral("/ca.crt"));
+        QCoreApplication::applicationDirPath() + QStringLiteral("/ca.crt"));
     QVERIFY(GlobalValues::value(GlobalValues::OpenvpnPath).toString().endsWith(QLatin1String("/openvpn")));
     QCOMPARE(QSettings().value(SettingsKeys::ApplicationVersion).toString(), QStringLiteral("1.6.7"));
 
@@ -372,9 +369,9 @@ void TestLauncherWorker::runsAgain()
     worker.start();
 
     QCOMPARE(recorder.states,
-             (States { LauncherWorker::Running, LauncherWorker::Failed, LauncherWorker::Running, LauncherWorker::Failed,
-                       LauncherWorker::Finished, LauncherWorker::Running, LauncherWorker::Failed,
-                       LauncherWorker::Finished, LauncherWorker::Running, LauncherWorker::Failed }));
+        (States { LauncherWorker::Running, LauncherWorker::Failed, LauncherWorker::Running, LauncherWorker::Failed,
+            LauncherWorker::Finished, LauncherWorker::Running, LauncherWorker::Failed, LauncherWorker::Finished,
+            LauncherWorker::Running, LauncherWorker::Failed }));
     QCOMPARE(recorder.errorsAtEnds, (QList<int> { 5, 3, 3, 3, 3, 1 }));
     QCOMPARE(recorder.errorsAtStarts, (QList<int> { 0, 0, 0, 0 }));
     QCOMPARE(recorder.progress, (Progress { 0, 20, 40, 0, 20, 40, 60, 100, 0, 20, 40, 60, 100, 0, 20 }));
@@ -404,10 +401,10 @@ void TestLauncherWorker::storedProxyCredentials()
     LauncherWorker worker;
     worker.start();
     QCOMPARE(worker.state(), LauncherWorker::Finished);
-    QCOMPARE(GlobalValues::value(GlobalValues::ProxyUsername).toString(),
-             copied ? QStringLiteral("proxyuser") : QString());
-    QCOMPARE(GlobalValues::value(GlobalValues::ProxyPassword).toString(),
-             copied ? QStringLiteral("proxypass") : QString());
+    QCOMPARE(
+        GlobalValues::value(GlobalValues::ProxyUsername).toString(), copied ? QStringLiteral("proxyuser") : QString());
+    QCOMPARE(
+        GlobalValues::value(GlobalValues::ProxyPassword).toString(), copied ? QStringLiteral("proxypass") : QString());
 }
 
 void TestLauncherWorker::realAdapters_data()
@@ -416,10 +413,10 @@ void TestLauncherWorker::realAdapters_data()
     QTest::addColumn<QStringList>("afterwards"); // their names after the checks
     QTest::addColumn<int>("chosen"); // which one became "interface"
 
-    QTest::newRow("one carries the name") << QStringList { "nimtun0", "Nimbora", "nimtun1" }
-                                          << QStringList { "nimtun0", "Nimbora", "nimtun1" } << 1;
-    QTest::newRow("none carries it: the last is renamed") << QStringList { "nimtun0", "nimtun1" }
-                                                          << QStringList { "nimtun0", "Nimbora" } << 1;
+    QTest::newRow("one carries the name")
+        << QStringList { "nimtun0", "Nimbora", "nimtun1" } << QStringList { "nimtun0", "Nimbora", "nimtun1" } << 1;
+    QTest::newRow("none carries it: the last is renamed")
+        << QStringList { "nimtun0", "nimtun1" } << QStringList { "nimtun0", "Nimbora" } << 1;
 }
 
 void TestLauncherWorker::realAdapters()

@@ -2,8 +2,7 @@
 
 #include <QNetworkInterface>
 
-FakeNetworkSystem::FakeNetworkSystem(Platform platform)
-    : NetworkSystem(platform)
+FakeNetworkSystem::FakeNetworkSystem(Platform platform) : NetworkSystem(platform)
 {
     setInstance(this);
 }
@@ -86,8 +85,8 @@ QList<NetworkSystem::DriverEntry> FakeNetworkSystem::driverEntries()
     return drivers;
 }
 
-NetworkSystem::ProgramResult FakeNetworkSystem::runProgram(const QString &program, const QStringList &arguments,
-                                                           int timeout)
+NetworkSystem::ProgramResult FakeNetworkSystem::runProgram(
+    const QString &program, const QStringList &arguments, int timeout)
 {
     runs << Run { program, arguments, timeout };
     return programResult;

@@ -22,16 +22,16 @@ namespace {
 // The whole test runs in network and mount namespaces of its own: its devices, routes and
 // resolver file vanish with the process. Made before the first thread starts.
 const bool privateNetwork = PrivateNetwork::enter();
-const bool privateMounts = privateNetwork && unshare(CLONE_NEWNS) == 0
-    && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+const bool privateMounts
+    = privateNetwork && unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 
 bool run(const QStringList &arguments, QString *output = nullptr)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(NetworkConfiguration::ipProgram(), arguments);
-    const bool ok = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit
-        && process.exitCode() == 0;
+    const bool ok
+        = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (output)
         *output = QString::fromLocal8Bit(process.readAll());
     else if (!ok)
@@ -81,12 +81,7 @@ std::optional<Route> find(const QList<Route> &routes, const Route &wanted)
 class NetlinkRefused : public NetworkSystem
 {
 public:
-    NetlinkRefused()
-        : NetworkSystem(Linux)
-        , real(platformSystem())
-    {
-        setInstance(this);
-    }
+    NetlinkRefused() : NetworkSystem(Linux), real(platformSystem()) { setInstance(this); }
     ~NetlinkRefused() override { setInstance(nullptr); }
 
     bool interfaceGuid(int index, QUuid *guid) override { return real->interfaceGuid(index, guid); }
@@ -266,12 +261,12 @@ void TestLinuxNetwork::dnsServersFromNamespaceResolvConf()
     file.write("# the namespace's own\nnameserver 198.18.0.53\noptions timeout:1\nnameserver 198.18.0.54\n");
     file.flush();
     QVERIFY2(mount(QFile::encodeName(file.fileName()).constData(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) == 0,
-             "cannot mount over /etc/resolv.conf");
+        "cannot mount over /etc/resolv.conf");
     const QList<QHostAddress> servers = ::dnsServers(adapterNamed("nimv0").networkInterface());
     umount("/etc/resolv.conf");
     QCOMPARE(servers,
-             (QList<QHostAddress> { QHostAddress(QStringLiteral("198.18.0.53")),
-                                    QHostAddress(QStringLiteral("198.18.0.54")) }));
+        (QList<QHostAddress> {
+            QHostAddress(QStringLiteral("198.18.0.53")), QHostAddress(QStringLiteral("198.18.0.54")) }));
 }
 
 void TestLinuxNetwork::tapAdapters_data()

@@ -15,8 +15,8 @@ quint32 ip(const char *text)
     return QHostAddress(QString::fromLatin1(text)).toIPv4Address();
 }
 
-NetworkSystem::ForwardRow row(const char *destination, const char *mask, const char *nextHop, int interfaceIndex,
-                              int metric)
+NetworkSystem::ForwardRow row(
+    const char *destination, const char *mask, const char *nextHop, int interfaceIndex, int metric)
 {
     NetworkSystem::ForwardRow row;
     row.destination = ip(destination);
@@ -110,19 +110,19 @@ void TestNetworkConfiguration::routeRules_data()
     Route otherAdapter = route("10.0.0.0", "255.0.0.0", "192.168.1.1", 40);
     otherAdapter.adapter = NetworkAdapter();
     QTest::newRow("same route, other adapter and metric")
-            << route("10.0.0.0", "255.0.0.0", "192.168.1.1", 5) << otherAdapter << true << true;
+        << route("10.0.0.0", "255.0.0.0", "192.168.1.1", 5) << otherAdapter << true << true;
     QTest::newRow("other gateway") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
                                    << route("10.0.0.0", "255.0.0.0", "192.168.1.2") << true << false;
     QTest::newRow("other mask") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
                                 << route("10.0.0.0", "255.255.0.0", "192.168.1.1") << true << false;
-    QTest::newRow("default route is valid") << route("0.0.0.0", "0.0.0.0", "192.168.1.1")
-                                            << route("0.0.0.0", "0.0.0.0", "192.168.1.1") << true << true;
-    QTest::newRow("null gateway") << route("10.0.0.0", "255.0.0.0", "") << route("10.0.0.0", "255.0.0.0", "")
-                                  << false << true;
+    QTest::newRow("default route is valid")
+        << route("0.0.0.0", "0.0.0.0", "192.168.1.1") << route("0.0.0.0", "0.0.0.0", "192.168.1.1") << true << true;
+    QTest::newRow("null gateway") << route("10.0.0.0", "255.0.0.0", "") << route("10.0.0.0", "255.0.0.0", "") << false
+                                  << true;
     QTest::newRow("null destination") << route("", "255.0.0.0", "192.168.1.1")
                                       << route("10.0.0.0", "255.0.0.0", "192.168.1.1") << false << false;
-    QTest::newRow("null mask") << route("10.0.0.0", "", "192.168.1.1")
-                               << route("10.0.0.0", "255.0.0.0", "192.168.1.1") << false << false;
+    QTest::newRow("null mask") << route("10.0.0.0", "", "192.168.1.1") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
+                               << false << false;
     QTest::newRow("no adapter") << otherAdapter << otherAdapter << false << true;
     QTest::newRow("default-constructed") << Route() << Route() << false << true;
 }
@@ -180,24 +180,24 @@ void TestNetworkConfiguration::windowsAddRoute_data()
     QTest::addColumn<bool>("added");
 
     const QStringList add { "add", "10.1.0.0", "mask", "255.255.0.0", "192.168.1.1" };
-    QTest::newRow("taken at once, -1 as 1") << -1 << 0u << 1 << Calls { { 1, 4 } } << 1 << QStringList() << QByteArray()
-                                            << true;
-    QTest::newRow("taken at once, metric kept") << 30 << 0u << 30 << Calls { { 30, 4 } } << 1 << QStringList()
-                                                << QByteArray() << true;
+    QTest::newRow("taken at once, -1 as 1")
+        << -1 << 0u << 1 << Calls { { 1, 4 } } << 1 << QStringList() << QByteArray() << true;
+    QTest::newRow("taken at once, metric kept")
+        << 30 << 0u << 30 << Calls { { 30, 4 } } << 1 << QStringList() << QByteArray() << true;
     QTest::newRow("bad arguments until metric 3 as a direct route")
-            << -1 << 160u << 3 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 }, { 2, 3 }, { 3, 4 }, { 3, 3 } } << 7
-            << QStringList() << QByteArray() << true;
+        << -1 << 160u << 3 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 }, { 2, 3 }, { 3, 4 }, { 3, 3 } } << 7
+        << QStringList() << QByteArray() << true;
     QTest::newRow("other failure leaves the loop for route.exe")
-            << -1 << 5u << -1 << Calls { { 1, 4 }, { 1, 4 } } << 2 << add << QByteArray(" OK!\r\n") << true;
+        << -1 << 5u << -1 << Calls { { 1, 4 }, { 1, 4 } } << 2 << add << QByteArray(" OK!\r\n") << true;
     QTest::newRow("9999 goes to route.exe at once")
-            << 9999 << 160u << -1 << Calls { { 9999, 4 } } << 1 << add + QStringList { "metric", "9999" }
-            << QByteArray(" OK!\r\n") << true;
+        << 9999 << 160u << -1 << Calls { { 9999, 4 } } << 1 << add + QStringList { "metric", "9999" }
+        << QByteArray(" OK!\r\n") << true;
     QTest::newRow("bad arguments up to 2048, then route.exe fails")
-            << -1 << 160u << -1 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 } } << 1 + 2 * 2048 << add
-            << QByteArray("The route addition failed: The parameter is incorrect.") << false;
+        << -1 << 160u << -1 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 } } << 1 + 2 * 2048 << add
+        << QByteArray("The route addition failed: The parameter is incorrect.") << false;
     QTest::newRow("route.exe says ok in lower case")
-            << 5 << 87u << -1 << Calls { { 5, 4 }, { 5, 4 } } << 2 << add + QStringList { "metric", "5" }
-            << QByteArray("ok") << false;
+        << 5 << 87u << -1 << Calls { { 5, 4 }, { 5, 4 } } << 2 << add + QStringList { "metric", "5" }
+        << QByteArray("ok") << false;
 }
 
 void TestNetworkConfiguration::windowsAddRoute()
@@ -253,8 +253,8 @@ void TestNetworkConfiguration::windowsDeleteRoute_data()
     QTest::newRow("route.exe") << 1168u << NetworkSystem::ProgramResult { true, 0, " OK!" } << true << true;
     QTest::newRow("route.exe fails") << 1168u << NetworkSystem::ProgramResult { true, 1, "Route not found" } << true
                                      << false;
-    QTest::newRow("route.exe past its time") << 1168u << NetworkSystem::ProgramResult { false, -1, "OK" } << true
-                                             << false;
+    QTest::newRow("route.exe past its time")
+        << 1168u << NetworkSystem::ProgramResult { false, -1, "OK" } << true << false;
 }
 
 void TestNetworkConfiguration::windowsDeleteRoute()
@@ -274,8 +274,8 @@ void TestNetworkConfiguration::windowsDeleteRoute()
     QCOMPARE(system.runs.size(), runsRouteExe ? 1 : 0);
     if (runsRouteExe) {
         // No metric for a deletion.
-        QCOMPARE(system.runs.first().arguments,
-                 QStringList({ "delete", "10.1.0.0", "mask", "255.255.0.0", "192.168.1.1" }));
+        QCOMPARE(
+            system.runs.first().arguments, QStringList({ "delete", "10.1.0.0", "mask", "255.255.0.0", "192.168.1.1" }));
     }
 }
 
@@ -289,21 +289,22 @@ void TestNetworkConfiguration::linuxRouteFallback_data()
 
     const QString lo = loopback().name();
     QTest::newRow("add, automatic metric")
-            << true << route("10.1.0.0", "255.255.0.0", "192.168.1.1") << 0
-            << QStringList { "route", "add", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo, "metric", "1" } << true;
-    QTest::newRow("add, metric 9999")
-            << true << route("10.1.2.3", "255.255.255.255", "192.168.1.1", 9999) << 0
-            << QStringList { "route", "add", "10.1.2.3/32", "via", "192.168.1.1", "dev", lo, "metric", "9999" }
-            << true;
+        << true << route("10.1.0.0", "255.255.0.0", "192.168.1.1") << 0
+        << QStringList { "route", "add", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo, "metric", "1" } << true;
+    QTest::newRow("add, metric 9999") << true << route("10.1.2.3", "255.255.255.255", "192.168.1.1", 9999) << 0
+                                      << QStringList { "route", "add", "10.1.2.3/32", "via", "192.168.1.1", "dev", lo,
+                                             "metric", "9999" }
+                                      << true;
     QTest::newRow("add on the link") << true << route("10.1.0.0", "255.255.0.0", "0.0.0.0") << 0
                                      << QStringList { "route", "add", "10.1.0.0/16", "dev", lo, "metric", "1" } << true;
-    QTest::newRow("add refused by ip")
-            << true << route("0.0.0.0", "0.0.0.0", "192.168.1.1", 3) << 2
-            << QStringList { "route", "add", "0.0.0.0/0", "via", "192.168.1.1", "dev", lo, "metric", "3" } << false;
+    QTest::newRow("add refused by ip") << true << route("0.0.0.0", "0.0.0.0", "192.168.1.1", 3) << 2
+                                       << QStringList { "route", "add", "0.0.0.0/0", "via", "192.168.1.1", "dev", lo,
+                                              "metric", "3" }
+                                       << false;
     QTest::newRow("add, mask with holes")
-            << true << route("10.0.0.0", "255.0.255.0", "192.168.1.1") << 1
-            << QStringList { "route", "add", "10.0.0.0/255.0.255.0", "via", "192.168.1.1", "dev", lo, "metric", "1" }
-            << false;
+        << true << route("10.0.0.0", "255.0.255.0", "192.168.1.1") << 1
+        << QStringList { "route", "add", "10.0.0.0/255.0.255.0", "via", "192.168.1.1", "dev", lo, "metric", "1" }
+        << false;
     QTest::newRow("delete") << false << route("10.1.0.0", "255.255.0.0", "192.168.1.1", 7) << 0
                             << QStringList { "route", "del", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo } << true;
 }
@@ -340,20 +341,18 @@ void TestNetworkConfiguration::netshCommands_data()
     const QStringList set { "interface", "ip", "set", "interface", name };
     QTest::newRow("rename") << "rename" << NetworkSystem::HostModel() << true
                             << QList<QStringList> { { "interface", "set", "interface", "name=" + name,
-                                                      "newname=Nimbora VPN" } };
+                                   "newname=Nimbora VPN" } };
     QTest::newRow("enable") << "enable" << NetworkSystem::HostModel() << true
                             << QList<QStringList> { { "interface", "set", "interface", name, "ENABLED" } };
     QTest::newRow("weak host: all three, in order")
-            << "weakHost" << NetworkSystem::HostModel { true, true, true } << true
-            << QList<QStringList> { set + QStringList { "forwarding=disabled" },
-                                    set + QStringList { "weakhostsend=disabled" },
-                                    set + QStringList { "weakhostreceive=disabled" } };
+        << "weakHost" << NetworkSystem::HostModel { true, true, true } << true
+        << QList<QStringList> { set + QStringList { "forwarding=disabled" },
+               set + QStringList { "weakhostsend=disabled" }, set + QStringList { "weakhostreceive=disabled" } };
     QTest::newRow("weak host: receive only") << "weakHost" << NetworkSystem::HostModel { false, false, true } << true
                                              << QList<QStringList> { set + QStringList { "weakhostreceive=disabled" } };
-    QTest::newRow("weak host: nothing set") << "weakHost" << NetworkSystem::HostModel() << true
-                                            << QList<QStringList>();
-    QTest::newRow("weak host: no interface row") << "weakHost" << NetworkSystem::HostModel { true, true, true }
-                                                 << false << QList<QStringList>();
+    QTest::newRow("weak host: nothing set") << "weakHost" << NetworkSystem::HostModel() << true << QList<QStringList>();
+    QTest::newRow("weak host: no interface row")
+        << "weakHost" << NetworkSystem::HostModel { true, true, true } << false << QList<QStringList>();
 }
 
 void TestNetworkConfiguration::netshCommands()
@@ -430,7 +429,8 @@ void TestNetworkConfiguration::routingTableRows()
 {
     FakeNetworkSystem system(NetworkSystem::Windows);
     const int lo = loopback().index();
-    system.table = { row("0.0.0.0", "0.0.0.0", "192.168.1.1", lo, 25), row("10.0.0.0", "255.0.0.0", "10.0.0.1", 999, 3) };
+    system.table
+        = { row("0.0.0.0", "0.0.0.0", "192.168.1.1", lo, 25), row("10.0.0.0", "255.0.0.0", "10.0.0.1", 999, 3) };
     const QList<Route> routes = routingTable();
     QCOMPARE(routes.size(), 2);
     QCOMPARE(routes.at(0).destination, QHostAddress(QStringLiteral("0.0.0.0")));
@@ -486,7 +486,8 @@ void TestNetworkConfiguration::gatewayWalksAgain()
 {
     FakeNetworkSystem system(NetworkSystem::Windows);
     const int lo = loopback().index();
-    system.table = { row("10.0.0.0", "255.0.0.0", "10.0.0.1", lo, 1), row("0.0.0.0", "0.0.0.0", "192.168.9.1", 999, 1) };
+    system.table
+        = { row("10.0.0.0", "255.0.0.0", "10.0.0.1", lo, 1), row("0.0.0.0", "0.0.0.0", "192.168.9.1", 999, 1) };
     NetworkAdapter adapter(loopback());
     QVERIFY(adapter.gateway().isNull());
     QVERIFY(adapter.gateway().isNull());
@@ -506,22 +507,22 @@ void TestNetworkConfiguration::dnsServers_data()
     QTest::addColumn<QByteArray>("resolvConf");
     QTest::addColumn<QStringList>("servers");
 
-    QTest::newRow("windows: chain order") << NetworkSystem::Windows << true
-                                          << QStringList { "198.18.0.53", "192.0.2.1" } << QByteArray()
-                                          << QStringList { "198.18.0.53", "192.0.2.1" };
-    QTest::newRow("windows: adapter without servers") << NetworkSystem::Windows << true << QStringList { "" }
-                                                      << QByteArray() << QStringList();
+    QTest::newRow("windows: chain order")
+        << NetworkSystem::Windows << true << QStringList { "198.18.0.53", "192.0.2.1" } << QByteArray()
+        << QStringList { "198.18.0.53", "192.0.2.1" };
+    QTest::newRow("windows: adapter without servers")
+        << NetworkSystem::Windows << true << QStringList { "" } << QByteArray() << QStringList();
     QTest::newRow("windows: unreadable") << NetworkSystem::Windows << false << QStringList { "192.0.2.1" }
                                          << QByteArray() << QStringList();
     QTest::newRow("linux: file order")
-            << NetworkSystem::Linux << true << QStringList()
-            << QByteArray("# generated\nsearch lab.example\nnameserver 198.18.0.53\n\tnameserver   192.0.2.1  \n")
-            << QStringList { "198.18.0.53", "192.0.2.1" };
+        << NetworkSystem::Linux << true << QStringList()
+        << QByteArray("# generated\nsearch lab.example\nnameserver 198.18.0.53\n\tnameserver   192.0.2.1  \n")
+        << QStringList { "198.18.0.53", "192.0.2.1" };
     QTest::newRow("linux: IPv6, comments and junk skipped")
-            << NetworkSystem::Linux << true << QStringList()
-            << QByteArray("nameserver ::1\n; nameserver 192.0.2.9\n#nameserver 192.0.2.8\nnameserver\n"
-                          "nameserver 999.1.1.1\nnameservers 192.0.2.7\nnameserver 192.0.2.1 extra\r\n\0\xff")
-            << QStringList { "192.0.2.1" };
+        << NetworkSystem::Linux << true << QStringList()
+        << QByteArray("nameserver ::1\n; nameserver 192.0.2.9\n#nameserver 192.0.2.8\nnameserver\n"
+                      "nameserver 999.1.1.1\nnameservers 192.0.2.7\nnameserver 192.0.2.1 extra\r\n\0\xff")
+        << QStringList { "192.0.2.1" };
     QTest::newRow("linux: unreadable") << NetworkSystem::Linux << false << QStringList()
                                        << QByteArray("nameserver 192.0.2.1\n") << QStringList();
     QTest::newRow("linux: empty") << NetworkSystem::Linux << true << QStringList() << QByteArray() << QStringList();
@@ -555,23 +556,22 @@ void TestNetworkConfiguration::tapAdapters_data()
     const QString guid = QStringLiteral("{6F2B5C1A-0D3E-4B7A-9C21-AB12CD34EF56}");
     const QString lo = loopback().name();
     using Entries = QList<NetworkSystem::DriverEntry>;
-    QTest::newRow("windows: right driver") << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid } }
-                                           << QStringList { guid };
-    QTest::newRow("windows: other version") << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.21", guid } }
-                                            << QStringList();
-    QTest::newRow("windows: other component") << NetworkSystem::Windows << Entries { { "tap0901", "9.0.0.22", guid } }
-                                              << QStringList();
+    QTest::newRow("windows: right driver")
+        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid } } << QStringList { guid };
+    QTest::newRow("windows: other version")
+        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.21", guid } } << QStringList();
+    QTest::newRow("windows: other component")
+        << NetworkSystem::Windows << Entries { { "tap0901", "9.0.0.22", guid } } << QStringList();
     QTest::newRow("windows: guid in lower case")
-            << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid.toLower() } } << QStringList();
+        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid.toLower() } } << QStringList();
     QTest::newRow("windows: installed, not present")
-            << NetworkSystem::Windows
-            << Entries { { "nimtap", "9.0.0.22", "{00000000-0000-0000-0000-000000000001}" },
-                         { "nimtap", "9.0.0.22", guid },
-                         { "", "", "" } }
-            << QStringList { guid };
+        << NetworkSystem::Windows
+        << Entries { { "nimtap", "9.0.0.22", "{00000000-0000-0000-0000-000000000001}" }, { "nimtap", "9.0.0.22", guid },
+               { "", "", "" } }
+        << QStringList { guid };
     QTest::newRow("linux: two in order") << NetworkSystem::Linux
                                          << Entries { { "tun", "1.6", lo }, { "veth", "1.0", "veth0" },
-                                                      { "tun", "1.6", lo } }
+                                                { "tun", "1.6", lo } }
                                          << QStringList { lo, lo };
 }
 
