@@ -125,14 +125,13 @@ void LauncherWorker::start()
     GlobalValues::setValue(GlobalValues::DriverVersion, driverVersion());
     GlobalValues::setValue(GlobalValues::InterfaceName, QString::fromLatin1(InterfaceNameValue));
 
-    bool checkForUpdates;
+    QSettings().setValue(QLatin1String(SettingsKeys::ApplicationVersion), QCoreApplication::applicationVersion());
+    migrateSettings();
+
+    bool checkForUpdates = SettingsKeys::CheckForUpdatesDefault;
     {
         QSettings settings;
-        settings.setValue(QLatin1String(SettingsKeys::ApplicationVersion), QCoreApplication::applicationVersion());
-        migrateSettings();
-        checkForUpdates
-            = settings.value(QLatin1String(SettingsKeys::CheckForUpdates), SettingsKeys::CheckForUpdatesDefault)
-                  .toBool();
+        checkForUpdates = settings.value(QLatin1String(SettingsKeys::CheckForUpdates), checkForUpdates).toBool();
         if (settings.value(QLatin1String(SettingsKeys::ProxyAutoAuth), SettingsKeys::ProxyAutoAuthDefault).toBool()) {
             GlobalValues::setValue(
                 GlobalValues::ProxyUsername, settings.value(QLatin1String(SettingsKeys::ProxyUsername)).toString());
