@@ -1,5 +1,4 @@
 #include "launcher.h"
-#include "settingskeys.h"
 #include "translations.h"
 
 #include "testhttpserver.h"
@@ -10,7 +9,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSemaphore>
-#include <QSettings>
 
 #include <functional>
 
@@ -150,10 +148,7 @@ void TestLauncher::init()
         QVERIFY(silentServer.start());
         silentServer.setBehaviour(TestHttpServer::Silent);
     }
-    QSettings settings;
-    settings.setValue(SettingsKeys::MainServerAddress, silentServer.address());
-    settings.setValue(SettingsKeys::MainServerSecure, false);
-    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+    silentServer.useAsMainServer();
     launcher = new RecordingLauncher;
     launcher->show();
     QVERIFY(QTest::qWaitForWindowExposed(launcher));

@@ -91,10 +91,7 @@ void TestTranslations::installedTranslators()
     TestHttpServer silentServer;
     QVERIFY(silentServer.start());
     silentServer.setBehaviour(TestHttpServer::Silent);
-    QSettings settings;
-    settings.setValue(SettingsKeys::MainServerAddress, silentServer.address());
-    settings.setValue(SettingsKeys::MainServerSecure, false);
-    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+    silentServer.useAsMainServer();
 
     Launcher launcher;
     QCOMPARE(launcher.windowTitle(), launcherTitle);

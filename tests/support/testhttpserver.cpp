@@ -2,6 +2,7 @@
 
 #include "testcertificate.h"
 
+#include <QSettings>
 #include <QSslSocket>
 
 namespace {
@@ -51,6 +52,14 @@ bool TestHttpServer::start(bool secure, const QHostAddress &address)
     if (secure && !TestCertificate::generate())
         return false;
     return listen(address, 0);
+}
+
+void TestHttpServer::useAsMainServer() const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("options/connection/mainServerAddress"), address());
+    settings.setValue(QStringLiteral("options/connection/mainServerSecure"), false);
+    settings.setValue(QStringLiteral("options/connection/proxy"), QStringLiteral("none"));
 }
 
 QString TestHttpServer::address() const

@@ -41,6 +41,9 @@ public:
     bool start(bool secure = false, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     // "<address>:<port>", what the main-server address setting holds in tests.
     QString address() const;
+    // Makes this server the main server of the settings store in use, reached directly over
+    // plain HTTP, so that nothing a test starts looks up the built-in host name.
+    void useAsMainServer() const;
 
     void setBehaviour(Behaviour behaviour);
     // The answer for "/client/<command>"; an empty command sets the answer for everything else.
