@@ -1,0 +1,205 @@
+#include "openvpn.h"
+
+#include "globalvalues.h"
+#include "networkconfiguration.h"
+#include "openvpnarguments.h"
+#include "settingskeys.h"
+
+#include <QHostInfo>
+#include <QRegularExpression>
+#include <QSettings>
+
+namespace {
+
+struct FailureText
+{
+    const char *text;
+    OpenVPN::Error error;
+};
+
+// In the order they are tested: the last one present in a chunk wins.
+const FailureText FailureTexts[] = {
+    { "Cannot resolve host address", OpenVPN::HostNotFoundError },
+    { "Connection refused", OpenVPN::ConnectionRefusedError },
+    { "Connection timed out", OpenVPN::ConnectionTimeoutError },
+    { "HTTP proxy returned bad status", OpenVPN::ProxyError },
+    { "TCP port read timeout expired", OpenVPN::ProxyTimeoutError },
+    { "TCP port read failed", OpenVPN::ProxyConnectionError },
+    { "TCP port write failed", OpenVPN::ProxyConnectionError },
+    { "HTTP proxy: do not recognize the authentication method required by proxy",
+        OpenVPN::ProxyAuthenticationMethodError },
+    { "AUTH_FAILED", OpenVPN::AuthenticationError },
+    { "All TAP-Win32 adapters on this system are currently in use", OpenVPN::InterfaceBusyError },
+    { "CreateFile failed on TAP device", OpenVPN::InterfaceBusyError },
+    { "There are no TAP-Win32 adapters on this system", OpenVPN::NoInterfaceError },
+};
+
+struct ProgressText
+{
+    const char *text;
+    int progress;
+};
+
+const ProgressText ProgressTexts[] = {
+    { "LZO compression initialized", 20 },
+    { "TCP connection established", 40 },
+    { "Peer Connection Initiated", 60 },
+    { "Successful ARP Flush on interface", 80 },
+};
+
+// OpenVPN's output is Latin-1 for our purposes; anything past a NUL byte is dropped.
+QString outputText(const QByteArray &chunk)
+{
+    const int end = chunk.indexOf('\0');
+    return QString::fromLatin1(end < 0 ? chunk : chunk.left(end));
+}
+
+QString resolvedAddress(const QString &hostName)
+{
+    const QList<QHostAddress> addresses = QHostInfo::fromName(hostName).addresses();
+    return addresses.isEmpty() ? QString() : addresses.first().toString();
+}
+
+} // namespace
+
+OpenVPN::OpenVPN()
+    : m_adapterGuid(GlobalValues::value(GlobalValues::Interface).toString())
+{
+    qRegisterMetaType<OpenVPN::Error>("OpenVPN::Error");
+}
+
+void OpenVPN::setProxy(const QNetworkProxy &proxy)
+{
+    m_proxy = proxy;
+    m_manager.setProxy(proxy);
+}
+
+NetworkAdapter OpenVPN::tapAdapter() const
+{
+    return adapterByGuid(m_adapterGuid, allAdapters());
+}
+
+void OpenVPN::start()
+{
+    if (!m_manager.listen(QHostAddress::LocalHost, 0)) {
+        emit error(ManagementError);
+        return;
+    }
+    m_state = Connecting;
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &OpenVPN::readyReadStandardOutput,
+        Qt::UniqueConnection);
+    connect(&m_process, &QProcess::readyReadStandardError, this, &OpenVPN::readyReadStandardError,
+        Qt::UniqueConnection);
+    connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, &OpenVPN::finished,
+        Qt::UniqueConnection);
+
+    const QString program = GlobalValues::value(GlobalValues::OpenvpnPath).toString();
+    OpenVPNArguments arguments;
+    arguments.adapter = m_adapterGuid;
+    arguments.host = m_host;
+    arguments.port = m_port;
+    arguments.managementAddress = m_manager.serverAddress().toString();
+    arguments.managementPort = m_manager.serverPort();
+    arguments.proxyType = m_proxy.type();
+    if (m_proxy.type() == QNetworkProxy::Socks5Proxy || m_proxy.type() == QNetworkProxy::HttpProxy) {
+        arguments.proxyAddress = resolvedAddress(m_proxy.hostName());
+        arguments.proxyPort = m_proxy.port();
+    }
+    arguments.proxyAuthMethod
+        = GlobalValues::value(GlobalValues::ProxyAuthMethod, QStringLiteral("Automatique")).toString();
+    arguments.caFile = GlobalValues::value(GlobalValues::CertificatPath).toString();
+    {
+        QSettings settings;
+        arguments.autoReconnect
+            = settings.value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool();
+        arguments.useServerDns = settings.value(SettingsKeys::DnsServer, SettingsKeys::DnsServerDefault).toBool();
+        arguments.windowsIpMethod
+            = settings.value(SettingsKeys::WindowsIpMethod, QString::fromLatin1(SettingsKeys::WindowsIpMethodDefault))
+                  .toString();
+    }
+    if (!arguments.useServerDns) {
+        const NetworkAdapter adapter = defaultAdapter();
+        if (adapter.isValid())
+            arguments.dnsServers = dnsServers(adapter.networkInterface());
+    }
+    const QStringList argumentList = arguments.build(OpenVPNArguments::currentPlatform());
+
+    emit log(program + QLatin1Char(' ') + argumentList.join(QLatin1Char(' ')));
+    m_process.start(program, argumentList, QIODevice::ReadWrite);
+}
+
+bool OpenVPN::stop()
+{
+    m_state = Stopping;
+    // Started with --management-client, OpenVPN ends when this connection closes.
+    m_manager.closeConnection();
+    if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout))
+        return true;
+    m_process.terminate();
+    if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout))
+        return true;
+    m_process.kill();
+    return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout);
+}
+
+void OpenVPN::setProgress(int progress)
+{
+    m_progress = progress;
+    emit progressChanged(progress);
+}
+
+void OpenVPN::readyReadStandardOutput()
+{
+    // One read is one chunk: a watched text split across two reads is not recognised.
+    const QString text = outputText(m_process.readAllStandardOutput());
+    emit log(text);
+
+    for (const FailureText &failure : FailureTexts) {
+        if (text.contains(QLatin1String(failure.text)))
+            m_lastError = failure.error;
+    }
+    for (const ProgressText &step : ProgressTexts) {
+        if (text.contains(QLatin1String(step.text)))
+            setProgress(step.progress);
+    }
+    if (text.contains(QLatin1String("PUSH: Received control message:"))) {
+        static const QRegularExpression routeGateway(QStringLiteral("route-gateway ([0-9\\.]+)"));
+        const QRegularExpressionMatch match = routeGateway.match(text);
+        if (match.hasMatch())
+            m_gateway = QHostAddress(match.captured(1));
+    }
+    if (text.contains(QLatin1String("Route: Waiting for TUN/TAP interface to come up...")))
+        wakeUpInterface();
+    if (text.contains(QLatin1String("SIGUSR1")) && m_state == Connecting) {
+        m_lastError = ConnectionRefusedError;
+        stop();
+        // stop() may have seen the program end and reported it already.
+        return;
+    }
+    if (text.contains(QLatin1String("Initialization Sequence Completed"))) {
+        setProgress(100);
+        m_lastError = NoError;
+        if (m_state != Connected) {
+            m_state = Connected;
+            emit connected();
+        }
+    }
+}
+
+void OpenVPN::readyReadStandardError()
+{
+    emit log(outputText(m_process.readAllStandardError()));
+}
+
+void OpenVPN::finished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    Q_UNUSED(exitCode)
+    Q_UNUSED(exitStatus)
+    m_manager.closeConnection();
+    if (m_lastError != NoError)
+        emit error(m_lastError);
+    else if (m_state == Connecting)
+        emit error(ConnectionRefusedError);
+    m_state = Idle;
+    emit disconnected();
+}

@@ -1,0 +1,93 @@
+#ifndef OPENVPN_H
+#define OPENVPN_H
+
+#include "networkadapter.h"
+#include "openvpnmanager.h"
+
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+class QAuthenticator;
+
+// Runs the OpenVPN program for one connection attempt: builds its command line, answers its
+// prompts through the management listener, turns what it prints into progress, a failure
+// reason, the pushed route gateway and the connected event, and stops it on request.
+class OpenVPN : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State { Idle = 0, Connecting = 1, Connected = 2, Stopping = 3 };
+    Q_ENUM(State)
+
+    enum Error {
+        NoError = 0,
+        HostNotFoundError = 1,
+        ConnectionRefusedError = 2,
+        ConnectionTimeoutError = 3,
+        ProxyError = 4,
+        ProxyTimeoutError = 5,
+        ProxyConnectionError = 6,
+        ProxyAuthenticationMethodError = 7,
+        AuthenticationError = 8,
+        InterfaceBusyError = 9,
+        NoInterfaceError = 10,
+        ManagementError = 11
+    };
+    Q_ENUM(Error)
+
+    // Each step of stop(): the management close, then SIGTERM, then SIGKILL.
+    static constexpr int StopStepTimeout = 5000;
+
+    OpenVPN();
+
+    void setHost(const QString &host) { m_host = host; }
+    void setPort(int port) { m_port = quint16(port); }
+    void setUsername(const QString &username) { m_manager.setUsername(username); }
+    void setPassword(const QString &password) { m_manager.setPassword(password); }
+    void setProxy(const QNetworkProxy &proxy);
+
+    State state() const { return m_state; }
+    int progress() const { return m_progress; }
+    QHostAddress gateway() const { return m_gateway; }
+    NetworkAdapter tapAdapter() const;
+
+    void start();
+    bool stop();
+
+signals:
+    void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+    void error(OpenVPN::Error error);
+    void progressChanged(int progress);
+    void log(const QString &line);
+    void connected();
+    void disconnected();
+
+private slots:
+    void readyReadStandardOutput();
+    void readyReadStandardError();
+    void finished(int exitCode, QProcess::ExitStatus exitStatus);
+
+private:
+    void setProgress(int progress);
+    // Brings the VPN adapter up while OpenVPN waits for it; only Windows needs it.
+    void wakeUpInterface();
+
+    State m_state = Idle;
+    int m_progress = 0;
+    QProcess m_process;
+    OpenVPNManager m_manager;
+    Error m_lastError = NoError;
+    QString m_adapterGuid;
+    QHostAddress m_gateway;
+    QString m_host;
+    quint16 m_port = 0;
+    QNetworkProxy m_proxy;
+};
+
+Q_DECLARE_METATYPE(OpenVPN::Error)
+
+#endif
