@@ -1,0 +1,230 @@
+#include "globalvalues.h"
+#include "openvpn.h"
+
+#include "testmain.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The controller against a stand-in openvpn program (fake-openvpn) that prints the chunks a row
+// chooses, one read each, talks to the management listener and ends as told.
+class TestOpenVPN : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void output_data();
+    void output();
+    void stopOfWellBehavedProgram();
+    void stopEndsStubbornProgramByKill();
+
+private:
+    // Starts a controller on the given steps; the stand-in's chunks are acknowledged as they arrive.
+    bool startProgram(OpenVPN *openvpn, const QStringList &steps);
+    void record(OpenVPN *openvpn);
+
+    QTemporaryDir m_folder;
+    int m_control = -1;
+    QStringList m_events;
+    QStringList m_logs;
+};
+
+void TestOpenVPN::initTestCase()
+{
+    QVERIFY(m_folder.isValid());
+    const QByteArray control = QFile::encodeName(m_folder.filePath(QStringLiteral("control")));
+    QCOMPARE(mkfifo(control.constData(), 0600), 0);
+    // Read and write: opening never blocks, and writes go through while the stand-in lives.
+    m_control = ::open(control.constData(), O_RDWR | O_NONBLOCK);
+    QVERIFY(m_control >= 0);
+    qputenv("NIMBORA_FAKE_OPENVPN_CONTROL", control);
+    qputenv("NIMBORA_FAKE_OPENVPN_STEPS", QFile::encodeName(m_folder.filePath(QStringLiteral("steps"))));
+
+    GlobalValues::setValue(GlobalValues::OpenvpnPath, QStringLiteral(FAKE_OPENVPN));
+    GlobalValues::setValue(GlobalValues::CertificatPath, m_folder.filePath(QStringLiteral("ca.crt")));
+    GlobalValues::setValue(GlobalValues::Interface, QStringLiteral("Nimbora"));
+}
+
+void TestOpenVPN::cleanupTestCase()
+{
+    if (m_control >= 0)
+        ::close(m_control);
+}
+
+bool TestOpenVPN::startProgram(OpenVPN *openvpn, const QStringList &steps)
+{
+    QFile file(m_folder.filePath(QStringLiteral("steps")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(steps.join(QLatin1Char('\n')).toUtf8() + '\n');
+    file.close();
+    // Nothing left over from the previous program.
+    char drain[256];
+    while (::read(m_control, drain, sizeof drain) > 0) {
+    }
+
+    m_events.clear();
+    m_logs.clear();
+    record(openvpn);
+    openvpn->setHost(QStringLiteral("198.18.0.11"));
+    openvpn->setPort(443);
+    openvpn->setUsername(QStringLiteral("alice"));
+    openvpn->setPassword(QStringLiteral("0123456789abcdef0123456789abcdef"));
+    openvpn->start();
+    return openvpn->state() == OpenVPN::Connecting;
+}
+
+void TestOpenVPN::record(OpenVPN *openvpn)
+{
+    connect(openvpn, &OpenVPN::error, this, [this](OpenVPN::Error error) {
+        m_events << QStringLiteral("error %1").arg(int(error));
+    });
+    connect(openvpn, &OpenVPN::progressChanged, this, [this](int progress) {
+        m_events << QStringLiteral("progress %1").arg(progress);
+    });
+    connect(openvpn, &OpenVPN::connected, this, [this] { m_events << QStringLiteral("connected"); });
+    connect(openvpn, &OpenVPN::disconnected, this, [this] { m_events << QStringLiteral("disconnected"); });
+    connect(openvpn, &OpenVPN::log, this, [this](const QString &line) {
+        m_logs << line;
+        // The first line is the command line; every later one is a chunk the stand-in waits on.
+        if (m_logs.size() > 1)
+            QVERIFY(::write(m_control, "go\n", 3) == 3);
+    });
+}
+
+void TestOpenVPN::output_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("gateway");
+
+    const QString completed = QStringLiteral("print Sun Dec  6 16:00:00 2026 Initialization Sequence Completed\\n");
+    const QString push = QStringLiteral(
+        "print PUSH: Received control message: 'PUSH_REPLY,route-gateway 198.19.0.1,topology subnet,ping 10'\\n");
+
+    QTest::newRow("refused and timed out in one chunk: timed out")
+        << QStringList({ "print TCP: connect to [AF_INET]198.18.0.11:443 failed: Connection refused\\n"
+                         "TCP: connect to [AF_INET]198.18.0.11:443 failed: Connection timed out\\n",
+               "exit 1" })
+        << QStringList({ "error 3", "disconnected" }) << QString();
+    QTest::newRow("the last reason of the table wins, not the last printed")
+        << QStringList({ "print AUTH: Received control message: AUTH_FAILED\\nRESOLVE: Cannot resolve host address\\n",
+               "exit 1" })
+        << QStringList({ "error 8", "disconnected" }) << QString();
+    QTest::newRow("prompts answered, then AUTH_FAILED")
+        << QStringList({ "connect", "prompt >INFO:OpenVPN Management Interface Version 5\\r\\n",
+               "prompt >PASSWORD:Need 'Auth' username/password\\r\\n", "answer 2",
+               "print AUTH: Received control message: AUTH_FAILED\\n", "exit 1" })
+        << QStringList({ "error 8", "disconnected" }) << QString();
+    QTest::newRow("progress steps in one chunk")
+        << QStringList({ "print LZO compression initialized\\nTCP connection established with [AF_INET]198.18.0.11:443\\n"
+                         "Peer Connection Initiated with [AF_INET]198.18.0.11:443\\n"
+                         "Successful ARP Flush on interface [7] {GUID}\\n",
+               "exit 1" })
+        << QStringList({ "progress 20", "progress 40", "progress 60", "progress 80", "error 2", "disconnected" })
+        << QString();
+    QTest::newRow("end while connected, failure before the tunnel came up")
+        << QStringList({ "print Connection refused\\n", completed, "exit 0" })
+        << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
+    QTest::newRow("failure after the tunnel came up is reported")
+        << QStringList({ completed, "print Connection timed out\\n", "exit 1" })
+        << QStringList({ "progress 100", "connected", "error 3", "disconnected" }) << QString();
+    QTest::newRow("completed again after a restart")
+        << QStringList({ completed, completed, "exit 0" })
+        << QStringList({ "progress 100", "connected", "progress 100", "disconnected" }) << QString();
+    QTest::newRow("pushed route gateway")
+        << QStringList({ push, completed, "exit 0" })
+        << QStringList({ "progress 100", "connected", "disconnected" }) << QStringLiteral("198.19.0.1");
+    QTest::newRow("route-gateway without the push line is ignored")
+        << QStringList({ "print OPTIONS IMPORT: route-gateway 198.19.0.1 option\\n", completed, "exit 0" })
+        << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
+    QTest::newRow("watched text split across two chunks")
+        << QStringList({ "print Initialization Sequ", "print ence Completed\\n", "exit 0" })
+        << QStringList({ "error 2", "disconnected" }) << QString();
+    QTest::newRow("SIGUSR1 while connecting stops the program")
+        << QStringList({ "connect", "print SIGUSR1[soft,connection-reset] received, process restarting\\n", "serve",
+               "exit 0" })
+        << QStringList({ "error 2", "disconnected" }) << QString();
+    QTest::newRow("SIGUSR1 while connected is left to OpenVPN")
+        << QStringList({ completed, "print SIGUSR1[soft,ping-restart] received, process restarting\\n", "exit 0" })
+        << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
+    QTest::newRow("NUL byte hides what follows it")
+        << QStringList({ "print garbage \\xff\\xfe\\x80 caf\\xc3\\xa9\\0AUTH_FAILED\\n", "exit 1" })
+        << QStringList({ "error 2", "disconnected" }) << QString();
+    QTest::newRow("standard error is not parsed")
+        << QStringList({ "error AUTH_FAILED Initialization Sequence Completed\\n", "exit 1" })
+        << QStringList({ "error 2", "disconnected" }) << QString();
+    QTest::newRow("bad gateway text gives no gateway")
+        << QStringList({ "print PUSH: Received control message: 'PUSH_REPLY,route-gateway 999.1..'\\n", completed,
+               "exit 0" })
+        << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
+    QTest::newRow("silent end while connecting")
+        << QStringList({ "exit 0" }) << QStringList({ "error 2", "disconnected" }) << QString();
+}
+
+void TestOpenVPN::output()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, events);
+    QFETCH(QString, gateway);
+
+    OpenVPN openvpn;
+    QVERIFY(startProgram(&openvpn, steps));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("disconnected")), 20000);
+    QCOMPARE(m_events, events);
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    QCOMPARE(openvpn.gateway(), gateway.isEmpty() ? QHostAddress() : QHostAddress(gateway));
+
+    // The command line names the program and the management listener the stand-in reached.
+    QVERIFY(m_logs.first().startsWith(QStringLiteral(FAKE_OPENVPN " --client --dev Nimbora --dev-type tun ")));
+    QVERIFY(m_logs.first().contains(QStringLiteral(" --management 127.0.0.1 ")));
+    if (steps.contains(QStringLiteral("answer 2"))) {
+        QVERIFY(m_logs.contains(QStringLiteral("management: username \"Auth\" alice\n"
+                                               "management: password \"Auth\" 0123456789abcdef0123456789abcdef\n")));
+    }
+}
+
+void TestOpenVPN::stopOfWellBehavedProgram()
+{
+    OpenVPN openvpn;
+    QVERIFY(startProgram(&openvpn,
+        { "connect", "print Initialization Sequence Completed\\n", "serve", "print management closed\\n", "exit 0" }));
+    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(openvpn.stop());
+    // Ended by the management close, well before SIGTERM would have been sent.
+    QVERIFY2(timer.elapsed() < OpenVPN::StopStepTimeout, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    QVERIFY(openvpn.stop());
+}
+
+// Once per run: the management close and SIGTERM go unheeded, so both 5 s steps pass.
+void TestOpenVPN::stopEndsStubbornProgramByKill()
+{
+    OpenVPN openvpn;
+    QVERIFY(startProgram(&openvpn, { "ignore", "connect", "print Initialization Sequence Completed\\n", "hang" }));
+    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(openvpn.stop());
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed >= 2 * OpenVPN::StopStepTimeout - 100, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < 3 * OpenVPN::StopStepTimeout, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+}
+
+NIMBORA_TEST_MAIN(TestOpenVPN, QCoreApplication)
+#include "tst_openvpn.moc"
