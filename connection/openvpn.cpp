@@ -62,8 +62,7 @@ QString resolvedAddress(const QString &hostName)
 
 } // namespace
 
-OpenVPN::OpenVPN()
-    : m_adapterGuid(GlobalValues::value(GlobalValues::Interface).toString())
+OpenVPN::OpenVPN() : m_adapterGuid(GlobalValues::value(GlobalValues::Interface).toString())
 {
     qRegisterMetaType<OpenVPN::Error>("OpenVPN::Error");
 }
@@ -86,10 +85,10 @@ void OpenVPN::start()
         return;
     }
     m_state = Connecting;
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &OpenVPN::readyReadStandardOutput,
-        Qt::UniqueConnection);
-    connect(&m_process, &QProcess::readyReadStandardError, this, &OpenVPN::readyReadStandardError,
-        Qt::UniqueConnection);
+    connect(
+        &m_process, &QProcess::readyReadStandardOutput, this, &OpenVPN::readyReadStandardOutput, Qt::UniqueConnection);
+    connect(
+        &m_process, &QProcess::readyReadStandardError, this, &OpenVPN::readyReadStandardError, Qt::UniqueConnection);
     connect(&m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, &OpenVPN::finished,
         Qt::UniqueConnection);
 

@@ -1,6 +1,4 @@
 #include "openvpn.h"
 
 // A tun device needs no waking up here: OpenVPN brings it up itself.
-void OpenVPN::wakeUpInterface()
-{
-}
+void OpenVPN::wakeUpInterface() { }

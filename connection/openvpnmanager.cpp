@@ -5,8 +5,7 @@ const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/
 const QByteArray ProxyPrompt = QByteArrayLiteral(">PASSWORD:Need 'HTTP Proxy' username/password");
 } // namespace
 
-OpenVPNManager::OpenVPNManager(QObject *parent)
-    : QTcpServer(parent)
+OpenVPNManager::OpenVPNManager(QObject *parent) : QTcpServer(parent)
 {
     connect(&m_socket, &QTcpSocket::readyRead, this, &OpenVPNManager::socketReadyRead);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &OpenVPNManager::socketError);
@@ -57,9 +56,7 @@ void OpenVPNManager::socketError(QAbstractSocket::SocketError socketError)
     Q_UNUSED(socketError)
 }
 
-void OpenVPNManager::socketDisconnected()
-{
-}
+void OpenVPNManager::socketDisconnected() { }
 
 void OpenVPNManager::writeLine(const char *keyword, const char *realm, const QString &value)
 {

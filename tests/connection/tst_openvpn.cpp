@@ -68,8 +68,7 @@ bool TestOpenVPN::startProgram(OpenVPN *openvpn, const QStringList &steps)
     file.close();
     // Nothing left over from the previous program.
     char drain[256];
-    while (::read(m_control, drain, sizeof drain) > 0) {
-    }
+    while (::read(m_control, drain, sizeof drain) > 0) { }
 
     m_events.clear();
     m_logs.clear();
@@ -84,12 +83,10 @@ bool TestOpenVPN::startProgram(OpenVPN *openvpn, const QStringList &steps)
 
 void TestOpenVPN::record(OpenVPN *openvpn)
 {
-    connect(openvpn, &OpenVPN::error, this, [this](OpenVPN::Error error) {
-        m_events << QStringLiteral("error %1").arg(int(error));
-    });
-    connect(openvpn, &OpenVPN::progressChanged, this, [this](int progress) {
-        m_events << QStringLiteral("progress %1").arg(progress);
-    });
+    connect(openvpn, &OpenVPN::error, this,
+        [this](OpenVPN::Error error) { m_events << QStringLiteral("error %1").arg(int(error)); });
+    connect(openvpn, &OpenVPN::progressChanged, this,
+        [this](int progress) { m_events << QStringLiteral("progress %1").arg(progress); });
     connect(openvpn, &OpenVPN::connected, this, [this] { m_events << QStringLiteral("connected"); });
     connect(openvpn, &OpenVPN::disconnected, this, [this] { m_events << QStringLiteral("disconnected"); });
     connect(openvpn, &OpenVPN::log, this, [this](const QString &line) {
@@ -115,20 +112,20 @@ void TestOpenVPN::output_data()
                          "TCP: connect to [AF_INET]198.18.0.11:443 failed: Connection timed out\\n",
                "exit 1" })
         << QStringList({ "error 3", "disconnected" }) << QString();
-    QTest::newRow("the last reason of the table wins, not the last printed")
-        << QStringList({ "print AUTH: Received control message: AUTH_FAILED\\nRESOLVE: Cannot resolve host address\\n",
-               "exit 1" })
-        << QStringList({ "error 8", "disconnected" }) << QString();
+    QTest::newRow("the last reason of the table wins, not the last printed") << QStringList(
+        { "print AUTH: Received control message: AUTH_FAILED\\nRESOLVE: Cannot resolve host address\\n",
+            "exit 1" }) << QStringList({ "error 8", "disconnected" }) << QString();
     QTest::newRow("prompts answered, then AUTH_FAILED")
         << QStringList({ "connect", "prompt >INFO:OpenVPN Management Interface Version 5\\r\\n",
                "prompt >PASSWORD:Need 'Auth' username/password\\r\\n", "answer 2",
                "print AUTH: Received control message: AUTH_FAILED\\n", "exit 1" })
         << QStringList({ "error 8", "disconnected" }) << QString();
     QTest::newRow("progress steps in one chunk")
-        << QStringList({ "print LZO compression initialized\\nTCP connection established with [AF_INET]198.18.0.11:443\\n"
-                         "Peer Connection Initiated with [AF_INET]198.18.0.11:443\\n"
-                         "Successful ARP Flush on interface [7] {GUID}\\n",
-               "exit 1" })
+        << QStringList(
+               { "print LZO compression initialized\\nTCP connection established with [AF_INET]198.18.0.11:443\\n"
+                 "Peer Connection Initiated with [AF_INET]198.18.0.11:443\\n"
+                 "Successful ARP Flush on interface [7] {GUID}\\n",
+                   "exit 1" })
         << QStringList({ "progress 20", "progress 40", "progress 60", "progress 80", "error 2", "disconnected" })
         << QString();
     QTest::newRow("end while connected, failure before the tunnel came up")
@@ -141,8 +138,8 @@ void TestOpenVPN::output_data()
         << QStringList({ completed, completed, "exit 0" })
         << QStringList({ "progress 100", "connected", "progress 100", "disconnected" }) << QString();
     QTest::newRow("pushed route gateway")
-        << QStringList({ push, completed, "exit 0" })
-        << QStringList({ "progress 100", "connected", "disconnected" }) << QStringLiteral("198.19.0.1");
+        << QStringList({ push, completed, "exit 0" }) << QStringList({ "progress 100", "connected", "disconnected" })
+        << QStringLiteral("198.19.0.1");
     QTest::newRow("route-gateway without the push line is ignored")
         << QStringList({ "print OPTIONS IMPORT: route-gateway 198.19.0.1 option\\n", completed, "exit 0" })
         << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
@@ -150,8 +147,8 @@ void TestOpenVPN::output_data()
         << QStringList({ "print Initialization Sequ", "print ence Completed\\n", "exit 0" })
         << QStringList({ "error 2", "disconnected" }) << QString();
     QTest::newRow("SIGUSR1 while connecting stops the program")
-        << QStringList({ "connect", "print SIGUSR1[soft,connection-reset] received, process restarting\\n", "serve",
-               "exit 0" })
+        << QStringList(
+               { "connect", "print SIGUSR1[soft,connection-reset] received, process restarting\\n", "serve", "exit 0" })
         << QStringList({ "error 2", "disconnected" }) << QString();
     QTest::newRow("SIGUSR1 while connected is left to OpenVPN")
         << QStringList({ completed, "print SIGUSR1[soft,ping-restart] received, process restarting\\n", "exit 0" })
@@ -163,8 +160,8 @@ void TestOpenVPN::output_data()
         << QStringList({ "error AUTH_FAILED Initialization Sequence Completed\\n", "exit 1" })
         << QStringList({ "error 2", "disconnected" }) << QString();
     QTest::newRow("bad gateway text gives no gateway")
-        << QStringList({ "print PUSH: Received control message: 'PUSH_REPLY,route-gateway 999.1..'\\n", completed,
-               "exit 0" })
+        << QStringList(
+               { "print PUSH: Received control message: 'PUSH_REPLY,route-gateway 999.1..'\\n", completed, "exit 0" })
         << QStringList({ "progress 100", "connected", "disconnected" }) << QString();
     QTest::newRow("silent end while connecting")
         << QStringList({ "exit 0" }) << QStringList({ "error 2", "disconnected" }) << QString();

@@ -47,8 +47,7 @@ QStringList windowsList(const QStringList &proxy, const QStringList &reconnect, 
          << QStringLiteral("--ca") << QStringLiteral("C:/Program Files/Nimbora/ca.crt")
          << words("--remote-cert-tls server --reneg-sec 0 --auth-user-pass --auth-nocache --compress "
                   "--resolv-retry 0 --ping 10 --ping-exit 30")
-         << reconnect << dns << QStringLiteral("--ip-win32") << QString::fromLatin1(ipMethod)
-         << words("--verb 3");
+         << reconnect << dns << QStringLiteral("--ip-win32") << QString::fromLatin1(ipMethod) << words("--verb 3");
     return list;
 }
 
@@ -82,7 +81,8 @@ void TestOpenVPNArguments::build_data()
     arguments.proxyType = QNetworkProxy::Socks5Proxy;
     arguments.proxyAddress = QStringLiteral("198.18.2.2");
     arguments.proxyPort = 1080;
-    QTest::newRow("socks proxy") << arguments << windowsList(words("--socks-proxy 198.18.2.2 1080"), words(Persist), {});
+    QTest::newRow("socks proxy") << arguments
+                                 << windowsList(words("--socks-proxy 198.18.2.2 1080"), words(Persist), {});
 
     arguments.proxyType = QNetworkProxy::HttpProxy;
     arguments.proxyPort = 3128;
@@ -95,14 +95,16 @@ void TestOpenVPNArguments::build_data()
     for (const auto &method : methods) {
         arguments.proxyAuthMethod = QString::fromLatin1(method.method);
         QTest::addRow("http proxy, %s", method.method)
-            << arguments << windowsList(words("--http-proxy 198.18.2.2 3128") + words(method.words), words(Persist), {});
+            << arguments
+            << windowsList(words("--http-proxy 198.18.2.2 3128") + words(method.words), words(Persist), {});
     }
     arguments.proxyAuthMethod = QStringLiteral("Basic");
     arguments.proxyAddress.clear();
     QTest::newRow("http proxy without an address")
-        << arguments << windowsList(QStringList({ QStringLiteral("--http-proxy"), QString(), QStringLiteral("3128") })
-                                        + words("stdin basic"),
-                            words(Persist), {});
+        << arguments
+        << windowsList(QStringList({ QStringLiteral("--http-proxy"), QString(), QStringLiteral("3128") })
+                   + words("stdin basic"),
+               words(Persist), {});
 
     arguments = baseArguments();
     arguments.proxyType = QNetworkProxy::FtpCachingProxy;

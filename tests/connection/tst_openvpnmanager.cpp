@@ -22,7 +22,8 @@ namespace {
 
 const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password\r\n");
 const QByteArray ProxyPrompt = QByteArrayLiteral(">PASSWORD:Need 'HTTP Proxy' username/password\r\n");
-const QByteArray Greeting = QByteArrayLiteral(">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n");
+const QByteArray Greeting
+    = QByteArrayLiteral(">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n");
 
 bool connectTo(OpenVPNManager *manager, QTcpSocket *client)
 {
@@ -45,25 +46,27 @@ void TestOpenVPNManager::answers_data()
     const QByteArray aliceLines = "username \"Auth\" alice\r\npassword \"Auth\" 0123456789abcdef\r\n";
     const QByteArray proxyLines = "username \"HTTP Proxy\" proxyuser\r\npassword \"HTTP Proxy\" proxypass\r\n";
 
-    QTest::newRow("auth prompt after the greeting")
-        << (Greeting + AuthPrompt) << "alice" << "0123456789abcdef" << proxy << aliceLines;
+    QTest::newRow("auth prompt after the greeting") << (Greeting + AuthPrompt) << "alice"
+                                                    << "0123456789abcdef" << proxy << aliceLines;
     QTest::newRow("both prompts in one chunk, auth lines first")
-        << (Greeting + ProxyPrompt + AuthPrompt) << "alice" << "0123456789abcdef" << proxy
-        << (aliceLines + proxyLines);
-    QTest::newRow("prompt twice in one chunk is answered once")
-        << (AuthPrompt + AuthPrompt) << "alice" << "0123456789abcdef" << proxy << aliceLines;
+        << (Greeting + ProxyPrompt + AuthPrompt) << "alice"
+        << "0123456789abcdef" << proxy << (aliceLines + proxyLines);
+    QTest::newRow("prompt twice in one chunk is answered once") << (AuthPrompt + AuthPrompt) << "alice"
+                                                                << "0123456789abcdef" << proxy << aliceLines;
     QTest::newRow("empty proxy user keeps the space after the realm")
-        << ProxyPrompt << "alice" << "token" << QNetworkProxy(QNetworkProxy::HttpProxy, "198.18.2.2", 3128)
+        << ProxyPrompt << "alice"
+        << "token" << QNetworkProxy(QNetworkProxy::HttpProxy, "198.18.2.2", 3128)
         << QByteArray("username \"HTTP Proxy\" \r\npassword \"HTTP Proxy\" \r\n");
     QTest::newRow("values with spaces, quotes and backslashes go unquoted")
-        << AuthPrompt << "al ice" << "pass word \"x\" \\" << proxy
+        << AuthPrompt << "al ice"
+        << "pass word \"x\" \\" << proxy
         << QByteArray("username \"Auth\" al ice\r\npassword \"Auth\" pass word \"x\" \\\r\n");
     QTest::newRow("NUL and high bytes around the prompt")
         << (QByteArray("\0\xff\xfe>PASSWORD:", 12) + AuthPrompt + QByteArray("\0\x80", 2)) << "alice"
         << "0123456789abcdef" << proxy << aliceLines;
     QTest::newRow("prompt in lower case is not one")
-        << (QByteArray(">password:need 'auth' username/password\r\n") + ProxyPrompt) << "alice" << "token" << proxy
-        << proxyLines;
+        << (QByteArray(">password:need 'auth' username/password\r\n") + ProxyPrompt) << "alice"
+        << "token" << proxy << proxyLines;
 }
 
 // Each row ends with at least one answered prompt, so that the whole answer is known to be in

@@ -53,12 +53,10 @@ void TestLabOpenVPN::initTestCase()
 void TestLabOpenVPN::record(OpenVPN *openvpn)
 {
     m_events.clear();
-    connect(openvpn, &OpenVPN::error, this, [this](OpenVPN::Error error) {
-        m_events << QStringLiteral("error %1").arg(int(error));
-    });
-    connect(openvpn, &OpenVPN::progressChanged, this, [this](int progress) {
-        m_events << QStringLiteral("progress %1").arg(progress);
-    });
+    connect(openvpn, &OpenVPN::error, this,
+        [this](OpenVPN::Error error) { m_events << QStringLiteral("error %1").arg(int(error)); });
+    connect(openvpn, &OpenVPN::progressChanged, this,
+        [this](int progress) { m_events << QStringLiteral("progress %1").arg(progress); });
     connect(openvpn, &OpenVPN::connected, this, [this] { m_events << QStringLiteral("connected"); });
     connect(openvpn, &OpenVPN::disconnected, this, [this] { m_events << QStringLiteral("disconnected"); });
     connect(openvpn, &OpenVPN::log, this, [this](const QString &line) {
@@ -107,7 +105,8 @@ void TestLabOpenVPN::connectThenStop()
     openvpn.setProxy(proxy);
     openvpn.start();
     QCOMPARE(openvpn.state(), OpenVPN::Connecting);
-    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("connected")) || m_events.contains("disconnected"), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_events.contains(QStringLiteral("connected")) || m_events.contains("disconnected"), 60000);
     QCOMPARE(openvpn.state(), OpenVPN::Connected);
     QCOMPARE(m_events, QStringList({ "progress 40", "progress 60", "progress 100", "connected" }));
     QCOMPARE(openvpn.progress(), 100);
