@@ -1,0 +1,181 @@
+#include "httpstunnel.h"
+
+#include "settingskeys.h"
+
+#include <QSettings>
+
+#include <algorithm>
+
+HttpsTunnel::HttpsTunnel(QObject *parent)
+    : QObject(parent)
+    , clientTcpSocket(this)
+    , tunnelSslSocket(this)
+{
+    // Deprecated in name only: it negotiates every version up to TLS 1.3, which the servers may insist on.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    tunnelSslSocket.setProtocol(QSsl::TlsV1SslV3);
+    QT_WARNING_POP
+
+    // The network layer sends it as the User-Agent of the CONNECT request to an HTTP proxy.
+    const QString userAgent = QSettings().value(SettingsKeys::UserAgent, SettingsKeys::defaultUserAgent()).toString();
+    tunnelSslSocket.setProperty("_q_user-agent", userAgent);
+    m_userAgent = userAgent.toUtf8();
+
+    clientTcpSocket.setReadBufferSize(ReadBufferSize);
+    tunnelSslSocket.setReadBufferSize(ReadBufferSize);
+
+    connect(&clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
+    connect(&clientTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::clientTcpSocketDisconnected);
+    connect(&tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this,
+        &HttpsTunnel::proxyAuthenticationRequired);
+    connect(&tunnelSslSocket, &QSslSocket::connected, this, &HttpsTunnel::tunnelSslSocketConnected);
+    connect(&tunnelSslSocket, &QSslSocket::readyRead, this, &HttpsTunnel::tunnelSslSocketReadyRead);
+    connect(&tunnelSslSocket, &QSslSocket::errorOccurred, this, &HttpsTunnel::tunnelSslSocketError);
+    connect(&tunnelSslSocket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
+        &HttpsTunnel::tunnelSslSocketSslErrors);
+    connect(&tunnelSslSocket, &QSslSocket::disconnected, this, &HttpsTunnel::tunnelSslSocketDisconnected);
+
+    // A side that was held back because the other one lagged is read again as soon as that one drains.
+    connect(&clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::tunnelSslSocketReadyRead);
+    connect(&tunnelSslSocket, &QSslSocket::bytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&tunnelSslSocket, &QSslSocket::encryptedBytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
+}
+
+void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 port)
+{
+    // OpenVPN opens one connection; another one while it is carried is refused rather than
+    // replacing it in the middle of the stream.
+    if (m_state == Connecting || m_state == Connected) {
+        QTcpSocket refused;
+        if (refused.setSocketDescriptor(socketDescriptor))
+            refused.abort();
+        return;
+    }
+    if (!clientTcpSocket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
+        return;
+    clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_state = Connecting;
+    tunnelSslSocket.setProxy(proxyFor(host, port));
+    tunnelSslSocket.connectToHostEncrypted(host, port);
+}
+
+void HttpsTunnel::stop()
+{
+    m_state = Stopping;
+    // What one side sent just before it went away still reaches the other side.
+    if (tunnelSslSocket.bytesAvailable() > 0 && clientTcpSocket.state() == QAbstractSocket::ConnectedState)
+        clientTcpSocket.write(tunnelSslSocket.readAll());
+    if (clientTcpSocket.bytesAvailable() > 0 && tunnelSslSocket.state() == QAbstractSocket::ConnectedState)
+        tunnelSslSocket.write(clientTcpSocket.readAll());
+
+    clientTcpSocket.disconnectFromHost();
+    if (clientTcpSocket.state() != QAbstractSocket::UnconnectedState)
+        clientTcpSocket.waitForDisconnected(5000);
+    tunnelSslSocket.disconnectFromHost();
+    if (tunnelSslSocket.state() != QAbstractSocket::UnconnectedState)
+        tunnelSslSocket.waitForDisconnected(5000);
+    // Whatever is left belongs to this connection only; the next one starts empty.
+    clientTcpSocket.abort();
+    tunnelSslSocket.abort();
+    m_state = Stopped;
+}
+
+void HttpsTunnel::setProxy(const QNetworkProxy &proxy)
+{
+    m_proxy = proxy;
+    tunnelSslSocket.setProxy(proxy);
+}
+
+HttpsTunnel::State HttpsTunnel::state() const
+{
+    return m_state;
+}
+
+void HttpsTunnel::clientTcpSocketReadyRead()
+{
+    // Before the TCP connection is up the bytes wait in the client socket; tunnelSslSocketConnected()
+    // picks them up. Bytes written before the handshake ends are held by the TLS socket.
+    if (tunnelSslSocket.state() != QAbstractSocket::ConnectedState)
+        return;
+    if (clientTcpSocket.bytesAvailable() <= 0 || tunnelPendingBytes() >= MaxPendingBytes)
+        return;
+    tunnelSslSocket.write(clientTcpSocket.readAll());
+}
+
+void HttpsTunnel::clientTcpSocketError(QAbstractSocket::SocketError socketError)
+{
+    Q_UNUSED(socketError)
+    emit log(QStringLiteral("Mode https (client) : ") + clientTcpSocket.errorString());
+}
+
+void HttpsTunnel::clientTcpSocketDisconnected()
+{
+    if (m_state != Stopping && m_state != Stopped)
+        stop();
+}
+
+void HttpsTunnel::tunnelSslSocketConnected()
+{
+    tunnelSslSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_state = Connected;
+    if (clientTcpSocket.bytesAvailable() > 0)
+        clientTcpSocketReadyRead();
+}
+
+void HttpsTunnel::tunnelSslSocketReadyRead()
+{
+    if (m_state != Connected || tunnelSslSocket.bytesAvailable() <= 0
+        || clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
+        return;
+    clientTcpSocket.write(tunnelSslSocket.readAll());
+}
+
+void HttpsTunnel::tunnelSslSocketError(QAbstractSocket::SocketError socketError)
+{
+    emit log(QStringLiteral("Mode https (tunnel) : ") + tunnelSslSocket.errorString());
+    // A remote close is followed by disconnected(), which stops the tunnel.
+    if (socketError != QAbstractSocket::RemoteHostClosedError && m_state != Stopping && m_state != Stopped)
+        stop();
+}
+
+void HttpsTunnel::tunnelSslSocketSslErrors(const QList<QSslError> &errors)
+{
+    // The server's certificate is not what authenticates it: OpenVPN's own TLS inside does.
+    tunnelSslSocket.ignoreSslErrors(errors);
+}
+
+void HttpsTunnel::tunnelSslSocketDisconnected()
+{
+    if (m_state != Stopping && m_state != Stopped)
+        stop();
+}
+
+// Plain bytes not yet encrypted plus encrypted bytes not yet taken by the system.
+qint64 HttpsTunnel::tunnelPendingBytes() const
+{
+    return tunnelSslSocket.bytesToWrite() + tunnelSslSocket.encryptedBytesToWrite();
+}
+
+// QSslSocket does not hand "_q_user-agent" on to the TCP socket that talks to the proxy, so the user
+// agent reaches the CONNECT request as a header of the proxy itself. A default proxy is resolved here
+// by the application's rules, as the socket would resolve it.
+QNetworkProxy HttpsTunnel::proxyFor(const QString &host, quint16 port) const
+{
+    QNetworkProxy proxy = m_proxy;
+    if (proxy.type() == QNetworkProxy::DefaultProxy) {
+        const QList<QNetworkProxy> proxies
+            = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(host, port, QString(), QNetworkProxyQuery::TcpSocket));
+        const auto usable = std::find_if(proxies.cbegin(), proxies.cend(), [](const QNetworkProxy &candidate) {
+            return candidate.type() == QNetworkProxy::NoProxy
+                || candidate.capabilities().testFlag(QNetworkProxy::TunnelingCapability);
+        });
+        if (usable == proxies.cend())
+            return m_proxy;
+        proxy = *usable;
+    }
+    if (proxy.type() == QNetworkProxy::HttpProxy && !proxy.hasRawHeader("User-Agent"))
+        proxy.setRawHeader("User-Agent", m_userAgent);
+    return proxy;
+}

@@ -1,0 +1,59 @@
+#ifndef HTTPSTUNNEL_H
+#define HTTPSTUNNEL_H
+
+#include <QAuthenticator>
+#include <QNetworkProxy>
+#include <QObject>
+#include <QSslError>
+#include <QSslSocket>
+#include <QTcpSocket>
+
+// Carries one local connection (OpenVPN's) unchanged inside a TLS connection to the VPN server.
+class HttpsTunnel : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum State { Connecting = 0, Connected = 1, Stopping = 2, Stopped = 3 };
+    Q_ENUM(State)
+
+    // A side stops being read while the other side has more than this waiting to be sent, so a
+    // slow reader cannot make the tunnel buffer without end.
+    static constexpr qint64 MaxPendingBytes = 256 * 1024;
+    // What each socket holds at most before the tunnel empties it.
+    static constexpr qint64 ReadBufferSize = 128 * 1024;
+
+    explicit HttpsTunnel(QObject *parent = nullptr);
+
+    void start(qintptr socketDescriptor, const QString &host, quint16 port);
+    // Blocks for up to 5 seconds per socket while they close.
+    void stop();
+    void setProxy(const QNetworkProxy &proxy);
+    State state() const;
+
+signals:
+    void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+    void log(const QString &text);
+
+private slots:
+    void clientTcpSocketReadyRead();
+    void clientTcpSocketError(QAbstractSocket::SocketError socketError);
+    void clientTcpSocketDisconnected();
+    void tunnelSslSocketConnected();
+    void tunnelSslSocketReadyRead();
+    void tunnelSslSocketError(QAbstractSocket::SocketError socketError);
+    void tunnelSslSocketSslErrors(const QList<QSslError> &errors);
+    void tunnelSslSocketDisconnected();
+
+private:
+    qint64 tunnelPendingBytes() const;
+    QNetworkProxy proxyFor(const QString &host, quint16 port) const;
+
+    State m_state = Stopped;
+    QNetworkProxy m_proxy;
+    QByteArray m_userAgent;
+    QTcpSocket clientTcpSocket;
+    QSslSocket tunnelSslSocket;
+};
+
+#endif
