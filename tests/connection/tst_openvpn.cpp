@@ -1,5 +1,6 @@
 #include "globalvalues.h"
 #include "openvpn.h"
+#include "openvpnevents.h"
 
 #include "testmain.h"
 
@@ -83,12 +84,7 @@ bool TestOpenVPN::startProgram(OpenVPN *openvpn, const QStringList &steps)
 
 void TestOpenVPN::record(OpenVPN *openvpn)
 {
-    connect(openvpn, &OpenVPN::error, this,
-        [this](OpenVPN::Error error) { m_events << QStringLiteral("error %1").arg(int(error)); });
-    connect(openvpn, &OpenVPN::progressChanged, this,
-        [this](int progress) { m_events << QStringLiteral("progress %1").arg(progress); });
-    connect(openvpn, &OpenVPN::connected, this, [this] { m_events << QStringLiteral("connected"); });
-    connect(openvpn, &OpenVPN::disconnected, this, [this] { m_events << QStringLiteral("disconnected"); });
+    recordOpenVPNEvents(openvpn, this, &m_events);
     connect(openvpn, &OpenVPN::log, this, [this](const QString &line) {
         m_logs << line;
         // The first line is the command line; every later one is a chunk the stand-in waits on.

@@ -1,5 +1,6 @@
 #include "globalvalues.h"
 #include "openvpn.h"
+#include "openvpnevents.h"
 #include "settingskeys.h"
 
 #include "testmain.h"
@@ -53,12 +54,7 @@ void TestLabOpenVPN::initTestCase()
 void TestLabOpenVPN::record(OpenVPN *openvpn)
 {
     m_events.clear();
-    connect(openvpn, &OpenVPN::error, this,
-        [this](OpenVPN::Error error) { m_events << QStringLiteral("error %1").arg(int(error)); });
-    connect(openvpn, &OpenVPN::progressChanged, this,
-        [this](int progress) { m_events << QStringLiteral("progress %1").arg(progress); });
-    connect(openvpn, &OpenVPN::connected, this, [this] { m_events << QStringLiteral("connected"); });
-    connect(openvpn, &OpenVPN::disconnected, this, [this] { m_events << QStringLiteral("disconnected"); });
+    recordOpenVPNEvents(openvpn, this, &m_events);
     connect(openvpn, &OpenVPN::log, this, [this](const QString &line) {
         m_log.write(line.toLocal8Bit());
         m_log.write("\n");
