@@ -67,6 +67,16 @@ OpenVPN::OpenVPN() : m_adapterGuid(GlobalValues::value(GlobalValues::Interface).
     qRegisterMetaType<OpenVPN::Error>("OpenVPN::Error");
 }
 
+OpenVPN::~OpenVPN()
+{
+    // QProcess would otherwise report the end of a running program to a half-destroyed controller.
+    m_process.disconnect(this);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished(StopStepTimeout);
+    }
+}
+
 void OpenVPN::setProxy(const QNetworkProxy &proxy)
 {
     m_proxy = proxy;
@@ -178,7 +188,8 @@ void OpenVPN::readyReadStandardOutput()
     if (text.contains(QLatin1String("Initialization Sequence Completed"))) {
         setProgress(100);
         m_lastError = NoError;
-        if (m_state != Connected) {
+        // Not while stopping: the tunnel that comes up then is already on its way down.
+        if (m_state == Connecting) {
             m_state = Connected;
             emit connected();
         }

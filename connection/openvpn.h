@@ -43,6 +43,7 @@ public:
     static constexpr int StopStepTimeout = 5000;
 
     OpenVPN();
+    ~OpenVPN() override;
 
     void setHost(const QString &host) { m_host = host; }
     void setPort(int port) { m_port = quint16(port); }

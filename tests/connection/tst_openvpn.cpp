@@ -26,6 +26,8 @@ private slots:
     void output();
     void stopOfWellBehavedProgram();
     void stopEndsStubbornProgramByKill();
+    void completedWhileStoppingIsNotConnected();
+    void destroyedWhileRunning();
 
 private:
     // Starts a controller on the given steps; the stand-in's chunks are acknowledged as they arrive.
@@ -217,6 +219,30 @@ void TestOpenVPN::stopEndsStubbornProgramByKill()
     QVERIFY2(elapsed < 3 * OpenVPN::StopStepTimeout, qPrintable(QString::number(elapsed)));
     QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
+}
+
+// The tunnel comes up while the stop waits for the program: it is not announced.
+void TestOpenVPN::completedWhileStoppingIsNotConnected()
+{
+    OpenVPN openvpn;
+    QVERIFY(startProgram(&openvpn,
+        { "connect", "print management connected\\n", "serve", "print Initialization Sequence Completed\\n",
+            "exit 0" }));
+    QTRY_VERIFY(m_logs.contains(QStringLiteral("management connected\n")));
+
+    QVERIFY(openvpn.stop());
+    QCOMPARE(m_events, QStringList({ "progress 100", "disconnected" }));
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+}
+
+// A controller deleted with its program running ends the program and reports nothing more.
+void TestOpenVPN::destroyedWhileRunning()
+{
+    auto openvpn = new OpenVPN;
+    QVERIFY(startProgram(openvpn, { "ignore", "connect", "print Initialization Sequence Completed\\n", "hang" }));
+    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+    delete openvpn;
+    QCOMPARE(m_events, QStringList({ "progress 100", "connected" }));
 }
 
 NIMBORA_TEST_MAIN(TestOpenVPN, QCoreApplication)
