@@ -142,7 +142,12 @@ bool OpenVPN::stop()
     m_state = Stopping;
     // Started with --management-client, OpenVPN ends when this connection closes.
     m_manager.closeConnection();
-    if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout))
+    if (m_process.state() == QProcess::NotRunning) {
+        // Never started, or already ended and reported: nothing is on its way down.
+        m_state = Idle;
+        return true;
+    }
+    if (m_process.waitForFinished(StopStepTimeout))
         return true;
     m_process.terminate();
     if (m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout))

@@ -60,12 +60,20 @@ void OpenVPNManager::socketDisconnected() { }
 
 void OpenVPNManager::writeLine(const char *keyword, const char *realm, const QString &value)
 {
-    // Written as they are: OpenVPN takes the rest of the line as the value.
+    // Written as they are, but a line break would end the line early and let the rest of the
+    // value, from the network or the user, pass for a management command of its own.
+    QByteArray bytes = value.toLocal8Bit();
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (bytes.at(i) == '\n' || bytes.at(i) == '\r') {
+            bytes.truncate(i);
+            break;
+        }
+    }
     QByteArray line(keyword);
     line += " \"";
     line += realm;
     line += "\" ";
-    line += value.toLocal8Bit();
+    line += bytes;
     line += "\r\n";
     m_socket.write(line);
 }

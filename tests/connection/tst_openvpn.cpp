@@ -201,7 +201,10 @@ void TestOpenVPN::stopOfWellBehavedProgram()
     QVERIFY2(timer.elapsed() < OpenVPN::StopStepTimeout, qPrintable(QString::number(timer.elapsed())));
     QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    // Stopping an ended program changes nothing.
     QVERIFY(openvpn.stop());
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    QCOMPARE(m_events.size(), 3);
 }
 
 // Once per run: the management close and SIGTERM go unheeded, so both 5 s steps pass.

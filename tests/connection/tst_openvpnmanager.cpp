@@ -61,6 +61,10 @@ void TestOpenVPNManager::answers_data()
         << AuthPrompt << "al ice"
         << "pass word \"x\" \\" << proxy
         << QByteArray("username \"Auth\" al ice\r\npassword \"Auth\" pass word \"x\" \\\r\n");
+    QTest::newRow("a line break ends the value: nothing passes for a command")
+        << AuthPrompt << "alice\r\nsignal SIGTERM"
+        << "token\nremote 198.18.9.9 443\r\n"
+        << proxy << QByteArray("username \"Auth\" alice\r\npassword \"Auth\" token\r\n");
     QTest::newRow("NUL and high bytes around the prompt")
         << (QByteArray("\0\xff\xfe>PASSWORD:", 12) + AuthPrompt + QByteArray("\0\x80", 2)) << "alice"
         << "0123456789abcdef" << proxy << aliceLines;
