@@ -45,14 +45,10 @@ HttpsTunnel::HttpsTunnel(QObject *parent)
 
 void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 port)
 {
-    // OpenVPN opens one connection; another one while it is carried is refused rather than
-    // replacing it in the middle of the stream.
-    if (m_state == Connecting || m_state == Connected) {
-        QTcpSocket refused;
-        if (refused.setSocketDescriptor(socketDescriptor))
-            refused.abort();
-        return;
-    }
+    // A new local connection is OpenVPN starting over, possibly before the old connection's close has
+    // been seen here: it gets a TLS connection of its own, since the old one carries the old session.
+    if (m_state == Connecting || m_state == Connected)
+        stop();
     if (!clientTcpSocket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return;
     clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
