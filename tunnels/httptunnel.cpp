@@ -29,8 +29,11 @@ int random(int bound)
 } // namespace
 
 HttpTunnel::HttpTunnel(QObject *parent)
-    : QObject(parent), clientTcpSocket(new QTcpSocket(this)), downloadTunnelTcpSocket(new QTcpSocket(this)),
-      uploadTunnelTcpSocket(new QTcpSocket(this)), downloadResponse(new HttpResponse),
+    : QObject(parent),
+      clientTcpSocket(new QTcpSocket(this)),
+      downloadTunnelTcpSocket(new QTcpSocket(this)),
+      uploadTunnelTcpSocket(new QTcpSocket(this)),
+      downloadResponse(new HttpResponse),
       uploadResponse(new HttpResponse)
 {
     const QSettings settings;
@@ -43,34 +46,30 @@ HttpTunnel::HttpTunnel(QObject *parent)
     downloadTunnelTcpSocket->setReadBufferSize(ReadBufferSize);
 
     connect(clientTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::clientTcpSocketReadyRead);
-    connect(clientTcpSocket, &QAbstractSocket::errorOccurred, this,
-            &HttpTunnel::clientTcpSocketError);
+    connect(clientTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::clientTcpSocketError);
     connect(clientTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::clientTcpSocketDisconnected);
     connect(clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::clientTcpSocketBytesWritten);
 
     connect(downloadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::downloadTunnelTcpSocketConnected);
     connect(downloadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::downloadTunnelTcpSocketReadyRead);
-    connect(downloadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this,
-            &HttpTunnel::downloadTunnelTcpSocketError);
-    connect(downloadTunnelTcpSocket, &QTcpSocket::disconnected, this,
-            &HttpTunnel::downloadTunnelTcpSocketDisconnected);
+    connect(downloadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::downloadTunnelTcpSocketError);
+    connect(downloadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::downloadTunnelTcpSocketDisconnected);
     connect(downloadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
-            &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
+        &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
 
     connect(uploadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::uploadTunnelTcpSocketConnected);
     connect(uploadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::uploadTunnelTcpSocketReadyRead);
-    connect(uploadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this,
-            &HttpTunnel::uploadTunnelTcpSocketError);
+    connect(uploadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::uploadTunnelTcpSocketError);
     connect(uploadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::uploadTunnelTcpSocketDisconnected);
     connect(uploadTunnelTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::uploadTunnelTcpSocketBytesWritten);
     connect(uploadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
-            &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
+        &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
 }
 
 HttpTunnel::~HttpTunnel()
 {
     // The sockets go first, quietly: closing them must not call back into a tunnel being destroyed.
-    for (QTcpSocket *socket : {clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket}) {
+    for (QTcpSocket *socket : { clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket }) {
         socket->disconnect(this);
         delete socket;
     }
@@ -106,8 +105,7 @@ void HttpTunnel::start(qintptr socketDescriptor, const QString &host, quint16 po
     this->session = session;
     this->host = host;
     this->port = port;
-    if (!clientTcpSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState,
-                                              QIODevice::ReadWrite))
+    if (!clientTcpSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return;
     clientTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
@@ -128,7 +126,7 @@ void HttpTunnel::start(qintptr socketDescriptor, const QString &host, quint16 po
 void HttpTunnel::stop()
 {
     state = Stopping;
-    for (QTcpSocket *socket : {clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket}) {
+    for (QTcpSocket *socket : { clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket }) {
         socket->disconnectFromHost();
         if (socket->state() != QAbstractSocket::UnconnectedState)
             socket->waitForDisconnected(5000);
@@ -178,7 +176,7 @@ bool HttpTunnel::closeAfter(const HttpResponse &response)
     if (response.headers.value(connection) == close || response.headers.value(proxyConnection) == close)
         return true;
     return response.version != QLatin1String("HTTP/1.1") && !response.headers.contains(connection)
-           && !response.headers.contains(proxyConnection);
+        && !response.headers.contains(proxyConnection);
 }
 
 void HttpTunnel::sendDownloadRequest(const QString &path)
@@ -236,12 +234,11 @@ void HttpTunnel::beginUpload()
 
     const QByteArray boundary = randomString(16).toLocal8Bit();
     uploadRequest.headers.insert(QStringLiteral("content-type"),
-                                 QStringLiteral("multipart/form-data; boundary=----WebKitFormBoundary")
-                                     + QString::fromLocal8Bit(boundary));
+        QStringLiteral("multipart/form-data; boundary=----WebKitFormBoundary") + QString::fromLocal8Bit(boundary));
     const QByteArray name = randomFileName().toLocal8Bit();
     beforeData = "------WebKitFormBoundary" + boundary
-                 + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name
-                 + ".pdf\"\r\nContent-Type: application/pdf\r\n\r\n";
+        + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name
+        + ".pdf\"\r\nContent-Type: application/pdf\r\n\r\n";
     afterData = "\r\n------WebKitFormBoundary" + boundary + "--\r\n";
     uploadRequest.cookies.insert(QStringLiteral("beforeData"), QString::number(beforeData.size()));
     uploadRequest.cookies.insert(QStringLiteral("afterData"), QString::number(afterData.size()));
@@ -289,10 +286,17 @@ void HttpTunnel::downloadTunnelTcpSocketConnected()
 
 void HttpTunnel::downloadTunnelTcpSocketReadyRead()
 {
+    readDownload(false);
+}
+
+// Held back while the client has enough waiting (its bytesWritten() brings us back), unless the
+// channel is closing: what it still holds is the last of the stream and must not be lost.
+void HttpTunnel::readDownload(bool closing)
+{
     if (state != Connecting && state != Connected)
         return;
-    // The client has enough waiting; its bytesWritten() brings us back.
-    if (clientTcpSocket->bytesToWrite() >= MaxPendingBytes)
+    const auto clientBusy = [this, closing] { return !closing && clientTcpSocket->bytesToWrite() >= MaxPendingBytes; };
+    if (clientBusy())
         return;
 
     QByteArray data = downloadTunnelTcpSocket->readAll();
@@ -303,9 +307,7 @@ void HttpTunnel::downloadTunnelTcpSocketReadyRead()
         if (!handleDownloadResponse() || downloadResponse->remainingContentLength() != 0)
             return;
         // Bytes past this response are the start of the next one.
-        if (downloadResponse->pendingHeader.isEmpty())
-            return;
-        if (clientTcpSocket->bytesToWrite() >= MaxPendingBytes)
+        if (downloadResponse->pendingHeader.isEmpty() || clientBusy())
             return;
     }
 }
@@ -376,6 +378,8 @@ void HttpTunnel::downloadTunnelTcpSocketError(QAbstractSocket::SocketError socke
 
 void HttpTunnel::downloadTunnelTcpSocketDisconnected()
 {
+    if (downloadTunnelTcpSocket->bytesAvailable() > 0 || !downloadResponse->pendingHeader.isEmpty())
+        readDownload(true);
     channelDisconnected(downloadTunnelTcpSocket, downloadReconnect, *downloadResponse);
 }
 
@@ -396,7 +400,7 @@ void HttpTunnel::uploadTunnelTcpSocketReadyRead()
         uploadWaiting = false;
         if (uploadResponse->statusCode != 200) {
             emit log(UploadPrefix + QString::number(uploadResponse->statusCode) + QLatin1Char(' ')
-                     + uploadResponse->reasonPhrase);
+                + uploadResponse->reasonPhrase);
             uploadTunnelTcpSocket->disconnectFromHost();
             return;
         }

@@ -58,6 +58,7 @@ private slots:
     void uploadTunnelTcpSocketBytesWritten();
 
 private:
+    void readDownload(bool closing);
     // False when the download channel was dropped and nothing more is to be read from it.
     bool handleDownloadResponse();
     void sendDownloadRequest(const QString &path);

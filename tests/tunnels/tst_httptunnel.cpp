@@ -225,8 +225,9 @@ void TestHttpTunnel::downloadRequests()
 {
     connectTunnel();
     const QByteArray first = waitForRequest(download, 0);
-    QCOMPARE(first, "GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent
-                        + "\r\nCookie: session=" + Session + "\r\nConnection: keep-alive\r\n\r\n");
+    QCOMPARE(first,
+        "GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent + "\r\nCookie: session=" + Session
+            + "\r\nConnection: keep-alive\r\n\r\n");
     const QByteArray second = waitForRequest(download, 1);
     QVERIFY2(QRegularExpression(QStringLiteral("^GET /[0-9A-Za-z]{5,9}\\.pdf HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                                "User-Agent: TestAgent/1.0\r\nCookie: session=%1\r\n"
@@ -234,7 +235,7 @@ void TestHttpTunnel::downloadRequests()
                                     .arg(QString::fromLatin1(Session)))
                  .match(QString::fromLatin1(second))
                  .hasMatch(),
-             second.constData());
+        second.constData());
     QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
 }
 
@@ -246,10 +247,10 @@ void TestHttpTunnel::downloadData_data()
     QTest::addColumn<int>("pieceSize");
 
     const QByteArray a = randomBytes(1000), b = randomBytes(70000), c = randomBytes(3);
-    QTest::newRow("one answer whole") << QList<QByteArray>{a} << 0;
-    QTest::newRow("answers in one write") << QList<QByteArray>{a, b, c} << 0;
-    QTest::newRow("answers byte by byte") << QList<QByteArray>{c, a.left(40), c} << 1;
-    QTest::newRow("answers in odd pieces") << QList<QByteArray>{a, QByteArray(), b, c} << 997;
+    QTest::newRow("one answer whole") << QList<QByteArray> { a } << 0;
+    QTest::newRow("answers in one write") << QList<QByteArray> { a, b, c } << 0;
+    QTest::newRow("answers byte by byte") << QList<QByteArray> { c, a.left(40), c } << 1;
+    QTest::newRow("answers in odd pieces") << QList<QByteArray> { a, QByteArray(), b, c } << 997;
 }
 
 void TestHttpTunnel::downloadData()
@@ -318,7 +319,7 @@ void TestHttpTunnel::keepAlive()
         QVERIFY2(QRegularExpression(QStringLiteral("^GET /[0-9A-Za-z]{5,9}\\.pdf HTTP/1.1\r\n"))
                      .match(QString::fromLatin1(request))
                      .hasMatch(),
-                 request.constData());
+            request.constData());
         QCOMPARE(again->socket->peerAddress().toIPv4Address(), Loopback.toIPv4Address());
         QTRY_COMPARE(download->socket->state(), QAbstractSocket::UnconnectedState);
         // The reopened channel carries on.
@@ -341,13 +342,13 @@ void TestHttpTunnel::errorStatus_data()
 
     QTest::newRow("download 404") << false << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc")
                                   << "Mode http (download tunnel) : 404 Not Found";
-    QTest::newRow("download 500 split reason")
-        << false << QByteArray("HTTP/1.1 500 Internal Server Error\r\n\r\n")
-        << "Mode http (download tunnel) : 500 Internal Server Error";
+    QTest::newRow("download 500 split reason") << false << QByteArray("HTTP/1.1 500 Internal Server Error\r\n\r\n")
+                                               << "Mode http (download tunnel) : 500 Internal Server Error";
     QTest::newRow("download no number") << false << QByteArray("HTTP/1.1 OK\r\n\r\n")
                                         << "Mode http (download tunnel) : 0 ";
     QTest::newRow("download 407 digest")
-        << false << QByteArray("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Digest realm=x\r\n\r\n")
+        << false
+        << QByteArray("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Digest realm=x\r\n\r\n")
         << "Mode http (download tunnel) : Unknown proxy authentication method : Digest realm=x";
     QTest::newRow("upload 403") << true << QByteArray("HTTP/1.1 403 Forbidden\r\n\r\n")
                                 << "Mode http (upload tunnel) : 403 Forbidden";
@@ -388,11 +389,11 @@ void TestHttpTunnel::plainUploads()
     client->write(first);
     QTRY_VERIFY(peer->channel("POST") != nullptr);
     const auto upload = peer->channel("POST");
-    QCOMPARE(waitForRequest(upload, 0), "POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent
-                                            + "\r\nCookie: session=" + Session
-                                            + "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                                              "Content-Length: 300\r\nConnection: keep-alive\r\n\r\n"
-                                            + first);
+    QCOMPARE(waitForRequest(upload, 0),
+        "POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent + "\r\nCookie: session=" + Session
+            + "\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+              "Content-Length: 300\r\nConnection: keep-alive\r\n\r\n"
+            + first);
 
     const QByteArray second = randomBytes(50), third = randomBytes(20);
     client->write(second);
@@ -472,7 +473,7 @@ void TestHttpTunnel::streamedUploads()
                                         .arg(QString::fromLatin1(boundary)))
                      .match(QString::fromLatin1(preamble))
                      .hasMatch(),
-                 preamble.constData());
+            preamble.constData());
     } else {
         QVERIFY(header.contains("\r\nContent-Type: application/x-www-form-urlencoded\r\n"));
         QVERIFY(header.contains("\r\nCookie: session=" + Session + "\r\n"));
@@ -533,7 +534,7 @@ void TestHttpTunnel::proxyCredentials()
 {
     startServer();
     QNetworkProxy proxy(QNetworkProxy::HttpProxy, Loopback.toString(), peer->serverPort(), QStringLiteral("user"),
-                        QStringLiteral("pass"));
+        QStringLiteral("pass"));
     server->setProxy(proxy);
     server->setHost(QStringLiteral("vpn.example"));
     connectTunnel();
@@ -544,7 +545,7 @@ void TestHttpTunnel::proxyCredentials()
     QTRY_VERIFY(peer->channel("GET", 1) != nullptr);
     const QByteArray request = waitForRequest(peer->channel("GET", 1), 0);
     QVERIFY2(request.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:pass").toBase64() + "\r\n"),
-             request.constData());
+        request.constData());
     QVERIFY(request.startsWith("GET http://vpn.example/"));
     QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
 }
@@ -553,13 +554,16 @@ void TestHttpTunnel::proxyCredentials()
 void TestHttpTunnel::boundedMemory_data()
 {
     QTest::addColumn<bool>("downstream");
-    QTest::newRow("to a slow client") << true;
-    QTest::newRow("to a slow server") << false;
+    QTest::addColumn<bool>("serverCloses");
+    QTest::newRow("to a slow client") << true << false;
+    QTest::newRow("to a slow client, server closes after the answer") << true << true;
+    QTest::newRow("to a slow server") << false << false;
 }
 
 void TestHttpTunnel::boundedMemory()
 {
     QFETCH(bool, downstream);
+    QFETCH(bool, serverCloses);
 
     // Far more than the system's socket buffers and the tunnel's bound together can hold.
     constexpr int Total = 64 << 20;
@@ -571,9 +575,13 @@ void TestHttpTunnel::boundedMemory()
     if (downstream) {
         client->setReadBufferSize(64 * 1024);
         disconnect(client.get(), &QTcpSocket::readyRead, this, nullptr);
-        download->socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(Total) + "\r\n\r\n");
+        download->socket->write("HTTP/1.1 200 OK\r\n" + QByteArray(serverCloses ? "Connection: close\r\n" : "")
+            + "Content-Length: " + QByteArray::number(Total) + "\r\n\r\n");
         for (int i = 0; i < Total / chunk.size(); ++i)
             download->socket->write(chunk);
+        // Gone while the tunnel still holds the end of the answer: that end must still arrive.
+        if (serverCloses)
+            download->socket->disconnectFromHost();
         // Wait until the writer is held back, then measure how much went.
         qint64 lastPending = -1;
         QTRY_VERIFY_WITH_TIMEOUT(

@@ -53,7 +53,7 @@ int main(int argc, char *argv[])
             mode = arguments.takeFirst();
         } else if (option == QLatin1String("--http-proxy") && arguments.size() >= 4) {
             proxy = QNetworkProxy(QNetworkProxy::HttpProxy, arguments.at(0), quint16(arguments.at(1).toUInt()),
-                                  arguments.at(2), arguments.at(3));
+                arguments.at(2), arguments.at(3));
             arguments = arguments.mid(4);
         } else if (option == QLatin1String("--socks-proxy") && arguments.size() >= 2) {
             proxy = QNetworkProxy(QNetworkProxy::Socks5Proxy, arguments.at(0), quint16(arguments.at(1).toUInt()));
@@ -78,9 +78,7 @@ int main(int argc, char *argv[])
     }
 
     HttpServer server;
-    QObject::connect(&server, &HttpServer::log, [](const QString &text) {
-        QTextStream(stdout) << text << Qt::endl;
-    });
+    QObject::connect(&server, &HttpServer::log, [](const QString &text) { QTextStream(stdout) << text << Qt::endl; });
     server.setHost(host);
     server.setPort(port);
     server.setSession(session);
