@@ -136,6 +136,7 @@ private slots:
     void streamedUploads_data();
     void streamedUploads();
     void secondConnectionStartsClean();
+    void secondConnectionWhileCarrying();
     void proxyCredentials();
     void boundedMemory_data();
     void boundedMemory();
@@ -526,6 +527,21 @@ void TestHttpTunnel::secondConnectionStartsClean()
     QTRY_VERIFY(peer->channel("POST") != nullptr);
     const QByteArray request = waitForRequest(peer->channel("POST"), 0);
     QVERIFY2(request.contains("Content-Length: 3\r\n") && request.endsWith("\r\n\r\ntwo"), request.constData());
+}
+
+// OpenVPN opens one connection: another one while it is carried is refused, and the first goes on.
+void TestHttpTunnel::secondConnectionWhileCarrying()
+{
+    connectTunnel();
+    QTcpSocket second;
+    second.connectToHost(Loopback, server->serverPort());
+    QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState);
+    QTRY_VERIFY(!logSpy->isEmpty());
+    QCOMPARE(logSpy->last().value(0).toString(),
+        QStringLiteral("Mode http (client) : a second local connection was refused"));
+    download->socket->write(okWithBody("still here"));
+    QTRY_COMPARE(clientReceived, QByteArray("still here"));
+    QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
 }
 
 // Through an HTTP proxy: absolute request lines; a Basic challenge on the running tunnel brings the
