@@ -1,8 +1,6 @@
 #include "httpsserver.h"
 
-HttpsServer::HttpsServer(QObject *parent)
-    : QTcpServer(parent)
-    , tunnel(this)
+HttpsServer::HttpsServer(QObject *parent) : QTcpServer(parent), tunnel(this)
 {
     connect(&tunnel, &HttpsTunnel::proxyAuthenticationRequired, this, &HttpsServer::proxyAuthenticationRequired);
     connect(&tunnel, &HttpsTunnel::log, this, &HttpsServer::log);

@@ -6,10 +6,7 @@
 
 #include <algorithm>
 
-HttpsTunnel::HttpsTunnel(QObject *parent)
-    : QObject(parent)
-    , clientTcpSocket(this)
-    , tunnelSslSocket(this)
+HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), clientTcpSocket(this), tunnelSslSocket(this)
 {
     // Deprecated in name only: it negotiates every version up to TLS 1.3, which the servers may insist on.
     QT_WARNING_PUSH
@@ -28,8 +25,8 @@ HttpsTunnel::HttpsTunnel(QObject *parent)
     connect(&clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
     connect(&clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
     connect(&clientTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::clientTcpSocketDisconnected);
-    connect(&tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this,
-        &HttpsTunnel::proxyAuthenticationRequired);
+    connect(
+        &tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this, &HttpsTunnel::proxyAuthenticationRequired);
     connect(&tunnelSslSocket, &QSslSocket::connected, this, &HttpsTunnel::tunnelSslSocketConnected);
     connect(&tunnelSslSocket, &QSslSocket::readyRead, this, &HttpsTunnel::tunnelSslSocketReadyRead);
     connect(&tunnelSslSocket, &QSslSocket::errorOccurred, this, &HttpsTunnel::tunnelSslSocketError);
@@ -161,8 +158,8 @@ QNetworkProxy HttpsTunnel::proxyFor(const QString &host, quint16 port) const
 {
     QNetworkProxy proxy = m_proxy;
     if (proxy.type() == QNetworkProxy::DefaultProxy) {
-        const QList<QNetworkProxy> proxies
-            = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(host, port, QString(), QNetworkProxyQuery::TcpSocket));
+        const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(
+            QNetworkProxyQuery(host, port, QString(), QNetworkProxyQuery::TcpSocket));
         const auto usable = std::find_if(proxies.cbegin(), proxies.cend(), [](const QNetworkProxy &candidate) {
             return candidate.type() == QNetworkProxy::NoProxy
                 || candidate.capabilities().testFlag(QNetworkProxy::TunnelingCapability);

@@ -120,8 +120,7 @@ void serve(int fd)
         }
     }
     // Wait for the client to close first, so that no byte in flight is cut off.
-    while (recv(fd, buffer.data(), buffer.size(), 0) > 0) {
-    }
+    while (recv(fd, buffer.data(), buffer.size(), 0) > 0) { }
     close(fd);
 }
 
@@ -172,8 +171,9 @@ int main(int argc, char *argv[])
     if (mode == "target")
         return target();
     if (argc < 4) {
-        fprintf(stderr, "usage: httpsbench target | upload|download PORT BYTES | roundtrip PORT COUNT SIZE"
-                        " | slowread PORT BYTES RATE PID\n");
+        fprintf(stderr,
+            "usage: httpsbench target | upload|download PORT BYTES | roundtrip PORT COUNT SIZE"
+            " | slowread PORT BYTES RATE PID\n");
         return 2;
     }
     const uint16_t port = uint16_t(std::strtoul(argv[2], nullptr, 10));

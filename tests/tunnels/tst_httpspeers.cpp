@@ -63,12 +63,12 @@ bool makeCertificate(const QString &kind, QSslCertificate *certificate, QSslKey 
                     + QStringList { QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-out"),
                         QStringLiteral("request.csr") },
                 folder, errorString)
-            || !runOpenssl({ QStringLiteral("ca"), QStringLiteral("-batch"), QStringLiteral("-config"),
-                               QStringLiteral("ca.cnf"), QStringLiteral("-selfsign"), QStringLiteral("-keyfile"),
-                               QStringLiteral("key.pem"), QStringLiteral("-in"), QStringLiteral("request.csr"),
-                               QStringLiteral("-startdate"), QStringLiteral("20200101000000Z"),
-                               QStringLiteral("-enddate"), QStringLiteral("20200102000000Z"), QStringLiteral("-notext"),
-                               QStringLiteral("-out"), QStringLiteral("cert.pem") },
+            || !runOpenssl(
+                { QStringLiteral("ca"), QStringLiteral("-batch"), QStringLiteral("-config"), QStringLiteral("ca.cnf"),
+                    QStringLiteral("-selfsign"), QStringLiteral("-keyfile"), QStringLiteral("key.pem"),
+                    QStringLiteral("-in"), QStringLiteral("request.csr"), QStringLiteral("-startdate"),
+                    QStringLiteral("20200101000000Z"), QStringLiteral("-enddate"), QStringLiteral("20200102000000Z"),
+                    QStringLiteral("-notext"), QStringLiteral("-out"), QStringLiteral("cert.pem") },
                 folder, errorString))
             return false;
     }
@@ -246,9 +246,7 @@ void ConnectProxy::incomingConnection(qintptr socketDescriptor)
     });
 }
 
-StreamWriter::StreamWriter(QIODevice *device, qint64 size)
-    : m_device(device)
-    , m_size(size)
+StreamWriter::StreamWriter(QIODevice *device, qint64 size) : m_device(device), m_size(size)
 {
     connect(device, &QIODevice::bytesWritten, this, &StreamWriter::pump);
 }

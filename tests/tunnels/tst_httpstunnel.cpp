@@ -263,7 +263,8 @@ void TestHttpsTunnel::proxyUserAgent_data()
     QTest::addColumn<QString>("defaultValue");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("from the settings") << "Agent/2.0 (test; settings)" << "Default/1.0" << QByteArray("Agent/2.0 (test; settings)");
+    QTest::newRow("from the settings") << "Agent/2.0 (test; settings)"
+                                       << "Default/1.0" << QByteArray("Agent/2.0 (test; settings)");
     QTest::newRow("the default") << QString() << "Default/1.0 (defaults table)"
                                  << QByteArray("Default/1.0 (defaults table)");
 }
@@ -287,8 +288,8 @@ void TestHttpsTunnel::proxyUserAgent()
     QVERIFY(peer.listen(Loopback, 0));
     ConnectProxy proxy;
     QVERIFY(proxy.listen(Loopback, 0));
-    const auto server
-        = startServer(peer.serverPort(), QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.serverPort()));
+    const auto server = startServer(
+        peer.serverPort(), QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.serverPort()));
     QVERIFY(server);
 
     QTcpSocket client;
@@ -314,9 +315,9 @@ void TestHttpsTunnel::boundedMemory_data()
 void TestHttpsTunnel::boundedMemory()
 {
     QFETCH(bool, towardsClient);
-    constexpr qint64 StreamSize = 96 * 1024 * 1024;
+    constexpr qint64 StreamSize = 48 * 1024 * 1024;
     // Loopback socket buffers grow to a few MiB each; four of them lie on the way.
-    constexpr qint64 InFlightBound = 40 * 1024 * 1024;
+    constexpr qint64 InFlightBound = 32 * 1024 * 1024;
 
     TlsPeer peer;
     QVERIFY(peer.setCertificate(QStringLiteral("self-signed")));
