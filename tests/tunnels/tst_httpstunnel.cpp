@@ -4,8 +4,10 @@
 #include "settingskeys.h"
 #include "testcertificate.h"
 #include "testmain.h"
+#include "tinyproxy.h"
 #include "tst_httpspeers.h"
 
+#include <QAuthenticator>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
@@ -62,6 +64,8 @@ private slots:
     void closeWithoutTunnel();
     void proxyUserAgent_data();
     void proxyUserAgent();
+    void proxyCredentials_data();
+    void proxyCredentials();
     void boundedMemory_data();
     void boundedMemory();
 
@@ -299,6 +303,61 @@ void TestHttpsTunnel::proxyUserAgent()
     QCOMPARE(readExactly(&client, 17), QByteArray("through the proxy"));
     QVERIFY(proxy.head().startsWith("CONNECT 127.0.0.1:" + QByteArray::number(peer.serverPort()) + " HTTP/1."));
     QVERIFY2(proxy.head().contains("\r\nUser-Agent: " + expected + "\r\n"), proxy.head().constData());
+}
+
+void TestHttpsTunnel::proxyCredentials_data()
+{
+    QTest::addColumn<bool>("answer");
+
+    QTest::newRow("credentials given when asked") << true;
+    QTest::newRow("no credentials") << false;
+}
+
+// A real proxy that asks for Basic credentials: they are asked for through the signal; without them the
+// proxy's refusal is logged and the local connection closes.
+void TestHttpsTunnel::proxyCredentials()
+{
+    QFETCH(bool, answer);
+    if (TinyProxy::program().isEmpty())
+        QSKIP("tinyproxy is not installed");
+    TinyProxy tinyproxy;
+    QVERIFY2(
+        tinyproxy.start(QStringLiteral("proxyuser"), QStringLiteral("proxypass")), qPrintable(tinyproxy.errorString()));
+
+    TlsPeer peer;
+    QVERIFY(peer.setCertificate(QStringLiteral("self-signed")));
+    peer.setMode(TlsPeer::Echo);
+    QVERIFY(peer.listen(Loopback, 0));
+    const auto server = startServer(
+        peer.serverPort(), QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), tinyproxy.port()));
+    QVERIFY(server);
+    int asked = 0;
+    connect(server.get(), &HttpsServer::proxyAuthenticationRequired, this,
+        [&asked, answer](const QNetworkProxy &, QAuthenticator *authenticator) {
+            ++asked;
+            if (!answer)
+                return;
+            authenticator->setUser(QStringLiteral("proxyuser"));
+            authenticator->setPassword(QStringLiteral("proxypass"));
+        });
+    QSignalSpy logs(server.get(), &HttpsServer::log);
+
+    QTcpSocket client;
+    client.connectToHost(Loopback, server->serverPort());
+    QVERIFY(client.waitForConnected(5000));
+    client.write("through tinyproxy");
+    if (answer) {
+        QCOMPARE(readExactly(&client, 17), QByteArray("through tinyproxy"));
+        QVERIFY(logs.isEmpty());
+    } else {
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+        QVERIFY(!logs.isEmpty());
+        QVERIFY2(logs.first().first().toString().startsWith(QStringLiteral("Mode https (tunnel) : ")),
+            qPrintable(logs.first().first().toString()));
+        QVERIFY(peer.received().isEmpty());
+    }
+    QCOMPARE(asked, 1);
 }
 
 void TestHttpsTunnel::boundedMemory_data()
