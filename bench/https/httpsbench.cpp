@@ -6,6 +6,8 @@
 //   httpsbench slowread PORT BYTES RATE PID BYTES from the target read at RATE MiB/s; prints the largest growth
 //                                           of PID's resident memory meanwhile, in MiB
 // Plain POSIX sockets and threads, so that the client costs little beside the relays it measures.
+#include "../common/socketio.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,38 +28,6 @@ namespace {
 
 const size_t ChunkSize = 256 * 1024;
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void fail(const char *what)
-{
-    perror(what);
-    exit(1);
-}
-
-bool sendAll(int fd, const void *data, size_t size)
-{
-    const char *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void *data, size_t size)
-{
-    char *bytes = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t received = recv(fd, bytes, size, 0);
-        if (received <= 0)
-            return false;
-        bytes += received;
-        size -= size_t(received);
-    }
-    return true;
-}
 
 int connectTo(uint16_t port)
 {

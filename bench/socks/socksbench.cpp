@@ -5,6 +5,8 @@
 //   socksbench rate PROXY_PORT TARGET_PORT COUNT THREADS   COUNT short tunnels; prints tunnels per second
 //   socksbench idle PROXY_PORT TARGET_PORT COUNT        COUNT open tunnels; prints "ready", holds them until stdin ends
 // Plain POSIX sockets and threads, so that the client costs little beside the servers it measures.
+#include "../common/socketio.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -24,38 +26,6 @@
 namespace {
 
 const size_t ChunkSize = 256 * 1024;
-
-[[noreturn]] void fail(const char *what)
-{
-    perror(what);
-    exit(1);
-}
-
-bool sendAll(int fd, const void *data, size_t size)
-{
-    const char *bytes = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= size_t(sent);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void *data, size_t size)
-{
-    char *bytes = static_cast<char *>(data);
-    while (size > 0) {
-        const ssize_t received = recv(fd, bytes, size, 0);
-        if (received <= 0)
-            return false;
-        bytes += received;
-        size -= size_t(received);
-    }
-    return true;
-}
 
 sockaddr_in loopback(uint16_t port)
 {
