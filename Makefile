@@ -6,14 +6,17 @@ CHECK_DIR   := $(BUILD_ROOT)/check
 RELEASE_DIR := $(BUILD_ROOT)/release
 JOBS        ?= $(shell nproc)
 
-.PHONY: all check demo packages check-build test windows-check release clean
+.PHONY: all check demo packages layers check-build test windows-check release clean
 
 all: release
 
 packages:
 	@scripts/install-packages packages
 
-check-build: packages
+layers:
+	scripts/check-layers
+
+check-build: packages layers
 	cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBORA_SANITIZE=ON
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 

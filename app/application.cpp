@@ -1,4 +1,4 @@
-#include "application.h"
+#include "app/application.h"
 
 Application::Application(int &argc, char *argv[])
     : SingleApplication(argc, argv, false, User | ExcludeAppVersion | ExcludeAppPath, InstanceTimeout)

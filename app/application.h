@@ -1,7 +1,7 @@
-#ifndef APPLICATION_H
-#define APPLICATION_H
+#ifndef NIMBORA_APP_APPLICATION_H
+#define NIMBORA_APP_APPLICATION_H
 
-#include "singleapplication.h"
+#include "app/singleapplication.h"
 
 class MainWindow;
 

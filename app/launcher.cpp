@@ -1,4 +1,4 @@
-#include "launcher.h"
+#include "app/launcher.h"
 
 #include "buildconfig.h"
 #include "ui_launcher.h"

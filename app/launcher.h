@@ -1,7 +1,7 @@
-#ifndef LAUNCHER_H
-#define LAUNCHER_H
+#ifndef NIMBORA_APP_LAUNCHER_H
+#define NIMBORA_APP_LAUNCHER_H
 
-#include "launcherworker.h"
+#include "app/launcherworker.h"
 
 #include <QSplashScreen>
 #include <QThread>

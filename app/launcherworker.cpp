@@ -1,11 +1,11 @@
-#include "launcherworker.h"
+#include "app/launcherworker.h"
 
-#include "globalvalues.h"
-#include "mainserveraccess.h"
-#include "networkconfiguration.h"
-#include "networkproxyfactory.h"
-#include "settingskeys.h"
-#include "tapadapters.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/mainserveraccess.h"
+#include "core/networkproxyfactory.h"
+#include "netconfig/networkconfiguration.h"
+#include "netconfig/tapadapters.h"
 
 #include <QCoreApplication>
 #include <QDomElement>

@@ -1,5 +1,5 @@
-#ifndef LAUNCHERWORKER_H
-#define LAUNCHERWORKER_H
+#ifndef NIMBORA_APP_LAUNCHERWORKER_H
+#define NIMBORA_APP_LAUNCHERWORKER_H
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "launcherworker.h"
+#include "app/launcherworker.h"
 
 #include <QCoreApplication>
 

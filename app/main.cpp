@@ -1,10 +1,10 @@
-#include "application.h"
+#include "app/application.h"
+#include "app/launcher.h"
+#include "app/terminationwatcher.h"
+#include "app/translations.h"
+#include "app/windowscreenshots.h"
 #include "buildconfig.h"
-#include "launcher.h"
-#include "networkproxystream.h"
-#include "terminationwatcher.h"
-#include "translations.h"
-#include "windowscreenshots.h"
+#include "core/networkproxystream.h"
 
 #include <QFontDatabase>
 #include <QLocale>

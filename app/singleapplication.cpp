@@ -1,6 +1,6 @@
-#include "singleapplication.h"
+#include "app/singleapplication.h"
 
-#include "singleapplicationprivate.h"
+#include "app/singleapplicationprivate.h"
 
 #include <QLocalSocket>
 #include <QSharedMemory>

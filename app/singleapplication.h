@@ -1,5 +1,5 @@
-#ifndef SINGLEAPPLICATION_H
-#define SINGLEAPPLICATION_H
+#ifndef NIMBORA_APP_SINGLEAPPLICATION_H
+#define NIMBORA_APP_SINGLEAPPLICATION_H
 
 #include <QApplication>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "singleapplicationprivate.h"
+#include "app/singleapplicationprivate.h"
 
 #include <windows.h>
 

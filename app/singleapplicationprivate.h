@@ -1,7 +1,7 @@
-#ifndef SINGLEAPPLICATIONPRIVATE_H
-#define SINGLEAPPLICATIONPRIVATE_H
+#ifndef NIMBORA_APP_SINGLEAPPLICATIONPRIVATE_H
+#define NIMBORA_APP_SINGLEAPPLICATIONPRIVATE_H
 
-#include "singleapplication.h"
+#include "app/singleapplication.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "terminationwatcher.h"
+#include "app/terminationwatcher.h"
 
 #include <QSocketNotifier>
 

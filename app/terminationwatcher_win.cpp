@@ -1,4 +1,4 @@
-#include "terminationwatcher.h"
+#include "app/terminationwatcher.h"
 
 TerminationWatcher::TerminationWatcher(QObject *parent)
     : QObject(parent)

@@ -1,7 +1,7 @@
-#include "translations.h"
+#include "app/translations.h"
 
-#include "globalvalues.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 
 #include <QCoreApplication>
 #include <QSettings>

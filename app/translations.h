@@ -1,5 +1,5 @@
-#ifndef TRANSLATIONS_H
-#define TRANSLATIONS_H
+#ifndef NIMBORA_APP_TRANSLATIONS_H
+#define NIMBORA_APP_TRANSLATIONS_H
 
 #include <QString>
 

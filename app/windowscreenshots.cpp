@@ -1,4 +1,4 @@
-#include "windowscreenshots.h"
+#include "app/windowscreenshots.h"
 
 #include <QEvent>
 #include <QFile>

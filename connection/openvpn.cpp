@@ -1,9 +1,9 @@
-#include "openvpn.h"
+#include "connection/openvpn.h"
 
-#include "globalvalues.h"
-#include "networkconfiguration.h"
-#include "openvpnarguments.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "connection/openvpnarguments.h"
+#include "netconfig/networkconfiguration.h"
 
 #include <QHostInfo>
 #include <QRegularExpression>

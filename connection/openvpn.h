@@ -1,8 +1,8 @@
-#ifndef OPENVPN_H
-#define OPENVPN_H
+#ifndef NIMBORA_CONNECTION_OPENVPN_H
+#define NIMBORA_CONNECTION_OPENVPN_H
 
-#include "networkadapter.h"
-#include "openvpnmanager.h"
+#include "connection/openvpnmanager.h"
+#include "netconfig/networkadapter.h"
 
 #include <QHostAddress>
 #include <QNetworkProxy>

@@ -1,4 +1,4 @@
-#include "openvpn.h"
+#include "connection/openvpn.h"
 
 // A tun device needs no waking up here: OpenVPN brings it up itself.
 void OpenVPN::wakeUpInterface() { }

@@ -1,6 +1,6 @@
-#include "openvpn.h"
+#include "connection/openvpn.h"
 
-#include "networkconfiguration.h"
+#include "netconfig/networkconfiguration.h"
 
 #include <QOperatingSystemVersion>
 

@@ -1,4 +1,4 @@
-#include "openvpnarguments.h"
+#include "connection/openvpnarguments.h"
 
 OpenVPNArguments::Platform OpenVPNArguments::currentPlatform()
 {

@@ -1,4 +1,4 @@
-#include "openvpnmanager.h"
+#include "connection/openvpnmanager.h"
 
 namespace {
 const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password");

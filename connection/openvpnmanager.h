@@ -1,5 +1,5 @@
-#ifndef OPENVPNMANAGER_H
-#define OPENVPNMANAGER_H
+#ifndef NIMBORA_CONNECTION_OPENVPNMANAGER_H
+#define NIMBORA_CONNECTION_OPENVPNMANAGER_H
 
 #include <QNetworkProxy>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "accountrefreshwork.h"
+#include "core/accountrefreshwork.h"
 
-#include "globalvalues.h"
-#include "mainserveraccess.h"
+#include "base/globalvalues.h"
+#include "core/mainserveraccess.h"
 
 AccountRefreshWork::AccountRefreshWork(QObject *parent) : BackgroundWorker(parent)
 {

@@ -1,7 +1,7 @@
-#ifndef ACCOUNTREFRESHWORK_H
-#define ACCOUNTREFRESHWORK_H
+#ifndef NIMBORA_CORE_ACCOUNTREFRESHWORK_H
+#define NIMBORA_CORE_ACCOUNTREFRESHWORK_H
 
-#include "backgroundworker.h"
+#include "core/backgroundworker.h"
 
 #include <QAuthenticator>
 #include <QNetworkProxy>

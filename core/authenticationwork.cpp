@@ -1,9 +1,9 @@
-#include "authenticationwork.h"
+#include "core/authenticationwork.h"
 
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 #include "buildconfig.h"
-#include "globalvalues.h"
-#include "mainserveraccess.h"
-#include "settingskeys.h"
+#include "core/mainserveraccess.h"
 
 #include <QSettings>
 

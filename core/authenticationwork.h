@@ -1,7 +1,7 @@
-#ifndef AUTHENTICATIONWORK_H
-#define AUTHENTICATIONWORK_H
+#ifndef NIMBORA_CORE_AUTHENTICATIONWORK_H
+#define NIMBORA_CORE_AUTHENTICATIONWORK_H
 
-#include "backgroundworker.h"
+#include "core/backgroundworker.h"
 
 #include <QAuthenticator>
 #include <QNetworkProxy>

@@ -1,6 +1,6 @@
-#include "backgroundworker.h"
+#include "core/backgroundworker.h"
 
-#include "networkproxystream.h"
+#include "core/networkproxystream.h"
 
 #include <QAuthenticator>
 

@@ -1,7 +1,7 @@
-#include "mainserveraccess.h"
+#include "core/mainserveraccess.h"
 
-#include "globalvalues.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 
 #include <QDomDocument>
 #include <QNetworkAccessManager>

@@ -1,5 +1,5 @@
-#ifndef MAINSERVERACCESS_H
-#define MAINSERVERACCESS_H
+#ifndef NIMBORA_CORE_MAINSERVERACCESS_H
+#define NIMBORA_CORE_MAINSERVERACCESS_H
 
 #include <QAuthenticator>
 #include <QDomElement>

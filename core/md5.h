@@ -1,5 +1,5 @@
-#ifndef MD5_H
-#define MD5_H
+#ifndef NIMBORA_CORE_MD5_H
+#define NIMBORA_CORE_MD5_H
 
 #include <QString>
 

@@ -1,7 +1,7 @@
-#include "networkproxyfactory.h"
+#include "core/networkproxyfactory.h"
 
-#include "globalvalues.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 
 #include <QSettings>
 

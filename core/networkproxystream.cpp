@@ -1,4 +1,4 @@
-#include "networkproxystream.h"
+#include "core/networkproxystream.h"
 
 #include <QMetaType>
 

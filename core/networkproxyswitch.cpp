@@ -1,4 +1,4 @@
-#include "networkproxyswitch.h"
+#include "core/networkproxyswitch.h"
 
 NetworkProxySwitch::NetworkProxySwitch(QObject *parent) : QObject(parent) { }
 

@@ -1,4 +1,4 @@
-#include "networkproxyswitch.h"
+#include "core/networkproxyswitch.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "networkproxyswitch.h"
+#include "core/networkproxyswitch.h"
 
 #include <windows.h>
 #include <wininet.h>

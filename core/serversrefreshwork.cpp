@@ -1,8 +1,8 @@
-#include "serversrefreshwork.h"
+#include "core/serversrefreshwork.h"
 
-#include "globalvalues.h"
-#include "mainserveraccess.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/mainserveraccess.h"
 
 #include <QDomElement>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
-#ifndef SERVERSREFRESHWORK_H
-#define SERVERSREFRESHWORK_H
+#ifndef NIMBORA_CORE_SERVERSREFRESHWORK_H
+#define NIMBORA_CORE_SERVERSREFRESHWORK_H
 
-#include "backgroundworker.h"
-#include "httpresponse.h"
+#include "core/backgroundworker.h"
+#include "http/httpresponse.h"
 
 #include <QAbstractSocket>
 #include <QAuthenticator>

@@ -1,4 +1,4 @@
-#include "httpserver.h"
+#include "tunnels/httpserver.h"
 
 HttpServer::HttpServer(QObject *parent) : QTcpServer(parent)
 {

@@ -1,7 +1,7 @@
-#ifndef HTTPSERVER_H
-#define HTTPSERVER_H
+#ifndef NIMBORA_TUNNELS_HTTPSERVER_H
+#define NIMBORA_TUNNELS_HTTPSERVER_H
 
-#include "httptunnel.h"
+#include "tunnels/httptunnel.h"
 
 #include <QAuthenticator>
 #include <QNetworkProxy>

@@ -1,4 +1,4 @@
-#include "httpsserver.h"
+#include "tunnels/httpsserver.h"
 
 HttpsServer::HttpsServer(QObject *parent) : QTcpServer(parent), tunnel(this)
 {

@@ -1,7 +1,7 @@
-#ifndef HTTPSSERVER_H
-#define HTTPSSERVER_H
+#ifndef NIMBORA_TUNNELS_HTTPSSERVER_H
+#define NIMBORA_TUNNELS_HTTPSSERVER_H
 
-#include "httpstunnel.h"
+#include "tunnels/httpstunnel.h"
 
 #include <QAuthenticator>
 #include <QNetworkProxy>

@@ -1,6 +1,6 @@
-#include "httpstunnel.h"
+#include "tunnels/httpstunnel.h"
 
-#include "settingskeys.h"
+#include "base/settingskeys.h"
 
 #include <QSettings>
 

@@ -1,5 +1,5 @@
-#ifndef HTTPSTUNNEL_H
-#define HTTPSTUNNEL_H
+#ifndef NIMBORA_TUNNELS_HTTPSTUNNEL_H
+#define NIMBORA_TUNNELS_HTTPSTUNNEL_H
 
 #include <QAuthenticator>
 #include <QNetworkProxy>

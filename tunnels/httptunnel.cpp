@@ -1,6 +1,6 @@
-#include "httptunnel.h"
+#include "tunnels/httptunnel.h"
 
-#include "app/settingskeys.h"
+#include "base/settingskeys.h"
 
 #include <QRandomGenerator>
 #include <QSettings>

@@ -1,8 +1,8 @@
-#ifndef HTTPTUNNEL_H
-#define HTTPTUNNEL_H
+#ifndef NIMBORA_TUNNELS_HTTPTUNNEL_H
+#define NIMBORA_TUNNELS_HTTPTUNNEL_H
 
-#include "httprequest.h"
-#include "httpresponse.h"
+#include "http/httprequest.h"
+#include "http/httpresponse.h"
 
 #include <QAbstractSocket>
 #include <QAuthenticator>

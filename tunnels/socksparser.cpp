@@ -1,4 +1,4 @@
-#include "socksparser.h"
+#include "tunnels/socksparser.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-#ifndef SOCKSPARSER_H
-#define SOCKSPARSER_H
+#ifndef NIMBORA_TUNNELS_SOCKSPARSER_H
+#define NIMBORA_TUNNELS_SOCKSPARSER_H
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,6 +1,6 @@
-#include "socksserver.h"
+#include "tunnels/socksserver.h"
 
-#include "sockstunnel.h"
+#include "tunnels/sockstunnel.h"
 
 SocksServer::SocksServer(QObject *parent) : QTcpServer(parent)
 {

@@ -1,5 +1,5 @@
-#ifndef SOCKSSERVER_H
-#define SOCKSSERVER_H
+#ifndef NIMBORA_TUNNELS_SOCKSSERVER_H
+#define NIMBORA_TUNNELS_SOCKSSERVER_H
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -1,6 +1,6 @@
-#include "sockstunnel.h"
+#include "tunnels/sockstunnel.h"
 
-#include "socksparser.h"
+#include "tunnels/socksparser.h"
 
 #include <QCoreApplication>
 #include <QHostInfo>

@@ -1,5 +1,5 @@
-#ifndef SOCKSTUNNEL_H
-#define SOCKSTUNNEL_H
+#ifndef NIMBORA_TUNNELS_SOCKSTUNNEL_H
+#define NIMBORA_TUNNELS_SOCKSTUNNEL_H
 
 #include <QByteArray>
 #include <QHostAddress>

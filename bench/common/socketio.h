@@ -1,5 +1,5 @@
-#ifndef SOCKETIO_H
-#define SOCKETIO_H
+#ifndef NIMBORA_BENCH_COMMON_SOCKETIO_H
+#define NIMBORA_BENCH_COMMON_SOCKETIO_H
 
 // Blocking whole-buffer socket I/O shared by the benchmark programs.
 

@@ -6,7 +6,7 @@
 //   httpsbench slowread PORT BYTES RATE PID BYTES from the target read at RATE MiB/s; prints the largest growth
 //                                           of PID's resident memory meanwhile, in MiB
 // Plain POSIX sockets and threads, so that the client costs little beside the relays it measures.
-#include "../common/socketio.h"
+#include "bench/common/socketio.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

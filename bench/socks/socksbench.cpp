@@ -5,7 +5,7 @@
 //   socksbench rate PROXY_PORT TARGET_PORT COUNT THREADS   COUNT short tunnels; prints tunnels per second
 //   socksbench idle PROXY_PORT TARGET_PORT COUNT        COUNT open tunnels; prints "ready", holds them until stdin ends
 // Plain POSIX sockets and threads, so that the client costs little beside the servers it measures.
-#include "../common/socketio.h"
+#include "bench/common/socketio.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

@@ -1,7 +1,7 @@
 // Starts the real application object under a domain given by the test, so that each test owns
 // its instance key, and reports on stdout what the guard decided and what reached it.
 // Closing its stdin ends it through the normal path.
-#include "application.h"
+#include "app/application.h"
 
 #include <QFile>
 #include <QSocketNotifier>

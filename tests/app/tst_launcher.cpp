@@ -1,8 +1,8 @@
-#include "launcher.h"
-#include "translations.h"
+#include "app/launcher.h"
+#include "app/translations.h"
 
-#include "testhttpserver.h"
-#include "testmain.h"
+#include "tests/support/testhttpserver.h"
+#include "tests/support/testmain.h"
 
 #include <QApplication>
 #include <QLabel>

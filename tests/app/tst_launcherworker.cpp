@@ -1,12 +1,12 @@
-#include "fakenetworksystem.h"
-#include "globalvalues.h"
-#include "launcherworker.h"
-#include "networkproxystream.h"
-#include "settingskeys.h"
+#include "app/launcherworker.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/networkproxystream.h"
+#include "tests/netconfig/fakenetworksystem.h"
 
-#include "privatenetwork.h"
-#include "testhttpserver.h"
-#include "testmain.h"
+#include "tests/support/privatenetwork.h"
+#include "tests/support/testhttpserver.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QNetworkInterface>

@@ -1,7 +1,7 @@
-#include "singleapplicationprivate.h"
+#include "app/singleapplicationprivate.h"
 
-#include "testhttpserver.h"
-#include "testmain.h"
+#include "tests/support/testhttpserver.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,10 +1,10 @@
-#include "globalvalues.h"
-#include "launcher.h"
-#include "settingskeys.h"
-#include "translations.h"
+#include "app/launcher.h"
+#include "app/translations.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 
-#include "testhttpserver.h"
-#include "testmain.h"
+#include "tests/support/testhttpserver.h"
+#include "tests/support/testmain.h"
 
 #include <QApplication>
 #include <QMessageBox>

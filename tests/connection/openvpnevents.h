@@ -1,7 +1,7 @@
-#ifndef OPENVPNEVENTS_H
-#define OPENVPNEVENTS_H
+#ifndef NIMBORA_TESTS_CONNECTION_OPENVPNEVENTS_H
+#define NIMBORA_TESTS_CONNECTION_OPENVPNEVENTS_H
 
-#include "openvpn.h"
+#include "connection/openvpn.h"
 
 #include <QStringList>
 

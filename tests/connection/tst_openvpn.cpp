@@ -1,8 +1,8 @@
-#include "globalvalues.h"
-#include "openvpn.h"
-#include "openvpnevents.h"
+#include "base/globalvalues.h"
+#include "connection/openvpn.h"
+#include "tests/connection/openvpnevents.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

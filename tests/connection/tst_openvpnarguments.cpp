@@ -1,6 +1,6 @@
-#include "openvpnarguments.h"
+#include "connection/openvpnarguments.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "openvpnmanager.h"
+#include "connection/openvpnmanager.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>

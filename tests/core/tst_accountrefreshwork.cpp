@@ -1,12 +1,12 @@
-#include "accountrefreshwork.h"
-#include "globalvalues.h"
-#include "networkproxyfactory.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
-#include "testhttpserver.h"
-#include "workrecorder.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/accountrefreshwork.h"
+#include "core/networkproxyfactory.h"
+#include "tests/core/proxyenvironment.h"
+#include "tests/core/workrecorder.h"
+#include "tests/support/testhttpserver.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QSettings>

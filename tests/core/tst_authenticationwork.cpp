@@ -1,13 +1,13 @@
-#include "authenticationwork.h"
-#include "globalvalues.h"
-#include "md5.h"
-#include "networkproxyfactory.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
-#include "testhttpserver.h"
-#include "workrecorder.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/authenticationwork.h"
+#include "core/md5.h"
+#include "core/networkproxyfactory.h"
+#include "tests/core/proxyenvironment.h"
+#include "tests/core/workrecorder.h"
+#include "tests/support/testhttpserver.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QSettings>

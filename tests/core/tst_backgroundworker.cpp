@@ -1,6 +1,6 @@
-#include "backgroundworker.h"
+#include "core/backgroundworker.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QPointer>

@@ -1,14 +1,14 @@
-#include "accountrefreshwork.h"
-#include "authenticationwork.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
 #include "buildconfig.h"
-#include "globalvalues.h"
-#include "md5.h"
-#include "networkproxyfactory.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
-#include "workrecorder.h"
+#include "core/accountrefreshwork.h"
+#include "core/authenticationwork.h"
+#include "core/md5.h"
+#include "core/networkproxyfactory.h"
+#include "tests/core/proxyenvironment.h"
+#include "tests/core/workrecorder.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,12 +1,12 @@
-#include "globalvalues.h"
-#include "mainserveraccess.h"
-#include "networkproxyfactory.h"
-#include "networkproxystream.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
-#include "testhttpserver.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/mainserveraccess.h"
+#include "core/networkproxyfactory.h"
+#include "core/networkproxystream.h"
+#include "tests/core/proxyenvironment.h"
+#include "tests/support/testhttpserver.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

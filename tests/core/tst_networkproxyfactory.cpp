@@ -1,9 +1,9 @@
-#include "globalvalues.h"
-#include "networkproxyfactory.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/networkproxyfactory.h"
+#include "tests/core/proxyenvironment.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QSettings>

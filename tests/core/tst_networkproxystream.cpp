@@ -1,6 +1,6 @@
-#include "networkproxystream.h"
+#include "core/networkproxystream.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 

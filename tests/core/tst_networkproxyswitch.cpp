@@ -1,6 +1,6 @@
-#include "networkproxyswitch.h"
+#include "core/networkproxyswitch.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -1,15 +1,15 @@
-#include "accountrefreshwork.h"
-#include "globalvalues.h"
-#include "mainserveraccess.h"
-#include "networkproxyfactory.h"
-#include "privatenetwork.h"
-#include "proxyenvironment.h"
-#include "settingskeys.h"
-#include "testhttpserver.h"
-#include "tinyproxy.h"
-#include "workrecorder.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "core/accountrefreshwork.h"
+#include "core/mainserveraccess.h"
+#include "core/networkproxyfactory.h"
+#include "tests/core/proxyenvironment.h"
+#include "tests/core/workrecorder.h"
+#include "tests/support/privatenetwork.h"
+#include "tests/support/testhttpserver.h"
+#include "tests/support/tinyproxy.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#ifndef WORKRECORDER_H
-#define WORKRECORDER_H
+#ifndef NIMBORA_TESTS_CORE_WORKRECORDER_H
+#define NIMBORA_TESTS_CORE_WORKRECORDER_H
 
 #include <QObject>
 #include <QStringList>

@@ -1,7 +1,7 @@
 // nimbora-e2e-httprelay LISTEN_PORT HOST PORT SESSION burst|multipart
 // The client end of the HTTP transport for the end-to-end test (see HttpTransportRelay).
 
-#include "httptransportrelay.h"
+#include "tests/e2e/httptransportrelay.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "httptransportrelay.h"
+#include "tests/e2e/httptransportrelay.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -1,9 +1,9 @@
-#include "globalvalues.h"
-#include "openvpn.h"
-#include "openvpnevents.h"
-#include "settingskeys.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "connection/openvpn.h"
+#include "tests/connection/openvpnevents.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 // The HTTP response parser on arbitrary bytes cut into reads at places the input chooses: no read past the end,
 // the counters stay consistent, and body bytes are counted once.
-#include "httpresponse.h"
+#include "http/httpresponse.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Every SOCKS message reader on arbitrary bytes: no read past the end, and a message found in the bytes reads
 // the same when it arrives alone.
-#include "socksparser.h"
+#include "tunnels/socksparser.h"
 
 #include <cstdint>
 #include <cstdlib>

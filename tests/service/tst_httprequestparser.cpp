@@ -1,6 +1,6 @@
-#include "httprequestparser.h"
+#include "tools/service/httprequestparser.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "mainserverapi.h"
+#include "tools/service/mainserverapi.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QDomDocument>

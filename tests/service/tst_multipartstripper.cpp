@@ -1,6 +1,6 @@
-#include "multipartstripper.h"
+#include "tools/service/multipartstripper.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "serviceconfig.h"
+#include "tools/service/serviceconfig.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

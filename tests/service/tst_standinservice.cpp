@@ -1,7 +1,7 @@
 // The stand-in program itself, on loopback: the HTTP transport end against a fake OpenVPN
 // server, the probe, and requests that a careless peer or a hostile one may send.
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "privatenetwork.h"
+#include "tests/support/privatenetwork.h"
 
 #include <QProcess>
 

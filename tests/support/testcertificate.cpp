@@ -1,4 +1,4 @@
-#include "testcertificate.h"
+#include "tests/support/testcertificate.h"
 
 #include <QFile>
 #include <QProcess>

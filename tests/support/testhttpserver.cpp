@@ -1,6 +1,6 @@
-#include "testhttpserver.h"
+#include "tests/support/testhttpserver.h"
 
-#include "testcertificate.h"
+#include "tests/support/testcertificate.h"
 
 #include <QSettings>
 #include <QSslSocket>

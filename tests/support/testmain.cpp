@@ -1,4 +1,4 @@
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QSettings>
 #include <QStandardPaths>

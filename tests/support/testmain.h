@@ -1,5 +1,5 @@
-#ifndef TESTMAIN_H
-#define TESTMAIN_H
+#ifndef NIMBORA_TESTS_SUPPORT_TESTMAIN_H
+#define NIMBORA_TESTS_SUPPORT_TESTMAIN_H
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "tinyproxy.h"
+#include "tests/support/tinyproxy.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,5 +1,5 @@
-#ifndef TINYPROXY_H
-#define TINYPROXY_H
+#ifndef NIMBORA_TESTS_SUPPORT_TINYPROXY_H
+#define NIMBORA_TESTS_SUPPORT_TINYPROXY_H
 
 #include <QProcess>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "tst_httpspeers.h"
+#include "tests/tunnels/tst_httpspeers.h"
 
-#include "testcertificate.h"
+#include "tests/support/testcertificate.h"
 
 #include <QFile>
 #include <QHash>

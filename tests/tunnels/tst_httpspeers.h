@@ -1,5 +1,5 @@
-#ifndef TST_HTTPSPEERS_H
-#define TST_HTTPSPEERS_H
+#ifndef NIMBORA_TESTS_TUNNELS_TST_HTTPSPEERS_H
+#define NIMBORA_TESTS_TUNNELS_TST_HTTPSPEERS_H
 
 #include <QByteArray>
 #include <QPointer>

@@ -1,11 +1,11 @@
-#include "httpsserver.h"
+#include "tunnels/httpsserver.h"
 
-#include "globalvalues.h"
-#include "settingskeys.h"
-#include "testcertificate.h"
-#include "testmain.h"
-#include "tinyproxy.h"
-#include "tst_httpspeers.h"
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "tests/support/testcertificate.h"
+#include "tests/support/testmain.h"
+#include "tests/support/tinyproxy.h"
+#include "tests/tunnels/tst_httpspeers.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>

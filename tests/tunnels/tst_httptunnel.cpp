@@ -1,7 +1,7 @@
-#include "httpserver.h"
+#include "tunnels/httpserver.h"
 
-#include "app/settingskeys.h"
-#include "testmain.h"
+#include "base/settingskeys.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
-#include "socksparser.h"
+#include "tunnels/socksparser.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
-#include "socksserver.h"
+#include "tunnels/socksserver.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QDir>

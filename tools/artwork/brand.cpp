@@ -1,4 +1,4 @@
-#include "brand.h"
+#include "tools/artwork/brand.h"
 
 #include <QFont>
 #include <QFontDatabase>

@@ -1,4 +1,5 @@
-#pragma once
+#ifndef NIMBORA_TOOLS_ARTWORK_BRAND_H
+#define NIMBORA_TOOLS_ARTWORK_BRAND_H
 
 #include <QColor>
 #include <QImage>
@@ -45,3 +46,5 @@ qreal drawWordmark(QPainter& p, const QPointF& baseline, qreal pixelSize, bool w
 qreal wordmarkWidth(qreal pixelSize, bool withTag);
 
 } // namespace brand
+
+#endif

@@ -5,8 +5,8 @@
 // Needs no display: falls back to the offscreen platform when
 // QT_QPA_PLATFORM is not set.
 
-#include "brand.h"
-#include "pictures.h"
+#include "tools/artwork/brand.h"
+#include "tools/artwork/pictures.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "pictures.h"
+#include "tools/artwork/pictures.h"
 
-#include "brand.h"
+#include "tools/artwork/brand.h"
 
 #include <QFont>
 #include <QFontMetricsF>

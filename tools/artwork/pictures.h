@@ -1,4 +1,5 @@
-#pragma once
+#ifndef NIMBORA_TOOLS_ARTWORK_PICTURES_H
+#define NIMBORA_TOOLS_ARTWORK_PICTURES_H
 
 #include <QImage>
 #include <QString>
@@ -12,3 +13,5 @@ struct Picture {
 // Every picture the application ships that is drawn here rather than taken
 // from an icon theme.
 QVector<Picture> drawAllPictures();
+
+#endif

@@ -1,8 +1,8 @@
 // Runs the HTTPS transport's listener on its own:
 //     nimbora-httpstunnel [--proxy URL] [--user-agent TEXT] [--quiet] HOST PORT
-#include "httpsserver.h"
+#include "tunnels/httpsserver.h"
 
-#include "settingskeys.h"
+#include "base/settingskeys.h"
 
 #include <QAuthenticator>
 #include <QCommandLineParser>

@@ -8,8 +8,8 @@
 //
 // The settings are kept in a temporary folder of its own, never in the user's store.
 
-#include "app/settingskeys.h"
-#include "httpserver.h"
+#include "base/settingskeys.h"
+#include "tunnels/httpserver.h"
 
 #include <QCoreApplication>
 #include <QSettings>

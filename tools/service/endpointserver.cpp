@@ -1,9 +1,9 @@
-#include "endpointserver.h"
+#include "tools/service/endpointserver.h"
 
-#include "httpconnection.h"
-#include "multipartstripper.h"
-#include "servicelog.h"
-#include "transportsession.h"
+#include "tools/service/httpconnection.h"
+#include "tools/service/multipartstripper.h"
+#include "tools/service/servicelog.h"
+#include "tools/service/transportsession.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,7 +1,7 @@
-#ifndef ENDPOINTSERVER_H
-#define ENDPOINTSERVER_H
+#ifndef NIMBORA_TOOLS_SERVICE_ENDPOINTSERVER_H
+#define NIMBORA_TOOLS_SERVICE_ENDPOINTSERVER_H
 
-#include "serviceconfig.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QHash>
 #include <QObject>

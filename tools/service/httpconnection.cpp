@@ -1,7 +1,7 @@
-#include "httpconnection.h"
+#include "tools/service/httpconnection.h"
 
-#include "httprequestparser.h"
-#include "servicelog.h"
+#include "tools/service/httprequestparser.h"
+#include "tools/service/servicelog.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>

@@ -1,7 +1,7 @@
-#ifndef HTTPCONNECTION_H
-#define HTTPCONNECTION_H
+#ifndef NIMBORA_TOOLS_SERVICE_HTTPCONNECTION_H
+#define NIMBORA_TOOLS_SERVICE_HTTPCONNECTION_H
 
-#include "httprequest.h"
+#include "tools/service/httprequest.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "httprequest.h"
+#include "tools/service/httprequest.h"
 
 #include <QStringList>
 

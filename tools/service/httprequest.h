@@ -1,5 +1,5 @@
-#ifndef HTTPREQUEST_H
-#define HTTPREQUEST_H
+#ifndef NIMBORA_TOOLS_SERVICE_HTTPREQUEST_H
+#define NIMBORA_TOOLS_SERVICE_HTTPREQUEST_H
 
 #include <QByteArray>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "httprequestparser.h"
+#include "tools/service/httprequestparser.h"
 
 #include <QList>
 #include <QStringList>

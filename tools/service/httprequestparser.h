@@ -1,7 +1,7 @@
-#ifndef HTTPREQUESTPARSER_H
-#define HTTPREQUESTPARSER_H
+#ifndef NIMBORA_TOOLS_SERVICE_HTTPREQUESTPARSER_H
+#define NIMBORA_TOOLS_SERVICE_HTTPREQUESTPARSER_H
 
-#include "httprequest.h"
+#include "tools/service/httprequest.h"
 
 #include <QByteArray>
 #include <QString>

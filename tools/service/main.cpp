@@ -1,9 +1,9 @@
 // nimbora-service: a stand-in for the service side (main server, VPN endpoint responders and
 // the server end of the HTTP transport), for the lab, the end-to-end tests and the demo.
 
-#include "service.h"
-#include "serviceconfig.h"
-#include "servicelog.h"
+#include "tools/service/service.h"
+#include "tools/service/serviceconfig.h"
+#include "tools/service/servicelog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "mainserver.h"
+#include "tools/service/mainserver.h"
 
-#include "httpconnection.h"
-#include "servicelog.h"
-#include "tlsserver.h"
+#include "tools/service/httpconnection.h"
+#include "tools/service/servicelog.h"
+#include "tools/service/tlsserver.h"
 
 #include <QPointer>
 #include <QTcpServer>

@@ -1,8 +1,8 @@
-#ifndef MAINSERVER_H
-#define MAINSERVER_H
+#ifndef NIMBORA_TOOLS_SERVICE_MAINSERVER_H
+#define NIMBORA_TOOLS_SERVICE_MAINSERVER_H
 
-#include "mainserverapi.h"
-#include "serviceconfig.h"
+#include "tools/service/mainserverapi.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QList>
 #include <QObject>

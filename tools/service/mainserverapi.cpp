@@ -1,4 +1,4 @@
-#include "mainserverapi.h"
+#include "tools/service/mainserverapi.h"
 
 #include <QRandomGenerator>
 #include <QXmlStreamWriter>

@@ -1,8 +1,8 @@
-#ifndef MAINSERVERAPI_H
-#define MAINSERVERAPI_H
+#ifndef NIMBORA_TOOLS_SERVICE_MAINSERVERAPI_H
+#define NIMBORA_TOOLS_SERVICE_MAINSERVERAPI_H
 
-#include "httprequest.h"
-#include "serviceconfig.h"
+#include "tools/service/httprequest.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QByteArray>
 #include <QHash>

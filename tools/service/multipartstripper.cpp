@@ -1,4 +1,4 @@
-#include "multipartstripper.h"
+#include "tools/service/multipartstripper.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
-#include "service.h"
+#include "tools/service/service.h"
 
-#include "endpointserver.h"
-#include "mainserver.h"
+#include "tools/service/endpointserver.h"
+#include "tools/service/mainserver.h"
 
 Service::Service(const ServiceConfig &config, QObject *parent) : QObject(parent), m_config(config) { }
 

@@ -1,7 +1,7 @@
-#ifndef SERVICE_H
-#define SERVICE_H
+#ifndef NIMBORA_TOOLS_SERVICE_SERVICE_H
+#define NIMBORA_TOOLS_SERVICE_SERVICE_H
 
-#include "serviceconfig.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QList>
 #include <QObject>

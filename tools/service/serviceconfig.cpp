@@ -1,4 +1,4 @@
-#include "serviceconfig.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QFile>
 #include <QJsonArray>

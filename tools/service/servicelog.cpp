@@ -1,4 +1,4 @@
-#include "servicelog.h"
+#include "tools/service/servicelog.h"
 
 #include <QTime>
 

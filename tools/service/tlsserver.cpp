@@ -1,6 +1,6 @@
-#include "tlsserver.h"
+#include "tools/service/tlsserver.h"
 
-#include "servicelog.h"
+#include "tools/service/servicelog.h"
 
 #include <QFile>
 #include <QSslSocket>

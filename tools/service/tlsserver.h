@@ -1,5 +1,5 @@
-#ifndef TLSSERVER_H
-#define TLSSERVER_H
+#ifndef NIMBORA_TOOLS_SERVICE_TLSSERVER_H
+#define NIMBORA_TOOLS_SERVICE_TLSSERVER_H
 
 #include <QSslCertificate>
 #include <QSslKey>

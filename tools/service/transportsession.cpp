@@ -1,6 +1,6 @@
-#include "transportsession.h"
+#include "tools/service/transportsession.h"
 
-#include "servicelog.h"
+#include "tools/service/servicelog.h"
 
 TransportSession::TransportSession(const QString &session, const ServiceConfig::Endpoint &endpoint, QObject *parent)
     : QObject(parent), m_session(session), m_endpoint(endpoint)

@@ -1,9 +1,9 @@
-#ifndef TRANSPORTSESSION_H
-#define TRANSPORTSESSION_H
+#ifndef NIMBORA_TOOLS_SERVICE_TRANSPORTSESSION_H
+#define NIMBORA_TOOLS_SERVICE_TRANSPORTSESSION_H
 
-#include "httpconnection.h"
-#include "multipartstripper.h"
-#include "serviceconfig.h"
+#include "tools/service/httpconnection.h"
+#include "tools/service/multipartstripper.h"
+#include "tools/service/serviceconfig.h"
 
 #include <QObject>
 #include <QPointer>

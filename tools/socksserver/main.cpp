@@ -1,5 +1,5 @@
 // Runs the SOCKS server on its own: nimbora-socksserver [--listen ADDRESS] [--bind ADDRESS] [--quiet] PORT
-#include "socksserver.h"
+#include "tunnels/socksserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
-#include "settingskeys.h"
+#include "base/settingskeys.h"
 
+#include "base/globalvalues.h"
 #include "buildconfig.h"
-#include "globalvalues.h"
 
 #include <QLocale>
 

@@ -1,8 +1,8 @@
-#ifndef NETWORKCONFIGURATION_H
-#define NETWORKCONFIGURATION_H
+#ifndef NIMBORA_NETCONFIG_NETWORKCONFIGURATION_H
+#define NIMBORA_NETCONFIG_NETWORKCONFIGURATION_H
 
-#include "networkadapter.h"
-#include "route.h"
+#include "netconfig/networkadapter.h"
+#include "netconfig/route.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -24,6 +24,9 @@ NetworkAdapter adapterByGuid(const QString &guid, const QList<NetworkAdapter> &a
 // Each call also enumerates every interface: take one snapshot and work on it.
 QList<Route> routingTable();
 QList<Route> adapterRoutes(const QNetworkInterface &networkInterface);
+// The first default route of the adapter gives its gateway; kept in the record once found,
+// looked up again while there is none.
+QHostAddress adapterGateway(NetworkAdapter &adapter);
 // The adapter of the default route with the lowest metric, the first of equals.
 NetworkAdapter defaultAdapter();
 

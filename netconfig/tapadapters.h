@@ -1,7 +1,7 @@
-#ifndef TAPADAPTERS_H
-#define TAPADAPTERS_H
+#ifndef NIMBORA_NETCONFIG_TAPADAPTERS_H
+#define NIMBORA_NETCONFIG_TAPADAPTERS_H
 
-#include "networkadapter.h"
+#include "netconfig/networkadapter.h"
 
 #include <QList>
 

@@ -1,6 +1,6 @@
-#include "networkconfiguration.h"
+#include "netconfig/networkconfiguration.h"
 
-#include "networksystem.h"
+#include "netconfig/networksystem.h"
 
 #include <QStandardPaths>
 
@@ -138,6 +138,21 @@ QList<Route> adapterRoutes(const QNetworkInterface &networkInterface)
                      [index](const Route &route) { return route.adapter.networkInterface().index() != index; }),
         routes.end());
     return routes;
+}
+
+QHostAddress adapterGateway(NetworkAdapter &adapter)
+{
+    if (!adapter.gateway().isNull())
+        return adapter.gateway();
+    const QList<Route> routes = adapterRoutes(adapter.networkInterface());
+    const QHostAddress any(QHostAddress::AnyIPv4);
+    for (const Route &route : routes) {
+        if (route.destination == any && route.mask == any) {
+            adapter.setGateway(route.gateway);
+            break;
+        }
+    }
+    return adapter.gateway();
 }
 
 NetworkAdapter defaultAdapter()

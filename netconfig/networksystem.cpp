@@ -1,4 +1,4 @@
-#include "networksystem.h"
+#include "netconfig/networksystem.h"
 
 #include <QProcess>
 

@@ -1,7 +1,7 @@
-#ifndef ROUTE_H
-#define ROUTE_H
+#ifndef NIMBORA_NETCONFIG_ROUTE_H
+#define NIMBORA_NETCONFIG_ROUTE_H
 
-#include "networkadapter.h"
+#include "netconfig/networkadapter.h"
 
 #include <QHostAddress>
 

@@ -1,7 +1,7 @@
-#ifndef FAKENETWORKSYSTEM_H
-#define FAKENETWORKSYSTEM_H
+#ifndef NIMBORA_TESTS_NETCONFIG_FAKENETWORKSYSTEM_H
+#define NIMBORA_TESTS_NETCONFIG_FAKENETWORKSYSTEM_H
 
-#include "networksystem.h"
+#include "netconfig/networksystem.h"
 
 #include <QHash>
 #include <QPair>

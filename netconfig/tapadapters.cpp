@@ -1,8 +1,8 @@
-#include "tapadapters.h"
+#include "netconfig/tapadapters.h"
 
-#include "globalvalues.h"
-#include "networkconfiguration.h"
-#include "networksystem.h"
+#include "base/globalvalues.h"
+#include "netconfig/networkconfiguration.h"
+#include "netconfig/networksystem.h"
 
 QList<NetworkAdapter> tapAdapters()
 {

@@ -1,5 +1,5 @@
-#ifndef HTTPREQUEST_H
-#define HTTPREQUEST_H
+#ifndef NIMBORA_HTTP_HTTPREQUEST_H
+#define NIMBORA_HTTP_HTTPREQUEST_H
 
 #include <QByteArray>
 #include <QHash>

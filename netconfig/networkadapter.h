@@ -1,12 +1,13 @@
-#ifndef NETWORKADAPTER_H
-#define NETWORKADAPTER_H
+#ifndef NIMBORA_NETCONFIG_NETWORKADAPTER_H
+#define NIMBORA_NETCONFIG_NETWORKADAPTER_H
 
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QString>
 
 // A network adapter as the system names it: its Qt view, its GUID text (the interface name
-// where the system has no GUID) and, once asked for, its default gateway.
+// where the system has no GUID) and, once the routing table gave it, its default gateway
+// (adapterGateway() looks it up).
 class NetworkAdapter
 {
 public:
@@ -17,9 +18,9 @@ public:
     QString guid() const { return m_guid; }
     bool isValid() const { return m_interface.isValid(); }
 
-    // The first default route of the adapter gives it; cached once found, looked up again
-    // while there is none.
-    QHostAddress gateway();
+    // Null until adapterGateway() has found it.
+    QHostAddress gateway() const { return m_gateway; }
+    void setGateway(const QHostAddress &gateway) { m_gateway = gateway; }
 
 private:
     QNetworkInterface m_interface;

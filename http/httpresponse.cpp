@@ -1,4 +1,4 @@
-#include "httpresponse.h"
+#include "http/httpresponse.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "httprequest.h"
+#include "http/httprequest.h"
 
 #include <QRandomGenerator>
 

@@ -1,5 +1,5 @@
-#ifndef NETWORKSYSTEM_H
-#define NETWORKSYSTEM_H
+#ifndef NIMBORA_NETCONFIG_NETWORKSYSTEM_H
+#define NIMBORA_NETCONFIG_NETWORKSYSTEM_H
 
 #include <QByteArray>
 #include <QList>

@@ -1,5 +1,5 @@
-#ifndef SETTINGSKEYS_H
-#define SETTINGSKEYS_H
+#ifndef NIMBORA_BASE_SETTINGSKEYS_H
+#define NIMBORA_BASE_SETTINGSKEYS_H
 
 #include <QString>
 

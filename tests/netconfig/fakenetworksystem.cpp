@@ -1,4 +1,4 @@
-#include "fakenetworksystem.h"
+#include "tests/netconfig/fakenetworksystem.h"
 
 #include <QNetworkInterface>
 

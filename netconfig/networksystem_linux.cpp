@@ -1,6 +1,6 @@
-#include "networksystem.h"
+#include "netconfig/networksystem.h"
 
-#include "networkconfiguration.h"
+#include "netconfig/networkconfiguration.h"
 
 #include <QFile>
 #include <QNetworkInterface>

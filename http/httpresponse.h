@@ -1,5 +1,5 @@
-#ifndef HTTPRESPONSE_H
-#define HTTPRESPONSE_H
+#ifndef NIMBORA_HTTP_HTTPRESPONSE_H
+#define NIMBORA_HTTP_HTTPRESPONSE_H
 
 #include <QByteArray>
 #include <QHash>

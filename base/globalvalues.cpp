@@ -1,4 +1,4 @@
-#include "globalvalues.h"
+#include "base/globalvalues.h"
 
 QHash<QString, QVariant> &GlobalValues::table()
 {

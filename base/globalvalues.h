@@ -1,5 +1,5 @@
-#ifndef GLOBALVALUES_H
-#define GLOBALVALUES_H
+#ifndef NIMBORA_BASE_GLOBALVALUES_H
+#define NIMBORA_BASE_GLOBALVALUES_H
 
 #include <QHash>
 #include <QString>

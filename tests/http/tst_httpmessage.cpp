@@ -1,7 +1,7 @@
-#include "httprequest.h"
-#include "httpresponse.h"
+#include "http/httprequest.h"
+#include "http/httpresponse.h"
 
-#include "testmain.h"
+#include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QRandomGenerator>

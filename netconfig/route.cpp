@@ -1,4 +1,4 @@
-#include "route.h"
+#include "netconfig/route.h"
 
 bool Route::isValid() const
 {
