@@ -65,10 +65,6 @@ TransportSession *EndpointServer::session(HttpConnection *connection, bool resta
         connection->respond(400, "text/plain", "Bad Request\n", HttpConnection::Close);
         return nullptr;
     }
-    if (m_endpoint.transport.notFound) {
-        connection->respond(404, "text/plain", "Not Found\n", HttpConnection::Close);
-        return nullptr;
-    }
     TransportSession *session = m_sessions.value(cookie);
     // "index.php" opens a client's tunnel: a client that comes back with the same cookie (its
     // OpenVPN reconnecting) gets a fresh OpenVPN connection, not the middle of the old stream.

@@ -121,13 +121,11 @@ void HttpConnection::beginResponse(int status, const QByteArray &contentType, qi
         return;
     if (style != KeepAlive || (m_state == ReadingBody && m_bodyRemaining > 0))
         m_closeAfterResponse = true; // an answer before the whole body leaves the stream unusable
-    QByteArray head = (style == Http10 ? "HTTP/1.0 " : "HTTP/1.1 ") + QByteArray::number(status) + ' '
-        + reasonPhrase(status) + "\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     if (!contentType.isEmpty())
         head += "Content-Type: " + contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
-    if (style != Http10)
-        head += m_closeAfterResponse ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
+    head += m_closeAfterResponse ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     head += "\r\n";
     m_socket->write(head);
     m_responding = true;

@@ -18,9 +18,8 @@ class HttpConnection : public QObject
 
 public:
     enum Style {
-        KeepAlive, // HTTP/1.1 with "Connection: keep-alive", unless the peer asked to close
-        Close, // HTTP/1.1 with "Connection: close", then close
-        Http10, // HTTP/1.0 without a Connection header, then close
+        KeepAlive, // "Connection: keep-alive", unless the peer asked to close
+        Close, // "Connection: close", then close
     };
 
     static constexpr int ReadChunk = 64 * 1024;

@@ -130,7 +130,7 @@ QString MainServerApi::newSession(const QString &username)
     quint32 words[4];
     QRandomGenerator::system()->fillRange(words);
     const QString token = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex());
-    while (m_sessions.size() >= m_config.maximumSessions && !m_sessionOrder.isEmpty())
+    while (m_sessions.size() >= MaximumSessions && !m_sessionOrder.isEmpty())
         m_sessions.remove(m_sessionOrder.dequeue());
     m_sessions.insert(token, username);
     m_sessionOrder.enqueue(token);

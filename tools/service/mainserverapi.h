@@ -11,8 +11,7 @@
 
 class QXmlStreamWriter;
 
-// The main server's commands: users, sessions and the XML replies. It knows nothing of
-// sockets, so the tests drive it with plain requests.
+// The main server's commands: users, sessions and the XML replies.
 class MainServerApi
 {
 public:
@@ -26,6 +25,7 @@ public:
     };
 
     static constexpr char VerifyPath[] = "/lab/verify";
+    static constexpr int MaximumSessions = 1000;
 
     explicit MainServerApi(const ServiceConfig &config);
 
@@ -33,8 +33,6 @@ public:
 
     // Whether session is a live session of username; OpenVPN's credential check asks this.
     bool verify(const QString &username, const QString &session) const;
-
-    int sessionCount() const { return m_sessions.size(); }
 
 private:
     QString login(const HttpRequest &request, QString *session);

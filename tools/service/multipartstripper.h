@@ -15,9 +15,6 @@ public:
 
     QByteArray take(const QByteArray &piece);
 
-    qint64 received() const { return m_received; }
-    bool isComplete() const { return m_received == m_contentLength; }
-
     // Reads a size cookie: absent means 0; anything but a plain decimal number is refused.
     static bool parseSize(const QString &text, bool present, qint64 *size);
 

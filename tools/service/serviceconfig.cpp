@@ -174,8 +174,7 @@ bool ServiceConfig::parse(const QByteArray &json)
         return false;
     }
     const QJsonObject root = document.object();
-    r.allowOnly(root, "(top level)", { "mainServer", "users", "servers", "endpoints", "maximumSessions" });
-    maximumSessions = int(r.integer(root, "maximumSessions", "maximumSessions", false, 1000, 1, 100000));
+    r.allowOnly(root, "(top level)", { "mainServer", "users", "servers", "endpoints" });
 
     const QJsonObject main = r.object(root.value("mainServer"), "mainServer");
     r.allowOnly(
@@ -292,13 +291,8 @@ bool ServiceConfig::parse(const QByteArray &json)
         if (object.contains("transport"))
             r.object(object.value("transport"), where + ".transport");
         const QString tw = where + ".transport";
-        r.allowOnly(transport, tw, { "streaming", "streamLength", "connectionClose", "http10", "notFound" });
-        endpoint.transport.streaming = r.boolean(transport, "streaming", tw + ".streaming", true);
-        endpoint.transport.streamLength = r.integer(
-            transport, "streamLength", tw + ".streamLength", false, endpoint.transport.streamLength, 1, 1000000000);
-        endpoint.transport.connectionClose = r.boolean(transport, "connectionClose", tw + ".connectionClose", false);
-        endpoint.transport.http10 = r.boolean(transport, "http10", tw + ".http10", false);
-        endpoint.transport.notFound = r.boolean(transport, "notFound", tw + ".notFound", false);
+        r.allowOnly(transport, tw, { "streaming" });
+        endpoint.streaming = r.boolean(transport, "streaming", tw + ".streaming", true);
         endpoints.append(endpoint);
     }
 

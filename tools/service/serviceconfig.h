@@ -69,22 +69,15 @@ public:
         QList<Country> countries;
     };
 
-    struct Transport
-    {
-        bool streaming = true; // downloads announce a large length and fill it as bytes come
-        qint64 streamLength = 4 * 1024 * 1024;
-        bool connectionClose = false; // answer with "Connection: close" and close
-        bool http10 = false; // answer as HTTP/1.0 without a Connection header, and close
-        bool notFound = false; // answer 404
-    };
-
     struct Endpoint
     {
         Listen listen;
         QHostAddress openvpnAddress;
         quint16 openvpnPort = 443;
         Fault ping; // body "pong" unless the fault gives another
-        Transport transport;
+        // Downloads announce a large length and fill it as bytes come; otherwise one answer per
+        // request with what is there.
+        bool streaming = true;
     };
 
     static const QStringList Commands; // check, version, login, account, servers, connection
@@ -102,7 +95,6 @@ public:
     QList<User> users;
     QList<Server> servers;
     QList<Endpoint> endpoints;
-    int maximumSessions = 1000;
 
     const User *user(const QString &username) const;
     const Server *server(int id) const;

@@ -22,11 +22,6 @@ void setVerbose(bool verbose)
     verboseOutput = verbose;
 }
 
-bool isVerbose()
-{
-    return verboseOutput;
-}
-
 void problem(const QString &line)
 {
     write(line);

@@ -34,13 +34,6 @@ TransportSession::~TransportSession()
     m_openvpn.disconnect(this);
 }
 
-HttpConnection::Style TransportSession::style() const
-{
-    if (m_endpoint.transport.http10)
-        return HttpConnection::Http10;
-    return m_endpoint.transport.connectionClose ? HttpConnection::Close : HttpConnection::KeepAlive;
-}
-
 void TransportSession::download(HttpConnection *connection, bool first)
 {
     m_idle.start(IdleTimeout);
@@ -49,7 +42,7 @@ void TransportSession::download(HttpConnection *connection, bool first)
         if (m_download->isResponding())
             m_download->abort();
         else
-            m_download->respond(200, "application/pdf", QByteArray(), style());
+            m_download->respond(200, "application/pdf", QByteArray());
     }
     m_download = connection;
     m_downloadFirst = first;
@@ -57,8 +50,8 @@ void TransportSession::download(HttpConnection *connection, bool first)
         connection, &HttpConnection::bytesWritten, this, &TransportSession::downloadBytesWritten, Qt::UniqueConnection);
     connect(connection, &HttpConnection::closed, this, &TransportSession::channelClosed, Qt::UniqueConnection);
     const QByteArray type = first ? "text/html" : "application/pdf";
-    if (m_endpoint.transport.streaming) {
-        m_download->beginResponse(200, type, m_endpoint.transport.streamLength, style());
+    if (m_endpoint.streaming) {
+        m_download->beginResponse(200, type, StreamLength);
         // The client drops body bytes that share a read with the first answer's header.
         if (!first)
             pump();
@@ -75,7 +68,7 @@ void TransportSession::pump()
 {
     if (!m_download)
         return;
-    if (m_endpoint.transport.streaming) {
+    if (m_endpoint.streaming) {
         while (m_download && m_download->isResponding() && m_openvpn.bytesAvailable() > 0
             && m_download->bytesToWrite() < WriteHighWater) {
             const qint64 size = qMin<qint64>(m_download->responseRemaining(), 64 * 1024);
@@ -91,7 +84,7 @@ void TransportSession::pump()
     const QByteArray bytes = m_openvpn.read(1024 * 1024);
     HttpConnection *connection = m_download;
     m_download.clear();
-    connection->respond(200, m_downloadFirst ? "text/html" : "application/pdf", bytes, style());
+    connection->respond(200, m_downloadFirst ? "text/html" : "application/pdf", bytes);
 }
 
 void TransportSession::beginUpload(HttpConnection *connection, qint64 before, qint64 after)
@@ -126,7 +119,7 @@ void TransportSession::uploadFinished(HttpConnection *connection)
     disconnect(connection, &HttpConnection::bodyReceived, this, nullptr);
     disconnect(connection, &HttpConnection::requestFinished, this, nullptr);
     m_upload.clear();
-    connection->respond(200, "text/html", QByteArray(), style());
+    connection->respond(200, "text/html", QByteArray());
 }
 
 void TransportSession::openvpnConnected()
@@ -164,7 +157,7 @@ void TransportSession::channelClosed(HttpConnection *connection)
 void TransportSession::pollExpired()
 {
     // Nothing came from the OpenVPN server for a while: an empty answer keeps proxies content.
-    if (m_download && !m_endpoint.transport.streaming && !m_download->isResponding())
+    if (m_download && !m_endpoint.streaming && !m_download->isResponding())
         pump();
 }
 

@@ -22,6 +22,7 @@ public:
     static constexpr qint64 WriteHighWater = 1024 * 1024;
     static constexpr int PollTimeout = 25000;
     static constexpr int IdleTimeout = 120000;
+    static constexpr qint64 StreamLength = 4 * 1024 * 1024; // announced by a streamed download
 
     TransportSession(const QString &session, const ServiceConfig::Endpoint &endpoint, QObject *parent = nullptr);
     ~TransportSession() override;
@@ -50,7 +51,6 @@ private slots:
     void idleExpired();
 
 private:
-    HttpConnection::Style style() const;
     void pump();
     void answerPending(int status);
 
