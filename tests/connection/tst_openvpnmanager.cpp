@@ -14,21 +14,26 @@ private slots:
     void answers_data();
     void answers();
     void oneConnectionPerListen();
-    void waitingConnectionIsDropped();
-    void closeEndsConnectionAndListener();
 };
 
 namespace {
 
 const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password\r\n");
 const QByteArray ProxyPrompt = QByteArrayLiteral(">PASSWORD:Need 'HTTP Proxy' username/password\r\n");
-const QByteArray Greeting
-    = QByteArrayLiteral(">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n");
+const QByteArray Greeting = QByteArrayLiteral(">INFO:OpenVPN Management Interface Version 5\r\n");
+const QByteArray AliceLines = "username \"Auth\" alice\r\npassword \"Auth\" token\r\n";
+const QByteArray ProxyLines = "username \"HTTP Proxy\" proxyuser\r\npassword \"HTTP Proxy\" proxypass\r\n";
 
 bool connectTo(OpenVPNManager *manager, QTcpSocket *client)
 {
     client->connectToHost(QHostAddress::LocalHost, manager->serverPort());
     return client->waitForConnected(5000);
+}
+
+bool closed(QTcpSocket *client)
+{
+    QSignalSpy disconnected(client, &QTcpSocket::disconnected);
+    return client->state() == QAbstractSocket::UnconnectedState || disconnected.wait(5000);
 }
 
 } // namespace
@@ -38,146 +43,86 @@ void TestOpenVPNManager::answers_data()
     QTest::addColumn<QByteArray>("chunk");
     QTest::addColumn<QString>("username");
     QTest::addColumn<QString>("password");
-    QTest::addColumn<QNetworkProxy>("proxy");
+    QTest::addColumn<QString>("proxyUser");
     QTest::addColumn<QByteArray>("expected");
 
-    const QNetworkProxy proxy(QNetworkProxy::HttpProxy, QStringLiteral("198.18.2.2"), 3128, QStringLiteral("proxyuser"),
-        QStringLiteral("proxypass"));
-    const QByteArray aliceLines = "username \"Auth\" alice\r\npassword \"Auth\" 0123456789abcdef\r\n";
-    const QByteArray proxyLines = "username \"HTTP Proxy\" proxyuser\r\npassword \"HTTP Proxy\" proxypass\r\n";
-
-    QTest::newRow("auth prompt after the greeting") << (Greeting + AuthPrompt) << "alice"
-                                                    << "0123456789abcdef" << proxy << aliceLines;
-    QTest::newRow("both prompts in one chunk, auth lines first")
-        << (Greeting + ProxyPrompt + AuthPrompt) << "alice"
-        << "0123456789abcdef" << proxy << (aliceLines + proxyLines);
-    QTest::newRow("prompt twice in one chunk is answered once") << (AuthPrompt + AuthPrompt) << "alice"
-                                                                << "0123456789abcdef" << proxy << aliceLines;
-    QTest::newRow("empty proxy user keeps the space after the realm")
-        << ProxyPrompt << "alice"
-        << "token" << QNetworkProxy(QNetworkProxy::HttpProxy, "198.18.2.2", 3128)
-        << QByteArray("username \"HTTP Proxy\" \r\npassword \"HTTP Proxy\" \r\n");
-    QTest::newRow("values with spaces, quotes and backslashes go unquoted")
-        << AuthPrompt << "al ice"
-        << "pass word \"x\" \\" << proxy
-        << QByteArray("username \"Auth\" al ice\r\npassword \"Auth\" pass word \"x\" \\\r\n");
-    QTest::newRow("a line break ends the value: nothing passes for a command")
-        << AuthPrompt << "alice\r\nsignal SIGTERM"
-        << "token\nremote 198.18.9.9 443\r\n"
-        << proxy << QByteArray("username \"Auth\" alice\r\npassword \"Auth\" token\r\n");
-    QTest::newRow("NUL and high bytes around the prompt")
-        << (QByteArray("\0\xff\xfe>PASSWORD:", 12) + AuthPrompt + QByteArray("\0\x80", 2)) << "alice"
-        << "0123456789abcdef" << proxy << aliceLines;
-    QTest::newRow("prompt in lower case is not one")
-        << (QByteArray(">password:need 'auth' username/password\r\n") + ProxyPrompt) << "alice"
-        << "token" << proxy << proxyLines;
+    const QByteArray alice = AliceLines;
+    const QByteArray noise("\0\xff>PASSWORD:", 11);
+    QTest::newRow("greeting, then auth") << Greeting + AuthPrompt << "alice" << "token" << "proxyuser" << alice;
+    QTest::newRow("both, auth first") << ProxyPrompt + AuthPrompt << "alice" << "token" << "proxyuser"
+                                      << alice + ProxyLines;
+    QTest::newRow("repeated prompt") << AuthPrompt + AuthPrompt << "alice" << "token" << "proxyuser" << alice;
+    QTest::newRow("empty proxy user")
+        << ProxyPrompt << "alice" << "token" << ""
+        << QByteArray("username \"HTTP Proxy\" \r\npassword \"HTTP Proxy\" proxypass\r\n");
+    QTest::newRow("spaces, quotes, backslashes unquoted")
+        << AuthPrompt << "al ice" << "pa ss \"x\" \\" << ""
+        << QByteArray("username \"Auth\" al ice\r\npassword \"Auth\" pa ss \"x\" \\\r\n");
+    // A line break would let the rest of a value pass for a management command of its own.
+    QTest::newRow("line break ends the value") << AuthPrompt << "alice\r\nsignal SIGTERM"
+                                               << "token\nremote 198.18.9.9 443" << "" << alice;
+    QTest::newRow("NUL and high bytes") << noise + AuthPrompt + noise << "alice" << "token" << "" << alice;
 }
 
-// Each row ends with at least one answered prompt, so that the whole answer is known to be in
-// when the channel closes; nothing else may have been sent.
+// Each row ends with an answered prompt, so the whole answer is in once the channel closes;
+// nothing else may have been sent.
 void TestOpenVPNManager::answers()
 {
     QFETCH(QByteArray, chunk);
     QFETCH(QString, username);
     QFETCH(QString, password);
-    QFETCH(QNetworkProxy, proxy);
+    QFETCH(QString, proxyUser);
     QFETCH(QByteArray, expected);
 
     OpenVPNManager manager;
     manager.setUsername(username);
     manager.setPassword(password);
-    manager.setProxy(proxy);
+    manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "198.18.2.2", 3128, proxyUser, "proxypass"));
     QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-
     QTcpSocket client;
     QVERIFY(connectTo(&manager, &client));
-    QTRY_VERIFY(!manager.isListening());
     client.write(chunk);
     QByteArray received;
     QTRY_VERIFY((received += client.readAll()).size() >= expected.size());
 
-    QSignalSpy closed(&client, &QTcpSocket::disconnected);
     manager.closeConnection();
-    QVERIFY(closed.count() == 1 || closed.wait(5000));
-    received += client.readAll();
-    QCOMPARE(received, expected);
+    QVERIFY(closed(&client));
+    QCOMPARE(received + client.readAll(), expected);
 }
 
+// The channel belongs to the first comer of a listen: another local program that connects
+// meanwhile is dropped, and the listener is gone once the first is taken.
 void TestOpenVPNManager::oneConnectionPerListen()
 {
     OpenVPNManager manager;
     manager.setUsername(QStringLiteral("alice"));
     manager.setPassword(QStringLiteral("token"));
+    manager.closeConnection(); // harmless before anything connected
     QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = manager.serverPort();
 
+    // Both queued before the manager accepts either.
     QTcpSocket first;
-    QVERIFY(connectTo(&manager, &first));
-    QTRY_VERIFY(!manager.isListening());
-
-    // Another local program cannot take the channel over and prompt for the credentials.
     QTcpSocket second;
-    QSignalSpy refused(&second, &QTcpSocket::errorOccurred);
-    second.connectToHost(QHostAddress::LocalHost, port);
-    QVERIFY(refused.count() == 1 || refused.wait(5000));
-    QCOMPARE(refused.first().first().value<QAbstractSocket::SocketError>(), QAbstractSocket::ConnectionRefusedError);
-
+    QVERIFY(connectTo(&manager, &first));
+    QVERIFY(connectTo(&manager, &second));
+    second.write(AuthPrompt);
     first.write(AuthPrompt);
     QByteArray received;
-    const QByteArray expected = "username \"Auth\" alice\r\npassword \"Auth\" token\r\n";
-    QTRY_COMPARE((received += first.readAll()), expected);
+    QTRY_COMPARE((received += first.readAll()), AliceLines);
+    QVERIFY(closed(&second));
+    QCOMPARE(second.readAll(), QByteArray());
+    QVERIFY(!manager.isListening());
 
     // The next start listens again and takes a new connection.
     manager.closeConnection();
+    QVERIFY(closed(&first));
     QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
     QTcpSocket next;
     QVERIFY(connectTo(&manager, &next));
-    QTRY_VERIFY(!manager.isListening());
     next.write(AuthPrompt);
     received.clear();
-    QTRY_COMPARE((received += next.readAll()), expected);
-}
-
-// Two connections queued before the manager accepts either: the first is served, the other dropped.
-void TestOpenVPNManager::waitingConnectionIsDropped()
-{
-    OpenVPNManager manager;
-    manager.setUsername(QStringLiteral("alice"));
-    manager.setPassword(QStringLiteral("token"));
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-
-    QTcpSocket first;
-    QTcpSocket second;
-    first.connectToHost(QHostAddress::LocalHost, manager.serverPort());
-    second.connectToHost(QHostAddress::LocalHost, manager.serverPort());
-    QVERIFY(first.waitForConnected(5000));
-    QVERIFY(second.waitForConnected(5000));
-    QSignalSpy dropped(&second, &QTcpSocket::disconnected);
-    second.write(AuthPrompt);
-    first.write(AuthPrompt);
-
-    QByteArray received;
-    QTRY_COMPARE((received += first.readAll()), QByteArray("username \"Auth\" alice\r\npassword \"Auth\" token\r\n"));
-    QVERIFY(dropped.count() == 1 || dropped.wait(5000));
-    QCOMPARE(second.readAll(), QByteArray());
-}
-
-void TestOpenVPNManager::closeEndsConnectionAndListener()
-{
-    OpenVPNManager manager;
-    // Closing before anything connected is harmless.
-    manager.closeConnection();
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-    manager.closeConnection();
+    QTRY_COMPARE((received += next.readAll()), AliceLines);
     QVERIFY(!manager.isListening());
-
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket client;
-    QVERIFY(connectTo(&manager, &client));
-    QTRY_VERIFY(!manager.isListening());
-    QSignalSpy closed(&client, &QTcpSocket::disconnected);
-    manager.closeConnection();
-    QVERIFY(closed.count() == 1 || closed.wait(5000));
 }
 
 NIMBORA_TEST_MAIN(TestOpenVPNManager, QCoreApplication)
