@@ -37,12 +37,16 @@ lab_init() {
     export NIMBORA_LAB_LOGS="${3:-$LAB_WORK/logs}"
     # shellcheck source=../../scripts/lab.d/lab.conf
     . "$lab_root/scripts/lab.d/lab.conf"
+    # shellcheck disable=SC2046 # the first subscriber's fields
     set -- $(printf '%s\n' "$USERS" | awk 'NF >= 3 { print; exit }')
     LAB_USER=$1 LAB_PASSWORD=$2 LAB_PREMIUM=$3 LAB_SESSION=""
 
-    for lab_stale in $( (ip netns list 2>/dev/null | awk '{ print $1 }'; ls /run) \
-        | sed -n -E 's/^(nimbora-test-[a-z0-9]+-([0-9]+))(-client|-service|-proxy|-lab)$/\1:\2/p' | sort -u); do
-        kill -0 "${lab_stale#*:}" 2>/dev/null || NIMBORA_LAB_NAME=${lab_stale%:*} "$lab_command" down >/dev/null 2>&1
+    for lab_stale in $( (ip netns list 2>/dev/null | awk '{ print $1 }'; ls /run /tmp) \
+        | sed -n -E 's/^(nimbora-test-[a-z0-9]+-([0-9]+))(-client|-service|-proxy|-lab|\.[A-Za-z0-9]{6})$/\1:\2/p' \
+        | sort -u); do
+        kill -0 "${lab_stale#*:}" 2>/dev/null && continue
+        NIMBORA_LAB_NAME=${lab_stale%:*} "$lab_command" down >/dev/null 2>&1
+        rm -rf "/tmp/${lab_stale%:*}".*
     done
     rm -rf "$NIMBORA_LAB_LOGS"
     mkdir -p "$NIMBORA_LAB_LOGS"
@@ -68,7 +72,7 @@ lab_host_state() {
 # Live processes whose command line names the lab's run folder or the script's work folder.
 lab_processes() {
     for lab_cmdline in /proc/[0-9]*/cmdline; do
-        tr '\0' ' ' <"$lab_cmdline" 2>/dev/null | grep -qF -e "$LAB_RUN/" -e "$LAB_WORK/" && echo "${lab_cmdline%/cmdline}"
+        tr '\0' ' ' 2>/dev/null <"$lab_cmdline" | grep -qF -e "$LAB_RUN/" -e "$LAB_WORK/" && echo "${lab_cmdline%/cmdline}"
     done
 }
 
