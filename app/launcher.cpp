@@ -24,11 +24,11 @@ void describeBox(QMessageBox *box, QMessageBox::Icon icon, const QString &title,
 
 Launcher::Launcher()
     : QSplashScreen(QPixmap(QStringLiteral(":/resources/launcher.png")), Qt::WindowStaysOnTopHint),
-      ui(new Ui::Launcher),
+      m_ui(new Ui::Launcher),
       m_worker(new LauncherWorker)
 {
     setObjectName(QStringLiteral("Launcher"));
-    ui->setupUi(this);
+    m_ui->setupUi(this);
 
     connect(m_worker, &LauncherWorker::stateChanged, this, &Launcher::launcherWorkerStateChanged);
     connect(m_worker, &LauncherWorker::progressChanged, this, &Launcher::launcherWorkerProgressChanged);
@@ -44,7 +44,7 @@ Launcher::~Launcher()
     m_workerThread.quit();
     m_workerThread.wait();
     delete m_worker;
-    delete ui;
+    delete m_ui;
 }
 
 LauncherWorker *Launcher::worker() const
@@ -70,8 +70,8 @@ void Launcher::launcherWorkerStateChanged(LauncherWorker::State state)
 
 void Launcher::launcherWorkerProgressChanged(quint8 progress)
 {
-    const int frameWidth = ui->progressFrame->width();
-    ui->progressBar->resize(int(frameWidth * progress / 100.0), ui->progressFrame->height());
+    const int frameWidth = m_ui->progressFrame->width();
+    m_ui->progressBar->resize(int(frameWidth * progress / 100.0), m_ui->progressFrame->height());
 }
 
 void Launcher::launcherWorkerProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator)

@@ -56,7 +56,7 @@ private:
     void waitForWorkerRunEnd();
     void workerRunEnded();
 
-    Ui::Launcher *ui;
+    Ui::Launcher *m_ui;
     LauncherWorker *m_worker;
     QThread m_workerThread;
 };

@@ -2,7 +2,7 @@
 
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
-#include "core/mainserveraccess.h"
+#include "core/mainservercall.h"
 #include "core/networkproxyfactory.h"
 #include "netconfig/networkconfiguration.h"
 #include "netconfig/tapadapters.h"
@@ -142,20 +142,18 @@ void LauncherWorker::start()
 
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 
-    MainServerAccess access;
-    connect(
-        &access, &MainServerAccess::proxyAuthenticationRequired, this, &LauncherWorker::proxyAuthenticationRequired);
     setProgress(20);
 
     // The random token keeps every request apart from the ones before it.
-    const QString query = QStringLiteral("token=") + QString::number(QRandomGenerator::global()->bounded(10000));
-    const QDomElement reply = access.request(MainServerAccess::Version, query);
-    if (access.error() != QNetworkReply::NoError
-        || reply.firstChildElement(QStringLiteral("code")).text() != QLatin1String("OK")) {
+    const QString token = QString::number(QRandomGenerator::global()->bounded(10000));
+    const MainServerReply version = MainServerCall::call(this, &LauncherWorker::proxyAuthenticationRequired,
+        MainServerAccess::Version, { { QStringLiteral("token"), token } });
+    if (version.status != MainServerReply::Ok) {
         setError(ServerError);
         setState(Failed);
         return;
     }
+    const QDomElement &reply = version.root;
 
     const QString programVersion = QCoreApplication::applicationVersion();
     const QString optional = reply.firstChildElement(QStringLiteral("optional")).text();

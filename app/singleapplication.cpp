@@ -8,73 +8,72 @@
 #include <cstdlib>
 
 SingleApplication::SingleApplication(int &argc, char *argv[], bool allowSecondary, Options options, int timeout)
-    : QApplication(argc, argv)
-    , d(new SingleApplicationPrivate(this))
+    : QApplication(argc, argv), m_d(new SingleApplicationPrivate(this))
 {
-    d->options = options;
-    d->genBlockServerName();
-    d->memory = new QSharedMemory(d->blockServerName);
+    m_d->options = options;
+    m_d->genBlockServerName();
+    m_d->memory = new QSharedMemory(m_d->blockServerName);
 
-    if (d->memory->create(SingleApplicationPrivate::BlockSize)) {
-        d->memory->lock();
-        d->initializeMemoryBlock();
-        d->memory->unlock();
-    } else if (!d->memory->attach()) {
+    if (m_d->memory->create(SingleApplicationPrivate::BlockSize)) {
+        m_d->memory->lock();
+        m_d->initializeMemoryBlock();
+        m_d->memory->unlock();
+    } else if (!m_d->memory->attach()) {
         qCritical("SingleApplication: Unable to attach to shared memory block.");
-        qCritical("%s", qPrintable(d->memory->errorString()));
-        delete d;
-        d = nullptr;
+        qCritical("%s", qPrintable(m_d->memory->errorString()));
+        delete m_d;
+        m_d = nullptr;
         std::exit(EXIT_FAILURE);
     }
 
-    d->waitForConsistentBlock(); // returns holding the lock
+    m_d->waitForConsistentBlock(); // returns holding the lock
 
-    if (!d->primaryRecorded()) {
-        d->startPrimary();
-        d->memory->unlock();
+    if (!m_d->primaryRecorded()) {
+        m_d->startPrimary();
+        m_d->memory->unlock();
         return;
     }
 
     if (allowSecondary) {
-        d->startSecondary();
+        m_d->startSecondary();
         if (options.testFlag(SecondaryNotification))
-            d->connectToPrimary(timeout, SingleApplicationPrivate::SecondaryInstance);
-        d->memory->unlock();
+            m_d->connectToPrimary(timeout, SingleApplicationPrivate::SecondaryInstance);
+        m_d->memory->unlock();
         return;
     }
 
-    d->memory->unlock();
-    d->connectToPrimary(timeout, SingleApplicationPrivate::NewInstance);
-    delete d;
-    d = nullptr;
+    m_d->memory->unlock();
+    m_d->connectToPrimary(timeout, SingleApplicationPrivate::NewInstance);
+    delete m_d;
+    m_d = nullptr;
     std::exit(EXIT_SUCCESS);
 }
 
 SingleApplication::~SingleApplication()
 {
-    delete d;
+    delete m_d;
 }
 
 bool SingleApplication::isPrimary() const
 {
-    return d->server != nullptr;
+    return m_d->server != nullptr;
 }
 
 bool SingleApplication::isSecondary() const
 {
-    return d->server == nullptr;
+    return m_d->server == nullptr;
 }
 
 quint32 SingleApplication::instanceId() const
 {
-    return d->instanceNumber;
+    return m_d->instanceNumber;
 }
 
 qint64 SingleApplication::primaryPid() const
 {
-    d->memory->lock();
-    const qint64 pid = d->blockPrimaryPid();
-    d->memory->unlock();
+    m_d->memory->lock();
+    const qint64 pid = m_d->blockPrimaryPid();
+    m_d->memory->unlock();
     return pid;
 }
 
@@ -82,7 +81,7 @@ bool SingleApplication::sendMessage(const QByteArray &message, int timeout)
 {
     if (isPrimary())
         return false;
-    d->connectToPrimary(timeout, SingleApplicationPrivate::Reconnect);
-    d->socket->write(message);
-    return d->socket->waitForBytesWritten(timeout);
+    m_d->connectToPrimary(timeout, SingleApplicationPrivate::Reconnect);
+    m_d->socket->write(message);
+    return m_d->socket->waitForBytesWritten(timeout);
 }

@@ -23,8 +23,7 @@ public:
     };
     Q_DECLARE_FLAGS(Options, Mode)
 
-    SingleApplication(int &argc, char *argv[], bool allowSecondary = false, Options options = User,
-                      int timeout = 1000);
+    SingleApplication(int &argc, char *argv[], bool allowSecondary = false, Options options = User, int timeout = 1000);
     ~SingleApplication() override;
 
     bool isPrimary() const;
@@ -39,7 +38,7 @@ signals:
 
 private:
     friend class SingleApplicationPrivate;
-    SingleApplicationPrivate *d;
+    SingleApplicationPrivate *m_d;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(SingleApplication::Options)

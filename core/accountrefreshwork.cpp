@@ -1,7 +1,7 @@
 #include "core/accountrefreshwork.h"
 
 #include "base/globalvalues.h"
-#include "core/mainserveraccess.h"
+#include "core/mainservercall.h"
 
 AccountRefreshWork::AccountRefreshWork(QObject *parent) : BackgroundWorker(parent)
 {
@@ -36,25 +36,23 @@ bool AccountRefreshWork::isPremium() const
 void AccountRefreshWork::run()
 {
     const QString session = GlobalValues::value(GlobalValues::Session).toString();
-
-    MainServerAccess access;
-    connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-        &AccountRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
-    const QDomElement root = access.request(MainServerAccess::Account, QLatin1String("session=") + session);
-    if (access.error() != QNetworkReply::NoError) {
+    const MainServerReply reply = MainServerCall::call(this, &AccountRefreshWork::proxyAuthenticationRequired,
+        MainServerAccess::Account, { { QStringLiteral("session"), session } });
+    switch (reply.status) {
+    case MainServerReply::NoReply:
         emit error(ServerError);
         return;
-    }
-
-    const QString code = root.firstChildElement(QStringLiteral("code")).text();
-    if (code == QLatin1String("DENIED")) {
+    case MainServerReply::Denied:
         emit error(DeniedError);
         return;
-    }
-    if (code != QLatin1String("OK")) {
+    case MainServerReply::OtherCode:
         emit error(UnknownError);
         return;
+    case MainServerReply::Ok:
+        break;
     }
+
+    const QDomElement &root = reply.root;
 
     m_username = root.firstChildElement(QStringLiteral("username")).text();
     m_subscription = root.firstChildElement(QStringLiteral("subscription")).text();

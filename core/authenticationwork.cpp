@@ -3,7 +3,7 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
 #include "buildconfig.h"
-#include "core/mainserveraccess.h"
+#include "core/mainservercall.h"
 
 #include <QSettings>
 
@@ -36,32 +36,25 @@ void AuthenticationWork::run()
         settings.remove(SettingsKeys::AuthenticationAutoLogin);
     }
 
-    MainServerAccess access;
-    connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-        &AuthenticationWork::proxyAuthenticationRequired, Qt::DirectConnection);
-
-    const QString query = QLatin1String("username=") + m_username + QLatin1String("&password=") + m_password
-        + QLatin1String("&version=") + QLatin1String(NIMBORA_VERSION);
-    const QDomElement root = access.request(MainServerAccess::Login, query);
-    if (access.error() != QNetworkReply::NoError) {
+    const MainServerReply reply
+        = MainServerCall::call(this, &AuthenticationWork::proxyAuthenticationRequired, MainServerAccess::Login,
+            { { QStringLiteral("username"), m_username }, { QStringLiteral("password"), m_password },
+                { QStringLiteral("version"), QStringLiteral(NIMBORA_VERSION) } });
+    switch (reply.status) {
+    case MainServerReply::NoReply:
         emit error(ServerError);
         return;
-    }
-
-    const QString code = root.firstChildElement(QStringLiteral("code")).text();
-    const QString session = root.firstChildElement(QStringLiteral("session")).text();
-    if (code == QLatin1String("FAILED")) {
-        emit error(FailedError);
-        return;
-    }
-    if (code == QLatin1String("DENIED")) {
+    case MainServerReply::Denied:
         emit error(DeniedError);
         return;
-    }
-    if (code != QLatin1String("OK")) {
-        emit error(ServerError);
+    case MainServerReply::OtherCode:
+        emit error(reply.code == QLatin1String("FAILED") ? FailedError : ServerError);
         return;
+    case MainServerReply::Ok:
+        break;
     }
+
+    const QString session = reply.root.firstChildElement(QStringLiteral("session")).text();
 
     GlobalValues::setValue(GlobalValues::Session, session);
     QSettings settings;

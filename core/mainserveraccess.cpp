@@ -1,7 +1,7 @@
 #include "core/mainserveraccess.h"
 
-#include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "base/useragent.h"
 
 #include <QDomDocument>
 #include <QNetworkAccessManager>
@@ -55,17 +55,12 @@ QDomElement MainServerAccess::request(Command command, const QString &query)
         qWarning("MainServerAccess: a request is already under way");
         return QDomElement();
     }
-    const QString fallbackUserAgent = GlobalValues::value(GlobalValues::DefaultUserAgent).toString();
     QSettings settings;
     const bool secure = settings.value(SettingsKeys::MainServerSecure, SettingsKeys::MainServerSecureDefault).toBool();
-    QString userAgent = settings.value(SettingsKeys::UserAgent, fallbackUserAgent).toString();
     const QString host
         = settings.value(SettingsKeys::MainServerAddress, SettingsKeys::defaultMainServerAddress()).toString();
 
-    // A line break in the stored text would let it add header lines of its own.
-    userAgent.remove(QLatin1Char('\r'));
-    userAgent.remove(QLatin1Char('\n'));
-    m_request.setRawHeader("User-Agent", userAgent.toUtf8());
+    m_request.setRawHeader("User-Agent", UserAgent::configured().toUtf8());
 
     m_error = QNetworkReply::NoError;
     m_errorString.clear();

@@ -2,7 +2,9 @@
 
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
-#include "core/mainserveraccess.h"
+#include "base/useragent.h"
+#include "core/mainservercall.h"
+#include "http/httprequest.h"
 
 #include <QDomElement>
 #include <QEventLoop>
@@ -35,7 +37,7 @@ ServersRefreshWork::ServersRefreshWork(QObject *parent) : BackgroundWorker(paren
     m_socket.moveToThread(this);
     m_timer.moveToThread(this);
     m_timer.setSingleShot(true);
-    m_userAgent = userAgentSetting();
+    m_userAgent = UserAgent::configured();
 
     connect(&m_socket, &QAbstractSocket::proxyAuthenticationRequired, this,
         &ServersRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
@@ -69,11 +71,6 @@ QString ServersRefreshWork::endpointKey(
     return server.value(QStringLiteral("name")).toString() + QLatin1Char('/')
         + country.value(QStringLiteral("code")).toString() + QLatin1Char('/')
         + tunnel.value(QStringLiteral("name")).toString();
-}
-
-QString ServersRefreshWork::userAgentSetting()
-{
-    return QSettings().value(SettingsKeys::UserAgent, SettingsKeys::defaultUserAgent()).toString();
 }
 
 void ServersRefreshWork::run()
@@ -119,30 +116,29 @@ void ServersRefreshWork::run()
 
 bool ServersRefreshWork::fetchList()
 {
-    MainServerAccess access;
-    connect(&access, &MainServerAccess::proxyAuthenticationRequired, this,
-        &ServersRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
-    const QDomElement root = access.request(
-        MainServerAccess::Servers, QLatin1String("session=") + GlobalValues::value(GlobalValues::Session).toString());
-    if (access.error() != QNetworkReply::NoError) {
+    const MainServerReply reply
+        = MainServerCall::call(this, &ServersRefreshWork::proxyAuthenticationRequired, MainServerAccess::Servers,
+            { { QStringLiteral("session"), GlobalValues::value(GlobalValues::Session).toString() } });
+    switch (reply.status) {
+    case MainServerReply::NoReply:
         emit error(ServerError);
         return false;
-    }
-    const QString code = childText(root, "code");
-    if (code == QLatin1String("DENIED")) {
+    case MainServerReply::Denied:
         emit error(DeniedError);
         return false;
-    }
-    if (code != QLatin1String("OK")) {
+    case MainServerReply::OtherCode:
         emit error(UnknownError);
         return false;
+    case MainServerReply::Ok:
+        break;
     }
+    const QDomElement &root = reply.root;
 
     m_premium = childText(root, "premium") == QLatin1String("1");
     m_servers.clear();
     m_proxyAuthorization.clear();
     m_retryWithCredentials = false;
-    m_userAgent = userAgentSetting();
+    m_userAgent = UserAgent::configured();
     readList(root);
     emit updated();
     return true;
@@ -230,10 +226,8 @@ void ServersRefreshWork::socketConnected()
 {
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    QByteArray request("GET ");
-    if (m_proxy.type() == QNetworkProxy::HttpProxy)
-        request += "http://" + m_host.toUtf8();
-    request += "/ping HTTP/1.1\r\n";
+    QByteArray request(
+        "GET " + HttpRequest::requestTarget(m_host, QStringLiteral("ping"), m_proxy.type()) + " HTTP/1.1\r\n");
     request += "Host: " + m_host.toUtf8() + "\r\n";
     request += "User-Agent: " + m_userAgent.toUtf8() + "\r\n";
     if (!m_proxyAuthorization.isEmpty())
@@ -261,10 +255,10 @@ void ServersRefreshWork::socketReadyRead()
     if (m_response.statusCode == 200) {
         m_latency = m_body == Pong ? int(m_elapsed.elapsed()) : int(WrongAnswer);
     } else if (m_response.statusCode == 407) {
-        const QString method
-            = m_response.headers.value(QStringLiteral("proxy-authenticate")).section(QLatin1Char(' '), 0, 0).toLower();
-        if (method == QLatin1String("basic") && m_proxyAuthorization.isEmpty()) {
-            m_proxyAuthorization = (m_proxy.user() + QLatin1Char(':') + m_proxy.password()).toLocal8Bit().toBase64();
+        const QByteArray credentials = HttpRequest::basicProxyAuthorization(
+            m_response.headers.value(QStringLiteral("proxy-authenticate")), m_proxy);
+        if (!credentials.isEmpty() && m_proxyAuthorization.isEmpty()) {
+            m_proxyAuthorization = credentials;
             m_retryWithCredentials = true;
         } else {
             m_latency = WrongAnswer;

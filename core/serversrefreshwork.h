@@ -67,7 +67,6 @@ private:
     void readList(const QDomElement &root);
     void measure();
     void finishMeasurement();
-    static QString userAgentSetting();
 
     QTcpSocket m_socket;
     int m_actions = FetchList | MeasureLatencies;

@@ -36,10 +36,8 @@ QByteArray HttpRequest::buildRequest(const HttpRequest &request, const Sender &s
     static const QByteArray lineEnd("\r\n");
 
     QByteArray bytes;
-    bytes += request.method.toUtf8() + ' ';
-    if (sender.proxyType == QNetworkProxy::HttpProxy)
-        bytes += "http://" + sender.host.toUtf8();
-    bytes += '/' + request.path.toUtf8() + ' ' + request.version.toUtf8() + lineEnd;
+    bytes += request.method.toUtf8() + ' ' + requestTarget(sender.host, request.path, sender.proxyType) + ' '
+        + request.version.toUtf8() + lineEnd;
     bytes += "Host: " + sender.host.toUtf8() + lineEnd;
     bytes += "User-Agent: " + sender.userAgent.toUtf8() + lineEnd;
     bytes += "Cookie: session=" + sender.session.toUtf8();
@@ -56,6 +54,21 @@ QByteArray HttpRequest::buildRequest(const HttpRequest &request, const Sender &s
     bytes += lineEnd;
     bytes += request.content;
     return bytes;
+}
+
+QByteArray HttpRequest::requestTarget(const QString &host, const QString &path, QNetworkProxy::ProxyType proxyType)
+{
+    QByteArray target;
+    if (proxyType == QNetworkProxy::HttpProxy)
+        target += "http://" + host.toUtf8();
+    return target + '/' + path.toUtf8();
+}
+
+QByteArray HttpRequest::basicProxyAuthorization(const QString &challenge, const QNetworkProxy &proxy)
+{
+    if (challenge.section(QLatin1Char(' '), 0, 0).toLower() != QLatin1String("basic"))
+        return QByteArray();
+    return (proxy.user() + QLatin1Char(':') + proxy.password()).toLocal8Bit().toBase64();
 }
 
 QString HttpRequest::randomString(quint16 length)

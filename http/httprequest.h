@@ -32,6 +32,11 @@ public:
     static QByteArray buildRequest(const HttpRequest &request, const Sender &sender);
     // Letters and digits, each drawn on its own.
     static QString randomString(quint16 length);
+    // The request line's target: absolute ("http://host/path") for an HTTP proxy, else "/path".
+    static QByteArray requestTarget(const QString &host, const QString &path, QNetworkProxy::ProxyType proxyType);
+    // The answer to a proxy's 407 whose challenge (its Proxy-Authenticate value) asks for Basic:
+    // Base64 of "user:password" from the proxy's credentials. Empty for any other scheme.
+    static QByteArray basicProxyAuthorization(const QString &challenge, const QNetworkProxy &proxy);
 
     QString method;
     QString path; // without the leading slash

@@ -1,39 +1,31 @@
 #include "tunnels/httpserver.h"
 
-HttpServer::HttpServer(QObject *parent) : QTcpServer(parent)
+HttpServer::HttpServer(QObject *parent) : TunnelServer(80, parent)
 {
-    connect(&tunnel, &HttpTunnel::proxyAuthenticationRequired, this, &HttpServer::proxyAuthenticationRequired);
-    connect(&tunnel, &HttpTunnel::log, this, &HttpServer::log);
-}
-
-void HttpServer::setHost(const QString &host)
-{
-    this->host = host;
-}
-
-void HttpServer::setPort(quint16 port)
-{
-    this->port = port;
+    relaySignals(&m_tunnel);
 }
 
 void HttpServer::setSession(const QString &session)
 {
-    this->session = session;
+    m_session = session;
 }
 
 void HttpServer::setProxy(const QNetworkProxy &proxy)
 {
-    tunnel.setProxy(proxy);
-}
-
-void HttpServer::close()
-{
-    if (tunnel.currentState() != HttpTunnel::Stopping && tunnel.currentState() != HttpTunnel::Stopped)
-        tunnel.stop();
-    QTcpServer::close();
+    m_tunnel.setProxy(proxy);
 }
 
 void HttpServer::incomingConnection(qintptr socketDescriptor)
 {
-    tunnel.start(socketDescriptor, host, port, session);
+    m_tunnel.start(socketDescriptor, m_host, m_port, m_session);
+}
+
+bool HttpServer::isTunnelStopped() const
+{
+    return m_tunnel.currentState() == HttpTunnel::Stopping || m_tunnel.currentState() == HttpTunnel::Stopped;
+}
+
+void HttpServer::stopTunnel()
+{
+    m_tunnel.stop();
 }

@@ -1,39 +1,31 @@
 #include "tunnels/httpsserver.h"
 
-HttpsServer::HttpsServer(QObject *parent) : QTcpServer(parent), tunnel(this)
+HttpsServer::HttpsServer(QObject *parent) : TunnelServer(0, parent), m_tunnel(this)
 {
-    connect(&tunnel, &HttpsTunnel::proxyAuthenticationRequired, this, &HttpsServer::proxyAuthenticationRequired);
-    connect(&tunnel, &HttpsTunnel::log, this, &HttpsServer::log);
-}
-
-void HttpsServer::setHost(const QString &host)
-{
-    this->host = host;
-}
-
-void HttpsServer::setPort(quint16 port)
-{
-    this->port = port;
+    relaySignals(&m_tunnel);
 }
 
 void HttpsServer::setProxy(const QNetworkProxy &proxy)
 {
-    tunnel.setProxy(proxy);
-}
-
-void HttpsServer::close()
-{
-    if (tunnel.state() != HttpsTunnel::Stopping && tunnel.state() != HttpsTunnel::Stopped)
-        tunnel.stop();
-    QTcpServer::close();
+    m_tunnel.setProxy(proxy);
 }
 
 HttpsTunnel::State HttpsServer::tunnelState() const
 {
-    return tunnel.state();
+    return m_tunnel.state();
 }
 
 void HttpsServer::incomingConnection(qintptr socketDescriptor)
 {
-    tunnel.start(socketDescriptor, host, port);
+    m_tunnel.start(socketDescriptor, m_host, m_port);
+}
+
+bool HttpsServer::isTunnelStopped() const
+{
+    return m_tunnel.state() == HttpsTunnel::Stopping || m_tunnel.state() == HttpsTunnel::Stopped;
+}
+
+void HttpsServer::stopTunnel()
+{
+    m_tunnel.stop();
 }

@@ -2,39 +2,27 @@
 #define NIMBORA_TUNNELS_HTTPSSERVER_H
 
 #include "tunnels/httpstunnel.h"
+#include "tunnels/tunnelserver.h"
 
-#include <QAuthenticator>
-#include <QNetworkProxy>
-#include <QString>
-#include <QTcpServer>
-
-// The local listener of the HTTPS transport: OpenVPN connects here, and the one tunnel carries the
-// connection to the VPN server.
-class HttpsServer : public QTcpServer
+// The local listener of the HTTPS transport: the one tunnel carries the connection to the VPN
+// server inside TLS.
+class HttpsServer : public TunnelServer
 {
     Q_OBJECT
 
 public:
     explicit HttpsServer(QObject *parent = nullptr);
 
-    void setHost(const QString &host);
-    void setPort(quint16 port);
-    void setProxy(const QNetworkProxy &proxy);
-    // Stops the tunnel, then the listener.
-    void close();
+    void setProxy(const QNetworkProxy &proxy) override;
     HttpsTunnel::State tunnelState() const;
-
-signals:
-    void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
-    void log(const QString &text);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
+    bool isTunnelStopped() const override;
+    void stopTunnel() override;
 
 private:
-    QString host;
-    quint16 port = 0;
-    HttpsTunnel tunnel;
+    HttpsTunnel m_tunnel;
 };
 
 #endif

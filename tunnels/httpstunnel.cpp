@@ -1,43 +1,43 @@
 #include "tunnels/httpstunnel.h"
 
-#include "base/settingskeys.h"
+#include "base/useragent.h"
 
 #include <QSettings>
 
 #include <algorithm>
 
-HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), clientTcpSocket(this), tunnelSslSocket(this)
+HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), m_clientTcpSocket(this), m_tunnelSslSocket(this)
 {
     // Deprecated in name only: it negotiates every version up to TLS 1.3, which the servers may insist on.
     QT_WARNING_PUSH
     QT_WARNING_DISABLE_DEPRECATED
-    tunnelSslSocket.setProtocol(QSsl::TlsV1SslV3);
+    m_tunnelSslSocket.setProtocol(QSsl::TlsV1SslV3);
     QT_WARNING_POP
 
     // The network layer sends it as the User-Agent of the CONNECT request to an HTTP proxy.
-    const QString userAgent = QSettings().value(SettingsKeys::UserAgent, SettingsKeys::defaultUserAgent()).toString();
-    tunnelSslSocket.setProperty("_q_user-agent", userAgent);
+    const QString userAgent = UserAgent::configured();
+    m_tunnelSslSocket.setProperty("_q_user-agent", userAgent);
     m_userAgent = userAgent.toUtf8();
 
-    clientTcpSocket.setReadBufferSize(ReadBufferSize);
-    tunnelSslSocket.setReadBufferSize(ReadBufferSize);
+    m_clientTcpSocket.setReadBufferSize(ReadBufferSize);
+    m_tunnelSslSocket.setReadBufferSize(ReadBufferSize);
 
-    connect(&clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
-    connect(&clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
-    connect(&clientTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::clientTcpSocketDisconnected);
+    connect(&m_clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&m_clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
+    connect(&m_clientTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::clientTcpSocketDisconnected);
     connect(
-        &tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this, &HttpsTunnel::proxyAuthenticationRequired);
-    connect(&tunnelSslSocket, &QSslSocket::connected, this, &HttpsTunnel::tunnelSslSocketConnected);
-    connect(&tunnelSslSocket, &QSslSocket::readyRead, this, &HttpsTunnel::tunnelSslSocketReadyRead);
-    connect(&tunnelSslSocket, &QSslSocket::errorOccurred, this, &HttpsTunnel::tunnelSslSocketError);
-    connect(&tunnelSslSocket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
+        &m_tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this, &HttpsTunnel::proxyAuthenticationRequired);
+    connect(&m_tunnelSslSocket, &QSslSocket::connected, this, &HttpsTunnel::tunnelSslSocketConnected);
+    connect(&m_tunnelSslSocket, &QSslSocket::readyRead, this, &HttpsTunnel::tunnelSslSocketReadyRead);
+    connect(&m_tunnelSslSocket, &QSslSocket::errorOccurred, this, &HttpsTunnel::tunnelSslSocketError);
+    connect(&m_tunnelSslSocket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
         &HttpsTunnel::tunnelSslSocketSslErrors);
-    connect(&tunnelSslSocket, &QSslSocket::disconnected, this, &HttpsTunnel::tunnelSslSocketDisconnected);
+    connect(&m_tunnelSslSocket, &QSslSocket::disconnected, this, &HttpsTunnel::tunnelSslSocketDisconnected);
 
     // A side that was held back because the other one lagged is read again as soon as that one drains.
-    connect(&clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::tunnelSslSocketReadyRead);
-    connect(&tunnelSslSocket, &QSslSocket::bytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
-    connect(&tunnelSslSocket, &QSslSocket::encryptedBytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&m_clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::tunnelSslSocketReadyRead);
+    connect(&m_tunnelSslSocket, &QSslSocket::bytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&m_tunnelSslSocket, &QSslSocket::encryptedBytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
 }
 
 void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 port)
@@ -46,39 +46,39 @@ void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 p
     // been seen here: it gets a TLS connection of its own, since the old one carries the old session.
     if (m_state == Connecting || m_state == Connected)
         stop();
-    if (!clientTcpSocket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
+    if (!m_clientTcpSocket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return;
-    clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = Connecting;
-    tunnelSslSocket.setProxy(proxyFor(host, port));
-    tunnelSslSocket.connectToHostEncrypted(host, port);
+    m_tunnelSslSocket.setProxy(proxyFor(host, port));
+    m_tunnelSslSocket.connectToHostEncrypted(host, port);
 }
 
 void HttpsTunnel::stop()
 {
     m_state = Stopping;
     // What one side sent just before it went away still reaches the other side.
-    if (tunnelSslSocket.bytesAvailable() > 0 && clientTcpSocket.state() == QAbstractSocket::ConnectedState)
-        clientTcpSocket.write(tunnelSslSocket.readAll());
-    if (clientTcpSocket.bytesAvailable() > 0 && tunnelSslSocket.state() == QAbstractSocket::ConnectedState)
-        tunnelSslSocket.write(clientTcpSocket.readAll());
+    if (m_tunnelSslSocket.bytesAvailable() > 0 && m_clientTcpSocket.state() == QAbstractSocket::ConnectedState)
+        m_clientTcpSocket.write(m_tunnelSslSocket.readAll());
+    if (m_clientTcpSocket.bytesAvailable() > 0 && m_tunnelSslSocket.state() == QAbstractSocket::ConnectedState)
+        m_tunnelSslSocket.write(m_clientTcpSocket.readAll());
 
-    clientTcpSocket.disconnectFromHost();
-    if (clientTcpSocket.state() != QAbstractSocket::UnconnectedState)
-        clientTcpSocket.waitForDisconnected(5000);
-    tunnelSslSocket.disconnectFromHost();
-    if (tunnelSslSocket.state() != QAbstractSocket::UnconnectedState)
-        tunnelSslSocket.waitForDisconnected(5000);
+    m_clientTcpSocket.disconnectFromHost();
+    if (m_clientTcpSocket.state() != QAbstractSocket::UnconnectedState)
+        m_clientTcpSocket.waitForDisconnected(5000);
+    m_tunnelSslSocket.disconnectFromHost();
+    if (m_tunnelSslSocket.state() != QAbstractSocket::UnconnectedState)
+        m_tunnelSslSocket.waitForDisconnected(5000);
     // Whatever is left belongs to this connection only; the next one starts empty.
-    clientTcpSocket.abort();
-    tunnelSslSocket.abort();
+    m_clientTcpSocket.abort();
+    m_tunnelSslSocket.abort();
     m_state = Stopped;
 }
 
 void HttpsTunnel::setProxy(const QNetworkProxy &proxy)
 {
     m_proxy = proxy;
-    tunnelSslSocket.setProxy(proxy);
+    m_tunnelSslSocket.setProxy(proxy);
 }
 
 HttpsTunnel::State HttpsTunnel::state() const
@@ -90,17 +90,17 @@ void HttpsTunnel::clientTcpSocketReadyRead()
 {
     // Before the TCP connection is up the bytes wait in the client socket; tunnelSslSocketConnected()
     // picks them up. Bytes written before the handshake ends are held by the TLS socket.
-    if (tunnelSslSocket.state() != QAbstractSocket::ConnectedState)
+    if (m_tunnelSslSocket.state() != QAbstractSocket::ConnectedState)
         return;
-    if (clientTcpSocket.bytesAvailable() <= 0 || tunnelPendingBytes() >= MaxPendingBytes)
+    if (m_clientTcpSocket.bytesAvailable() <= 0 || tunnelPendingBytes() >= MaxPendingBytes)
         return;
-    tunnelSslSocket.write(clientTcpSocket.readAll());
+    m_tunnelSslSocket.write(m_clientTcpSocket.readAll());
 }
 
 void HttpsTunnel::clientTcpSocketError(QAbstractSocket::SocketError socketError)
 {
     Q_UNUSED(socketError)
-    emit log(QStringLiteral("Mode https (client) : ") + clientTcpSocket.errorString());
+    emit log(QStringLiteral("Mode https (client) : ") + m_clientTcpSocket.errorString());
 }
 
 void HttpsTunnel::clientTcpSocketDisconnected()
@@ -111,23 +111,23 @@ void HttpsTunnel::clientTcpSocketDisconnected()
 
 void HttpsTunnel::tunnelSslSocketConnected()
 {
-    tunnelSslSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_tunnelSslSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = Connected;
-    if (clientTcpSocket.bytesAvailable() > 0)
+    if (m_clientTcpSocket.bytesAvailable() > 0)
         clientTcpSocketReadyRead();
 }
 
 void HttpsTunnel::tunnelSslSocketReadyRead()
 {
-    if (m_state != Connected || tunnelSslSocket.bytesAvailable() <= 0
-        || clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
+    if (m_state != Connected || m_tunnelSslSocket.bytesAvailable() <= 0
+        || m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
         return;
-    clientTcpSocket.write(tunnelSslSocket.readAll());
+    m_clientTcpSocket.write(m_tunnelSslSocket.readAll());
 }
 
 void HttpsTunnel::tunnelSslSocketError(QAbstractSocket::SocketError socketError)
 {
-    emit log(QStringLiteral("Mode https (tunnel) : ") + tunnelSslSocket.errorString());
+    emit log(QStringLiteral("Mode https (tunnel) : ") + m_tunnelSslSocket.errorString());
     // A remote close is followed by disconnected(), which stops the tunnel.
     if (socketError != QAbstractSocket::RemoteHostClosedError && m_state != Stopping && m_state != Stopped)
         stop();
@@ -136,7 +136,7 @@ void HttpsTunnel::tunnelSslSocketError(QAbstractSocket::SocketError socketError)
 void HttpsTunnel::tunnelSslSocketSslErrors(const QList<QSslError> &errors)
 {
     // The server's certificate is not what authenticates it: OpenVPN's own TLS inside does.
-    tunnelSslSocket.ignoreSslErrors(errors);
+    m_tunnelSslSocket.ignoreSslErrors(errors);
 }
 
 void HttpsTunnel::tunnelSslSocketDisconnected()
@@ -148,7 +148,7 @@ void HttpsTunnel::tunnelSslSocketDisconnected()
 // Plain bytes not yet encrypted plus encrypted bytes not yet taken by the system.
 qint64 HttpsTunnel::tunnelPendingBytes() const
 {
-    return tunnelSslSocket.bytesToWrite() + tunnelSslSocket.encryptedBytesToWrite();
+    return m_tunnelSslSocket.bytesToWrite() + m_tunnelSslSocket.encryptedBytesToWrite();
 }
 
 // QSslSocket does not hand "_q_user-agent" on to the TCP socket that talks to the proxy, so the user

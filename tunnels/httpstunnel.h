@@ -52,8 +52,8 @@ private:
     State m_state = Stopped;
     QNetworkProxy m_proxy;
     QByteArray m_userAgent;
-    QTcpSocket clientTcpSocket;
-    QSslSocket tunnelSslSocket;
+    QTcpSocket m_clientTcpSocket;
+    QSslSocket m_tunnelSslSocket;
 };
 
 #endif

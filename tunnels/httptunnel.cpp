@@ -1,6 +1,7 @@
 #include "tunnels/httptunnel.h"
 
 #include "base/settingskeys.h"
+#include "base/useragent.h"
 
 #include <QRandomGenerator>
 #include <QSettings>
@@ -30,70 +31,73 @@ int random(int bound)
 
 HttpTunnel::HttpTunnel(QObject *parent)
     : QObject(parent),
-      clientTcpSocket(new QTcpSocket(this)),
-      downloadTunnelTcpSocket(new QTcpSocket(this)),
-      uploadTunnelTcpSocket(new QTcpSocket(this)),
-      downloadResponse(new HttpResponse),
-      uploadResponse(new HttpResponse)
+      m_clientTcpSocket(new QTcpSocket(this)),
+      m_downloadTunnelTcpSocket(new QTcpSocket(this)),
+      m_uploadTunnelTcpSocket(new QTcpSocket(this)),
+      m_downloadResponse(new HttpResponse),
+      m_uploadResponse(new HttpResponse)
 {
     const QSettings settings;
-    userAgent = settings.value(SettingsKeys::UserAgent, SettingsKeys::defaultUserAgent()).toString();
-    streaming = settings.value(SettingsKeys::TunnelHttpStreaming, SettingsKeys::TunnelHttpStreamingDefault).toBool();
-    fileUpload = settings.value(SettingsKeys::TunnelHttpFileUpload, SettingsKeys::TunnelHttpFileUploadDefault).toBool();
+    m_userAgent = UserAgent::configured();
+    m_streaming = settings.value(SettingsKeys::TunnelHttpStreaming, SettingsKeys::TunnelHttpStreamingDefault).toBool();
+    m_fileUpload
+        = settings.value(SettingsKeys::TunnelHttpFileUpload, SettingsKeys::TunnelHttpFileUploadDefault).toBool();
 
     // Bounded reads: what a side does not take yet waits in the system's buffers, not here.
-    clientTcpSocket->setReadBufferSize(ReadBufferSize);
-    downloadTunnelTcpSocket->setReadBufferSize(ReadBufferSize);
+    m_clientTcpSocket->setReadBufferSize(ReadBufferSize);
+    m_downloadTunnelTcpSocket->setReadBufferSize(ReadBufferSize);
 
-    connect(clientTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::clientTcpSocketReadyRead);
-    connect(clientTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::clientTcpSocketError);
-    connect(clientTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::clientTcpSocketDisconnected);
-    connect(clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::clientTcpSocketBytesWritten);
+    connect(m_clientTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::clientTcpSocketReadyRead);
+    connect(m_clientTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::clientTcpSocketError);
+    connect(m_clientTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::clientTcpSocketDisconnected);
+    connect(m_clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::clientTcpSocketBytesWritten);
 
-    connect(downloadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::downloadTunnelTcpSocketConnected);
-    connect(downloadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::downloadTunnelTcpSocketReadyRead);
-    connect(downloadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::downloadTunnelTcpSocketError);
-    connect(downloadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::downloadTunnelTcpSocketDisconnected);
-    connect(downloadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
+    connect(m_downloadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::downloadTunnelTcpSocketConnected);
+    connect(m_downloadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::downloadTunnelTcpSocketReadyRead);
+    connect(
+        m_downloadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::downloadTunnelTcpSocketError);
+    connect(
+        m_downloadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::downloadTunnelTcpSocketDisconnected);
+    connect(m_downloadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
         &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
 
-    connect(uploadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::uploadTunnelTcpSocketConnected);
-    connect(uploadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::uploadTunnelTcpSocketReadyRead);
-    connect(uploadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::uploadTunnelTcpSocketError);
-    connect(uploadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::uploadTunnelTcpSocketDisconnected);
-    connect(uploadTunnelTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::uploadTunnelTcpSocketBytesWritten);
-    connect(uploadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
+    connect(m_uploadTunnelTcpSocket, &QTcpSocket::connected, this, &HttpTunnel::uploadTunnelTcpSocketConnected);
+    connect(m_uploadTunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpTunnel::uploadTunnelTcpSocketReadyRead);
+    connect(m_uploadTunnelTcpSocket, &QAbstractSocket::errorOccurred, this, &HttpTunnel::uploadTunnelTcpSocketError);
+    connect(m_uploadTunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpTunnel::uploadTunnelTcpSocketDisconnected);
+    connect(m_uploadTunnelTcpSocket, &QTcpSocket::bytesWritten, this, &HttpTunnel::uploadTunnelTcpSocketBytesWritten);
+    connect(m_uploadTunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this,
         &HttpTunnel::proxyAuthenticationRequired, Qt::DirectConnection);
 }
 
 HttpTunnel::~HttpTunnel()
 {
     // The sockets go first, quietly: closing them must not call back into a tunnel being destroyed.
-    for (QTcpSocket *socket : { clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket }) {
+    for (QTcpSocket *socket : { m_clientTcpSocket, m_downloadTunnelTcpSocket, m_uploadTunnelTcpSocket }) {
         socket->disconnect(this);
         delete socket;
     }
-    delete downloadResponse;
-    delete uploadResponse;
+    delete m_downloadResponse;
+    delete m_uploadResponse;
 }
 
 void HttpTunnel::setProxy(const QNetworkProxy &proxy)
 {
-    this->proxy = proxy;
+    m_proxy = proxy;
     if (proxy.type() == QNetworkProxy::HttpProxy) {
         // The tunnel speaks to the HTTP proxy itself: absolute request lines and its credentials.
-        reconnectHost = proxy.hostName();
-        downloadTunnelTcpSocket->setProxy(QNetworkProxy::NoProxy);
-        uploadTunnelTcpSocket->setProxy(QNetworkProxy::NoProxy);
+        m_reconnectHost = proxy.hostName();
+        m_downloadTunnelTcpSocket->setProxy(QNetworkProxy::NoProxy);
+        m_uploadTunnelTcpSocket->setProxy(QNetworkProxy::NoProxy);
     } else {
-        downloadTunnelTcpSocket->setProxy(proxy);
-        uploadTunnelTcpSocket->setProxy(proxy);
+        m_downloadTunnelTcpSocket->setProxy(proxy);
+        m_uploadTunnelTcpSocket->setProxy(proxy);
     }
 }
 
 void HttpTunnel::start(qintptr socketDescriptor, const QString &host, quint16 port, const QString &session)
 {
-    if (state == Connecting || state == Connected) {
+    if (m_state == Connecting || m_state == Connected) {
         // OpenVPN opens one connection; a second one would mix two streams into one session.
         QTcpSocket refused;
         if (refused.setSocketDescriptor(socketDescriptor))
@@ -102,58 +106,59 @@ void HttpTunnel::start(qintptr socketDescriptor, const QString &host, quint16 po
         return;
     }
 
-    this->session = session;
-    this->host = host;
-    this->port = port;
-    if (!clientTcpSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
+    m_session = session;
+    m_host = host;
+    m_port = port;
+    if (!m_clientTcpSocket->setSocketDescriptor(
+            socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return;
-    clientTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_clientTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     // Nothing of an earlier connection may leak into this one.
-    downloadReconnect = false;
-    uploadReconnect = false;
-    uploadWaiting = false;
-    uploadRequest = HttpRequest();
-    beforeData.clear();
-    afterData.clear();
-    *downloadResponse = HttpResponse();
-    *uploadResponse = HttpResponse();
+    m_downloadReconnect = false;
+    m_uploadReconnect = false;
+    m_uploadWaiting = false;
+    m_uploadRequest = HttpRequest();
+    m_beforeData.clear();
+    m_afterData.clear();
+    *m_downloadResponse = HttpResponse();
+    *m_uploadResponse = HttpResponse();
 
-    state = Connecting;
-    connectChannel(downloadTunnelTcpSocket, true);
+    m_state = Connecting;
+    connectChannel(m_downloadTunnelTcpSocket, true);
 }
 
 void HttpTunnel::stop()
 {
-    state = Stopping;
-    for (QTcpSocket *socket : { clientTcpSocket, downloadTunnelTcpSocket, uploadTunnelTcpSocket }) {
+    m_state = Stopping;
+    for (QTcpSocket *socket : { m_clientTcpSocket, m_downloadTunnelTcpSocket, m_uploadTunnelTcpSocket }) {
         socket->disconnectFromHost();
         if (socket->state() != QAbstractSocket::UnconnectedState)
             socket->waitForDisconnected(5000);
         if (socket->state() != QAbstractSocket::UnconnectedState)
             socket->abort();
     }
-    state = Stopped;
+    m_state = Stopped;
 }
 
 // With an HTTP proxy both channels go to the proxy, which reads the absolute request lines;
 // otherwise the first connection goes to the host, the later ones to the address it resolved to.
 void HttpTunnel::connectChannel(QTcpSocket *socket, bool first)
 {
-    if (proxy.type() == QNetworkProxy::HttpProxy)
-        socket->connectToHost(proxy.hostName(), proxy.port());
+    if (m_proxy.type() == QNetworkProxy::HttpProxy)
+        socket->connectToHost(m_proxy.hostName(), m_proxy.port());
     else
-        socket->connectToHost(first ? host : reconnectHost, port);
+        socket->connectToHost(first ? m_host : m_reconnectHost, m_port);
 }
 
 QByteArray HttpTunnel::buildRequest(const HttpRequest &request) const
 {
     HttpRequest::Sender sender;
-    sender.host = host;
-    sender.userAgent = userAgent;
-    sender.session = session;
-    sender.proxyType = proxy.type();
-    sender.proxyAuthorization = proxyAuthorization;
+    sender.host = m_host;
+    sender.userAgent = m_userAgent;
+    sender.session = m_session;
+    sender.proxyType = m_proxy.type();
+    sender.proxyAuthorization = m_proxyAuthorization;
     return HttpRequest::buildRequest(request, sender);
 }
 
@@ -181,104 +186,104 @@ bool HttpTunnel::closeAfter(const HttpResponse &response)
 
 void HttpTunnel::sendDownloadRequest(const QString &path)
 {
-    downloadTunnelTcpSocket->write(buildRequest(HttpRequest(QStringLiteral("GET"), path)));
+    m_downloadTunnelTcpSocket->write(buildRequest(HttpRequest(QStringLiteral("GET"), path)));
 }
 
 void HttpTunnel::clientTcpSocketReadyRead()
 {
-    if (uploadTunnelTcpSocket->state() != QAbstractSocket::ConnectedState || uploadWaiting)
+    if (m_uploadTunnelTcpSocket->state() != QAbstractSocket::ConnectedState || m_uploadWaiting)
         return;
-    if (clientTcpSocket->bytesAvailable() <= 0)
+    if (m_clientTcpSocket->bytesAvailable() <= 0)
         return;
     // The upload channel drains first; the client's bytes wait in its buffers meanwhile.
-    if (uploadTunnelTcpSocket->bytesToWrite() >= MaxPendingBytes)
+    if (m_uploadTunnelTcpSocket->bytesToWrite() >= MaxPendingBytes)
         return;
 
-    if (uploadRequest.remainingContentLength() == 0)
+    if (m_uploadRequest.remainingContentLength() == 0)
         beginUpload();
 
     QByteArray data;
-    if (uploadRequest.sent == 0)
-        data = beforeData;
-    const qint64 room = uploadRequest.remainingContentLength() - data.size() - afterData.size();
-    const qint64 allowed = qMin(room, MaxPendingBytes - uploadTunnelTcpSocket->bytesToWrite());
+    if (m_uploadRequest.sent == 0)
+        data = m_beforeData;
+    const qint64 room = m_uploadRequest.remainingContentLength() - data.size() - m_afterData.size();
+    const qint64 allowed = qMin(room, MaxPendingBytes - m_uploadTunnelTcpSocket->bytesToWrite());
     if (allowed > 0)
-        data += clientTcpSocket->read(allowed);
-    if (uploadRequest.remainingContentLength() - data.size() == afterData.size())
-        data += afterData;
+        data += m_clientTcpSocket->read(allowed);
+    if (m_uploadRequest.remainingContentLength() - data.size() == m_afterData.size())
+        data += m_afterData;
 
-    uploadRequest.setContent(data);
-    if (uploadRequest.sent == data.size())
-        uploadTunnelTcpSocket->write(buildRequest(uploadRequest));
+    m_uploadRequest.setContent(data);
+    if (m_uploadRequest.sent == data.size())
+        m_uploadTunnelTcpSocket->write(buildRequest(m_uploadRequest));
     else
-        uploadTunnelTcpSocket->write(data);
+        m_uploadTunnelTcpSocket->write(data);
 
     // One request at a time: nothing more goes out until its response has come.
-    if (uploadRequest.remainingContentLength() == 0)
-        uploadWaiting = true;
+    if (m_uploadRequest.remainingContentLength() == 0)
+        m_uploadWaiting = true;
 }
 
 void HttpTunnel::beginUpload()
 {
-    uploadRequest = HttpRequest(QStringLiteral("POST"), QStringLiteral("index.php"));
-    beforeData.clear();
-    afterData.clear();
+    m_uploadRequest = HttpRequest(QStringLiteral("POST"), QStringLiteral("index.php"));
+    m_beforeData.clear();
+    m_afterData.clear();
     const QString contentLength = QStringLiteral("content-length");
-    if (!streaming) {
-        uploadRequest.headers.insert(contentLength, QString::number(clientTcpSocket->bytesAvailable()));
+    if (!m_streaming) {
+        m_uploadRequest.headers.insert(contentLength, QString::number(m_clientTcpSocket->bytesAvailable()));
         return;
     }
-    uploadRequest.headers.insert(contentLength, QString::number(StreamLengthBase + random(int(StreamLengthBase))));
-    if (!fileUpload)
+    m_uploadRequest.headers.insert(contentLength, QString::number(StreamLengthBase + random(int(StreamLengthBase))));
+    if (!m_fileUpload)
         return;
 
     const QByteArray boundary = randomString(16).toLocal8Bit();
-    uploadRequest.headers.insert(QStringLiteral("content-type"),
+    m_uploadRequest.headers.insert(QStringLiteral("content-type"),
         QStringLiteral("multipart/form-data; boundary=----WebKitFormBoundary") + QString::fromLocal8Bit(boundary));
     const QByteArray name = randomFileName().toLocal8Bit();
-    beforeData = "------WebKitFormBoundary" + boundary
+    m_beforeData = "------WebKitFormBoundary" + boundary
         + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + name
         + ".pdf\"\r\nContent-Type: application/pdf\r\n\r\n";
-    afterData = "\r\n------WebKitFormBoundary" + boundary + "--\r\n";
-    uploadRequest.cookies.insert(QStringLiteral("beforeData"), QString::number(beforeData.size()));
-    uploadRequest.cookies.insert(QStringLiteral("afterData"), QString::number(afterData.size()));
+    m_afterData = "\r\n------WebKitFormBoundary" + boundary + "--\r\n";
+    m_uploadRequest.cookies.insert(QStringLiteral("beforeData"), QString::number(m_beforeData.size()));
+    m_uploadRequest.cookies.insert(QStringLiteral("afterData"), QString::number(m_afterData.size()));
 }
 
 void HttpTunnel::clientTcpSocketError(QAbstractSocket::SocketError socketError)
 {
     Q_UNUSED(socketError)
-    emit log(ClientPrefix + clientTcpSocket->errorString());
+    emit log(ClientPrefix + m_clientTcpSocket->errorString());
 }
 
 void HttpTunnel::clientTcpSocketDisconnected()
 {
-    if (state != Stopping && state != Stopped)
+    if (m_state != Stopping && m_state != Stopped)
         stop();
 }
 
 void HttpTunnel::clientTcpSocketBytesWritten()
 {
     // The client drained: take up the download channel where it was left.
-    if (clientTcpSocket->bytesToWrite() < MaxPendingBytes
-        && (downloadTunnelTcpSocket->bytesAvailable() > 0 || !downloadResponse->pendingHeader.isEmpty()))
+    if (m_clientTcpSocket->bytesToWrite() < MaxPendingBytes
+        && (m_downloadTunnelTcpSocket->bytesAvailable() > 0 || !m_downloadResponse->pendingHeader.isEmpty()))
         downloadTunnelTcpSocketReadyRead();
 }
 
 void HttpTunnel::uploadTunnelTcpSocketBytesWritten()
 {
-    if (uploadTunnelTcpSocket->bytesToWrite() < MaxPendingBytes && clientTcpSocket->bytesAvailable() > 0)
+    if (m_uploadTunnelTcpSocket->bytesToWrite() < MaxPendingBytes && m_clientTcpSocket->bytesAvailable() > 0)
         clientTcpSocketReadyRead();
 }
 
 void HttpTunnel::downloadTunnelTcpSocketConnected()
 {
-    downloadTunnelTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (proxy.type() == QNetworkProxy::NoProxy)
-        reconnectHost = downloadTunnelTcpSocket->peerAddress().toString();
-    else if (proxy.type() != QNetworkProxy::HttpProxy)
-        reconnectHost = host;
+    m_downloadTunnelTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (m_proxy.type() == QNetworkProxy::NoProxy)
+        m_reconnectHost = m_downloadTunnelTcpSocket->peerAddress().toString();
+    else if (m_proxy.type() != QNetworkProxy::HttpProxy)
+        m_reconnectHost = m_host;
 
-    if (state == Connecting)
+    if (m_state == Connecting)
         sendDownloadRequest(QStringLiteral("index.php"));
     else
         sendDownloadRequest(randomFileName() + QStringLiteral(".pdf"));
@@ -293,41 +298,42 @@ void HttpTunnel::downloadTunnelTcpSocketReadyRead()
 // channel is closing: what it still holds is the last of the stream and must not be lost.
 void HttpTunnel::readDownload(bool closing)
 {
-    if (state != Connecting && state != Connected)
+    if (m_state != Connecting && m_state != Connected)
         return;
-    const auto clientBusy = [this, closing] { return !closing && clientTcpSocket->bytesToWrite() >= MaxPendingBytes; };
+    const auto clientBusy
+        = [this, closing] { return !closing && m_clientTcpSocket->bytesToWrite() >= MaxPendingBytes; };
     if (clientBusy())
         return;
 
-    QByteArray data = downloadTunnelTcpSocket->readAll();
+    QByteArray data = m_downloadTunnelTcpSocket->readAll();
     for (;;) {
-        HttpResponse::parseResponse(data, downloadResponse);
-        if (!headerParsed(*downloadResponse))
+        HttpResponse::parseResponse(data, m_downloadResponse);
+        if (!headerParsed(*m_downloadResponse))
             return;
-        if (!handleDownloadResponse() || downloadResponse->remainingContentLength() != 0)
+        if (!handleDownloadResponse() || m_downloadResponse->remainingContentLength() != 0)
             return;
         // Bytes past this response are the start of the next one.
-        if (downloadResponse->pendingHeader.isEmpty() || clientBusy())
+        if (m_downloadResponse->pendingHeader.isEmpty() || clientBusy())
             return;
     }
 }
 
 bool HttpTunnel::handleDownloadResponse()
 {
-    HttpResponse &response = *downloadResponse;
+    HttpResponse &response = *m_downloadResponse;
     if (response.statusCode == 200) {
-        if (state == Connecting) {
-            state = Connected;
-            connectChannel(uploadTunnelTcpSocket, false);
+        if (m_state == Connecting) {
+            m_state = Connected;
+            connectChannel(m_uploadTunnelTcpSocket, false);
         }
         // Body bytes that came with the header are stream bytes too, the first answer's included.
         if (!response.content.isEmpty())
-            clientTcpSocket->write(response.content);
+            m_clientTcpSocket->write(response.content);
         if (response.remainingContentLength() != 0)
             return true;
         if (closeAfter(response)) {
-            downloadReconnect = true;
-            downloadTunnelTcpSocket->disconnectFromHost();
+            m_downloadReconnect = true;
+            m_downloadTunnelTcpSocket->disconnectFromHost();
             return false;
         }
         sendDownloadRequest(randomFileName() + QStringLiteral(".pdf"));
@@ -338,17 +344,17 @@ bool HttpTunnel::handleDownloadResponse()
         return true;
     if (response.statusCode == 407) {
         const QString challenge = response.headers.value(QStringLiteral("proxy-authenticate"));
-        const QString method = challenge.section(QLatin1Char(' '), 0, 0).toLower();
-        if (method == QLatin1String("basic") && proxyAuthorization.isEmpty()) {
-            proxyAuthorization = (proxy.user() + QLatin1Char(':') + proxy.password()).toLocal8Bit().toBase64();
-            downloadReconnect = true;
+        const QByteArray credentials = HttpRequest::basicProxyAuthorization(challenge, m_proxy);
+        if (!credentials.isEmpty() && m_proxyAuthorization.isEmpty()) {
+            m_proxyAuthorization = credentials;
+            m_downloadReconnect = true;
         } else {
             emit log(DownloadPrefix + QStringLiteral("Unknown proxy authentication method : ") + challenge);
         }
     } else {
         emit log(DownloadPrefix + QString::number(response.statusCode) + QLatin1Char(' ') + response.reasonPhrase);
     }
-    downloadTunnelTcpSocket->disconnectFromHost();
+    m_downloadTunnelTcpSocket->disconnectFromHost();
     return false;
 }
 
@@ -356,72 +362,72 @@ void HttpTunnel::channelError(QTcpSocket *socket, QAbstractSocket::SocketError s
 {
     emit log(prefix + socket->errorString());
     // A remote close is the disconnect slot's to judge.
-    if (socketError != QAbstractSocket::RemoteHostClosedError && state != Stopping && state != Stopped)
+    if (socketError != QAbstractSocket::RemoteHostClosedError && m_state != Stopping && m_state != Stopped)
         stop();
 }
 
 void HttpTunnel::channelDisconnected(QTcpSocket *socket, bool &reconnect, HttpResponse &response)
 {
-    if (state == Connected && reconnect) {
+    if (m_state == Connected && reconnect) {
         reconnect = false;
         response = HttpResponse();
         connectChannel(socket, false);
-    } else if (state != Stopping && state != Stopped) {
+    } else if (m_state != Stopping && m_state != Stopped) {
         stop();
     }
 }
 
 void HttpTunnel::downloadTunnelTcpSocketError(QAbstractSocket::SocketError socketError)
 {
-    channelError(downloadTunnelTcpSocket, socketError, DownloadPrefix);
+    channelError(m_downloadTunnelTcpSocket, socketError, DownloadPrefix);
 }
 
 void HttpTunnel::downloadTunnelTcpSocketDisconnected()
 {
-    if (downloadTunnelTcpSocket->bytesAvailable() > 0 || !downloadResponse->pendingHeader.isEmpty())
+    if (m_downloadTunnelTcpSocket->bytesAvailable() > 0 || !m_downloadResponse->pendingHeader.isEmpty())
         readDownload(true);
-    channelDisconnected(downloadTunnelTcpSocket, downloadReconnect, *downloadResponse);
+    channelDisconnected(m_downloadTunnelTcpSocket, m_downloadReconnect, *m_downloadResponse);
 }
 
 void HttpTunnel::uploadTunnelTcpSocketConnected()
 {
-    uploadTunnelTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (clientTcpSocket->bytesAvailable() > 0)
+    m_uploadTunnelTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (m_clientTcpSocket->bytesAvailable() > 0)
         clientTcpSocketReadyRead();
 }
 
 void HttpTunnel::uploadTunnelTcpSocketReadyRead()
 {
-    QByteArray data = uploadTunnelTcpSocket->readAll();
+    QByteArray data = m_uploadTunnelTcpSocket->readAll();
     for (;;) {
-        HttpResponse::parseResponse(data, uploadResponse);
-        if (!headerParsed(*uploadResponse) || uploadResponse->remainingContentLength() != 0)
+        HttpResponse::parseResponse(data, m_uploadResponse);
+        if (!headerParsed(*m_uploadResponse) || m_uploadResponse->remainingContentLength() != 0)
             return;
-        uploadWaiting = false;
-        if (uploadResponse->statusCode != 200) {
-            emit log(UploadPrefix + QString::number(uploadResponse->statusCode) + QLatin1Char(' ')
-                + uploadResponse->reasonPhrase);
-            uploadTunnelTcpSocket->disconnectFromHost();
-            return;
-        }
-        if (closeAfter(*uploadResponse)) {
-            uploadReconnect = true;
-            uploadTunnelTcpSocket->disconnectFromHost();
+        m_uploadWaiting = false;
+        if (m_uploadResponse->statusCode != 200) {
+            emit log(UploadPrefix + QString::number(m_uploadResponse->statusCode) + QLatin1Char(' ')
+                + m_uploadResponse->reasonPhrase);
+            m_uploadTunnelTcpSocket->disconnectFromHost();
             return;
         }
-        if (clientTcpSocket->bytesAvailable() > 0)
+        if (closeAfter(*m_uploadResponse)) {
+            m_uploadReconnect = true;
+            m_uploadTunnelTcpSocket->disconnectFromHost();
+            return;
+        }
+        if (m_clientTcpSocket->bytesAvailable() > 0)
             clientTcpSocketReadyRead();
-        if (uploadResponse->pendingHeader.isEmpty())
+        if (m_uploadResponse->pendingHeader.isEmpty())
             return;
     }
 }
 
 void HttpTunnel::uploadTunnelTcpSocketError(QAbstractSocket::SocketError socketError)
 {
-    channelError(uploadTunnelTcpSocket, socketError, UploadPrefix);
+    channelError(m_uploadTunnelTcpSocket, socketError, UploadPrefix);
 }
 
 void HttpTunnel::uploadTunnelTcpSocketDisconnected()
 {
-    channelDisconnected(uploadTunnelTcpSocket, uploadReconnect, *uploadResponse);
+    channelDisconnected(m_uploadTunnelTcpSocket, m_uploadReconnect, *m_uploadResponse);
 }

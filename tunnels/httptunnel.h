@@ -36,7 +36,7 @@ public:
     void stop();
     void setProxy(const QNetworkProxy &proxy);
 
-    State currentState() const { return state; }
+    State currentState() const { return m_state; }
 
 signals:
     void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
@@ -71,27 +71,27 @@ private:
     static QString randomFileName();
     static bool closeAfter(const HttpResponse &response);
 
-    QString host;
-    quint16 port = 0;
-    QNetworkProxy proxy;
-    QString session;
-    QString reconnectHost;
-    State state = Stopped;
-    QByteArray proxyAuthorization;
-    QString userAgent;
-    bool streaming = true;
-    bool fileUpload = true;
-    QByteArray beforeData;
-    QByteArray afterData;
-    QTcpSocket *clientTcpSocket;
-    QTcpSocket *downloadTunnelTcpSocket;
-    QTcpSocket *uploadTunnelTcpSocket;
-    bool uploadWaiting = false;
-    bool downloadReconnect = false;
-    bool uploadReconnect = false;
-    HttpRequest uploadRequest;
-    HttpResponse *downloadResponse;
-    HttpResponse *uploadResponse;
+    QString m_host;
+    quint16 m_port = 0;
+    QNetworkProxy m_proxy;
+    QString m_session;
+    QString m_reconnectHost;
+    State m_state = Stopped;
+    QByteArray m_proxyAuthorization;
+    QString m_userAgent;
+    bool m_streaming = true;
+    bool m_fileUpload = true;
+    QByteArray m_beforeData;
+    QByteArray m_afterData;
+    QTcpSocket *m_clientTcpSocket;
+    QTcpSocket *m_downloadTunnelTcpSocket;
+    QTcpSocket *m_uploadTunnelTcpSocket;
+    bool m_uploadWaiting = false;
+    bool m_downloadReconnect = false;
+    bool m_uploadReconnect = false;
+    HttpRequest m_uploadRequest;
+    HttpResponse *m_downloadResponse;
+    HttpResponse *m_uploadResponse;
 };
 
 #endif

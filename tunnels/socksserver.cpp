@@ -9,7 +9,7 @@ SocksServer::SocksServer(QObject *parent) : QTcpServer(parent)
 
 void SocksServer::setAddress(const QHostAddress &address)
 {
-    bindAddress = address;
+    m_bindAddress = address;
 }
 
 void SocksServer::close()
@@ -20,7 +20,7 @@ void SocksServer::close()
 
 void SocksServer::incomingConnection(qintptr socketDescriptor)
 {
-    SocksTunnel *tunnel = new SocksTunnel(socketDescriptor, bindAddress);
+    SocksTunnel *tunnel = new SocksTunnel(socketDescriptor, m_bindAddress);
     connect(tunnel, &SocksTunnel::log, this, &SocksServer::log);
     connect(tunnel, &QThread::finished, tunnel, &QObject::deleteLater);
     connect(this, &SocksServer::closed, tunnel, &QThread::quit);

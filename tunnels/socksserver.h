@@ -25,7 +25,7 @@ protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
-    QHostAddress bindAddress;
+    QHostAddress m_bindAddress;
 };
 
 #endif

@@ -40,59 +40,60 @@ void appendIPv4(QByteArray *bytes, const QHostAddress &address)
 } // namespace
 
 SocksTunnel::SocksTunnel(qintptr socketDescriptor, const QHostAddress &bindAddress)
-    : socketDescriptor(socketDescriptor),
-      bindAddress(bindAddress),
-      clientTcpSocket(new QTcpSocket(this)),
-      clientUdpSocket(new QUdpSocket(this)),
-      remoteTcpSocket(new QTcpSocket(this)),
-      remoteUdpSocket(new QUdpSocket(this))
+    : m_socketDescriptor(socketDescriptor),
+      m_bindAddress(bindAddress),
+      m_clientTcpSocket(new QTcpSocket(this)),
+      m_clientUdpSocket(new QUdpSocket(this)),
+      m_remoteTcpSocket(new QTcpSocket(this)),
+      m_remoteUdpSocket(new QUdpSocket(this))
 {
     // The sockets are children, so they follow the tunnel onto its own thread.
     moveToThread(this);
 
-    connect(clientTcpSocket, &QTcpSocket::readyRead, this, &SocksTunnel::clientTcpSocketReadyRead);
-    connect(clientTcpSocket, &QTcpSocket::errorOccurred, this, &SocksTunnel::clientTcpSocketError);
-    connect(clientTcpSocket, &QTcpSocket::disconnected, this, &SocksTunnel::clientTcpSocketDisconnected);
-    connect(clientTcpSocket, &QTcpSocket::bytesWritten, this, &SocksTunnel::clientTcpSocketBytesWritten);
-    connect(clientUdpSocket, &QUdpSocket::readyRead, this, &SocksTunnel::clientUdpSocketReadyRead);
-    connect(clientUdpSocket, &QUdpSocket::errorOccurred, this, &SocksTunnel::clientUdpSocketError);
-    connect(remoteTcpSocket, &QTcpSocket::connected, this, &SocksTunnel::remoteTcpSocketConnected);
-    connect(remoteTcpSocket, &QTcpSocket::readyRead, this, &SocksTunnel::remoteTcpSocketReadyRead);
-    connect(remoteTcpSocket, &QTcpSocket::errorOccurred, this, &SocksTunnel::remoteTcpSocketError);
-    connect(remoteTcpSocket, &QTcpSocket::disconnected, this, &SocksTunnel::remoteTcpSocketDisconnected);
-    connect(remoteTcpSocket, &QTcpSocket::bytesWritten, this, &SocksTunnel::remoteTcpSocketBytesWritten);
-    connect(remoteUdpSocket, &QUdpSocket::readyRead, this, &SocksTunnel::remoteUdpSocketReadyRead);
-    connect(remoteUdpSocket, &QUdpSocket::errorOccurred, this, &SocksTunnel::remoteUdpSocketError);
+    connect(m_clientTcpSocket, &QTcpSocket::readyRead, this, &SocksTunnel::clientTcpSocketReadyRead);
+    connect(m_clientTcpSocket, &QTcpSocket::errorOccurred, this, &SocksTunnel::clientTcpSocketError);
+    connect(m_clientTcpSocket, &QTcpSocket::disconnected, this, &SocksTunnel::clientTcpSocketDisconnected);
+    connect(m_clientTcpSocket, &QTcpSocket::bytesWritten, this, &SocksTunnel::clientTcpSocketBytesWritten);
+    connect(m_clientUdpSocket, &QUdpSocket::readyRead, this, &SocksTunnel::clientUdpSocketReadyRead);
+    connect(m_clientUdpSocket, &QUdpSocket::errorOccurred, this, &SocksTunnel::clientUdpSocketError);
+    connect(m_remoteTcpSocket, &QTcpSocket::connected, this, &SocksTunnel::remoteTcpSocketConnected);
+    connect(m_remoteTcpSocket, &QTcpSocket::readyRead, this, &SocksTunnel::remoteTcpSocketReadyRead);
+    connect(m_remoteTcpSocket, &QTcpSocket::errorOccurred, this, &SocksTunnel::remoteTcpSocketError);
+    connect(m_remoteTcpSocket, &QTcpSocket::disconnected, this, &SocksTunnel::remoteTcpSocketDisconnected);
+    connect(m_remoteTcpSocket, &QTcpSocket::bytesWritten, this, &SocksTunnel::remoteTcpSocketBytesWritten);
+    connect(m_remoteUdpSocket, &QUdpSocket::readyRead, this, &SocksTunnel::remoteUdpSocketReadyRead);
+    connect(m_remoteUdpSocket, &QUdpSocket::errorOccurred, this, &SocksTunnel::remoteUdpSocketError);
 }
 
 void SocksTunnel::run()
 {
-    if (clientTcpSocket->setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        clientTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (m_clientTcpSocket->setSocketDescriptor(
+            m_socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        m_clientTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Bounded reads from the start: a client may send far ahead while its request is still served.
-        clientTcpSocket->setReadBufferSize(ReadBufferSize);
-        remoteTcpSocket->setReadBufferSize(ReadBufferSize);
+        m_clientTcpSocket->setReadBufferSize(ReadBufferSize);
+        m_remoteTcpSocket->setReadBufferSize(ReadBufferSize);
         exec();
 
-        remoteUdpSocket->close();
+        m_remoteUdpSocket->close();
         // What one side sent before the end still reaches the other.
-        if (state == Relaying) {
-            if (remoteTcpSocket->state() == QAbstractSocket::ConnectedState) {
-                remoteTcpSocket->write(clientBuffer);
-                remoteTcpSocket->write(clientTcpSocket->readAll());
+        if (m_state == Relaying) {
+            if (m_remoteTcpSocket->state() == QAbstractSocket::ConnectedState) {
+                m_remoteTcpSocket->write(m_clientBuffer);
+                m_remoteTcpSocket->write(m_clientTcpSocket->readAll());
             }
-            if (clientTcpSocket->state() == QAbstractSocket::ConnectedState)
-                clientTcpSocket->write(remoteTcpSocket->readAll());
+            if (m_clientTcpSocket->state() == QAbstractSocket::ConnectedState)
+                m_clientTcpSocket->write(m_remoteTcpSocket->readAll());
         }
-        remoteTcpSocket->disconnectFromHost();
-        if (remoteTcpSocket->state() != QAbstractSocket::UnconnectedState)
-            remoteTcpSocket->waitForDisconnected(30000);
-        remoteTcpSocket->abort();
-        clientUdpSocket->close();
-        clientTcpSocket->disconnectFromHost();
-        if (clientTcpSocket->state() != QAbstractSocket::UnconnectedState)
-            clientTcpSocket->waitForDisconnected(30000);
-        clientTcpSocket->abort();
+        m_remoteTcpSocket->disconnectFromHost();
+        if (m_remoteTcpSocket->state() != QAbstractSocket::UnconnectedState)
+            m_remoteTcpSocket->waitForDisconnected(30000);
+        m_remoteTcpSocket->abort();
+        m_clientUdpSocket->close();
+        m_clientTcpSocket->disconnectFromHost();
+        if (m_clientTcpSocket->state() != QAbstractSocket::UnconnectedState)
+            m_clientTcpSocket->waitForDisconnected(30000);
+        m_clientTcpSocket->abort();
     }
     // Back to the main thread, whose event loop carries out the deleteLater() queued by finished().
     moveToThread(QCoreApplication::instance()->thread());
@@ -100,13 +101,13 @@ void SocksTunnel::run()
 
 void SocksTunnel::clientTcpSocketReadyRead()
 {
-    if (state != Relaying) {
+    if (m_state != Relaying) {
         readMessages();
-    } else if (remoteTcpSocket->state() == QAbstractSocket::ConnectedState) {
-        relay(clientTcpSocket, remoteTcpSocket);
+    } else if (m_remoteTcpSocket->state() == QAbstractSocket::ConnectedState) {
+        relay(m_clientTcpSocket, m_remoteTcpSocket);
     } else {
         // A UDP association: the control connection carries nothing more.
-        clientTcpSocket->readAll();
+        m_clientTcpSocket->readAll();
     }
 }
 
@@ -119,10 +120,10 @@ void SocksTunnel::clientTcpSocketDisconnected()
 
 void SocksTunnel::clientUdpSocketReadyRead()
 {
-    while (clientUdpSocket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = clientUdpSocket->receiveDatagram();
-        clientUdpAddress = datagram.senderAddress();
-        clientUdpPort = quint16(datagram.senderPort());
+    while (m_clientUdpSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_clientUdpSocket->receiveDatagram();
+        m_clientUdpAddress = datagram.senderAddress();
+        m_clientUdpPort = quint16(datagram.senderPort());
 
         const QByteArray data = datagram.data();
         SocksParser::Request header;
@@ -133,7 +134,7 @@ void SocksTunnel::clientUdpSocketReadyRead()
             = header.addressType == SocksParser::DomainName ? resolve(header.hostName) : header.address;
         if (destination.isNull())
             continue;
-        remoteUdpSocket->writeDatagram(data.mid(header.length), destination, header.port);
+        m_remoteUdpSocket->writeDatagram(data.mid(header.length), destination, header.port);
     }
 }
 
@@ -141,29 +142,29 @@ void SocksTunnel::clientUdpSocketError(QAbstractSocket::SocketError) { }
 
 void SocksTunnel::remoteTcpSocketConnected()
 {
-    remoteConnecting = false;
-    remoteTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    sendReply(version == Socks5 ? Socks5Succeeded : Socks4Granted, remoteTcpSocket->localAddress(),
-        remoteTcpSocket->localPort());
+    m_remoteConnecting = false;
+    m_remoteTcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    sendReply(m_version == Socks5 ? Socks5Succeeded : Socks4Granted, m_remoteTcpSocket->localAddress(),
+        m_remoteTcpSocket->localPort());
     startRelaying();
 }
 
 void SocksTunnel::remoteTcpSocketReadyRead()
 {
-    relay(remoteTcpSocket, clientTcpSocket);
+    relay(m_remoteTcpSocket, m_clientTcpSocket);
 }
 
 void SocksTunnel::remoteTcpSocketError(QAbstractSocket::SocketError)
 {
     // Only a failed connect matters; a bind failure is answered where it happens, and errors while relaying
     // end in a disconnection.
-    if (!remoteConnecting)
+    if (!m_remoteConnecting)
         return;
-    remoteConnecting = false;
+    m_remoteConnecting = false;
     // The tunnel ends here: nothing the client sent ahead is taken as another request.
-    clientBuffer.clear();
-    emit log(errorPrefix() + remoteTcpSocket->errorString());
-    sendReply(version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
+    m_clientBuffer.clear();
+    emit log(errorPrefix() + m_remoteTcpSocket->errorString());
+    sendReply(m_version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
     quit();
 }
 
@@ -174,15 +175,15 @@ void SocksTunnel::remoteTcpSocketDisconnected()
 
 void SocksTunnel::remoteUdpSocketReadyRead()
 {
-    while (remoteUdpSocket->hasPendingDatagrams()) {
-        const QNetworkDatagram datagram = remoteUdpSocket->receiveDatagram();
-        if (clientUdpAddress.isNull())
+    while (m_remoteUdpSocket->hasPendingDatagrams()) {
+        const QNetworkDatagram datagram = m_remoteUdpSocket->receiveDatagram();
+        if (m_clientUdpAddress.isNull())
             continue;
         QByteArray packet("\x00\x00\x00\x01", 4);
         appendIPv4(&packet, datagram.senderAddress());
         appendPort(&packet, quint16(datagram.senderPort()));
         packet.append(datagram.data());
-        clientUdpSocket->writeDatagram(packet, clientUdpAddress, clientUdpPort);
+        m_clientUdpSocket->writeDatagram(packet, m_clientUdpAddress, m_clientUdpPort);
     }
 }
 
@@ -190,16 +191,16 @@ void SocksTunnel::remoteUdpSocketError(QAbstractSocket::SocketError) { }
 
 void SocksTunnel::clientTcpSocketBytesWritten()
 {
-    if (state == Relaying)
-        relay(remoteTcpSocket, clientTcpSocket);
+    if (m_state == Relaying)
+        relay(m_remoteTcpSocket, m_clientTcpSocket);
     else
         readMessages();
 }
 
 void SocksTunnel::remoteTcpSocketBytesWritten()
 {
-    if (state == Relaying)
-        relay(clientTcpSocket, remoteTcpSocket);
+    if (m_state == Relaying)
+        relay(m_clientTcpSocket, m_remoteTcpSocket);
 }
 
 // Takes the greeting and requests out of the client's bytes, each only once all of it has arrived.
@@ -208,15 +209,15 @@ void SocksTunnel::readMessages()
     for (;;) {
         // While the remote connection is being made, and after a SOCKS 4 request, the client's bytes wait for
         // the relay. A client that does not read its replies gets no more of them until it does.
-        if (state == Relaying || remoteConnecting || (state == WaitingRequest && version == Socks4)
-            || clientTcpSocket->bytesToWrite() >= MaxPendingBytes)
+        if (m_state == Relaying || m_remoteConnecting || (m_state == WaitingRequest && m_version == Socks4)
+            || m_clientTcpSocket->bytesToWrite() >= MaxPendingBytes)
             return;
         // No message is longer than a few hundred bytes: the buffer stays bounded whatever the client sends.
-        if (clientBuffer.size() < ReadBufferSize)
-            clientBuffer += clientTcpSocket->read(ReadBufferSize - clientBuffer.size());
-        if (clientBuffer.isEmpty())
+        if (m_clientBuffer.size() < ReadBufferSize)
+            m_clientBuffer += m_clientTcpSocket->read(ReadBufferSize - m_clientBuffer.size());
+        if (m_clientBuffer.isEmpty())
             return;
-        if (!(state == WaitingGreeting ? readGreeting() : readSocks5Request()))
+        if (!(m_state == WaitingGreeting ? readGreeting() : readSocks5Request()))
             return;
     }
 }
@@ -224,18 +225,18 @@ void SocksTunnel::readMessages()
 // The first message: a SOCKS 4 request or a SOCKS 5 greeting. Returns false while it is incomplete.
 bool SocksTunnel::readGreeting()
 {
-    const char first = clientBuffer.at(0);
+    const char first = m_clientBuffer.at(0);
     if (first == 0x04) {
-        version = Socks4;
+        m_version = Socks4;
         SocksParser::Request request;
-        const SocksParser::Result result = SocksParser::parseSocks4Request(clientBuffer, &request);
+        const SocksParser::Result result = SocksParser::parseSocks4Request(m_clientBuffer, &request);
         if (result == SocksParser::Incomplete)
             return false;
-        state = WaitingRequest;
+        m_state = WaitingRequest;
         if (result == SocksParser::Malformed)
-            clientBuffer.clear();
+            m_clientBuffer.clear();
         else
-            clientBuffer.remove(0, request.length);
+            m_clientBuffer.remove(0, request.length);
 
         if (request.command != ConnectCommand) {
             emit log(QStringLiteral("SOCKS 4 error: does not support bind command"));
@@ -260,23 +261,23 @@ bool SocksTunnel::readGreeting()
         return true;
     }
     if (first == 0x05) {
-        version = Socks5;
+        m_version = Socks5;
         QByteArray methods;
         int length = 0;
-        if (SocksParser::parseSocks5Greeting(clientBuffer, &methods, &length) == SocksParser::Incomplete)
+        if (SocksParser::parseSocks5Greeting(m_clientBuffer, &methods, &length) == SocksParser::Incomplete)
             return false;
-        clientBuffer.remove(0, length);
-        state = WaitingRequest;
+        m_clientBuffer.remove(0, length);
+        m_state = WaitingRequest;
         if (methods.contains(NoAuthenticationMethod)) {
-            clientTcpSocket->write(QByteArray("\x05\x00", 2));
+            m_clientTcpSocket->write(QByteArray("\x05\x00", 2));
         } else {
             emit log(QStringLiteral("SOCKS 5 error: No Authentication method required"));
-            clientTcpSocket->write(QByteArray("\x05\xff", 2));
+            m_clientTcpSocket->write(QByteArray("\x05\xff", 2));
         }
         return true;
     }
     emit log(QStringLiteral("SOCKS error: unknown version"));
-    clientBuffer.clear();
+    m_clientBuffer.clear();
     quit();
     return false;
 }
@@ -285,17 +286,17 @@ bool SocksTunnel::readGreeting()
 bool SocksTunnel::readSocks5Request()
 {
     SocksParser::Request request;
-    const SocksParser::Result result = SocksParser::parseSocks5Request(clientBuffer, &request);
+    const SocksParser::Result result = SocksParser::parseSocks5Request(m_clientBuffer, &request);
     if (result == SocksParser::Incomplete)
         return false;
     if (result == SocksParser::Malformed) {
         // An address type of unknown length: nothing after it can be framed.
-        clientBuffer.clear();
+        m_clientBuffer.clear();
         emit log(QStringLiteral("SOCKS 5 error: does not support IPv6"));
         sendReply(Socks5AddressTypeNotSupported, QHostAddress(), 0);
         return true;
     }
-    clientBuffer.remove(0, request.length);
+    m_clientBuffer.remove(0, request.length);
 
     QHostAddress address = request.address;
     if (request.addressType == SocksParser::IPv6Address) {
@@ -325,40 +326,40 @@ bool SocksTunnel::readSocks5Request()
 
 void SocksTunnel::connectRemote(const QHostAddress &address, quint16 port)
 {
-    if (!remoteTcpSocket->bind(bindAddress, 0)) {
-        emit log(errorPrefix() + remoteTcpSocket->errorString());
-        sendReply(version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
+    if (!m_remoteTcpSocket->bind(m_bindAddress, 0)) {
+        emit log(errorPrefix() + m_remoteTcpSocket->errorString());
+        sendReply(m_version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
         return;
     }
-    remoteConnecting = true;
-    remoteTcpSocket->connectToHost(address, port);
+    m_remoteConnecting = true;
+    m_remoteTcpSocket->connectToHost(address, port);
 }
 
 void SocksTunnel::associateUdp(quint16 port)
 {
-    if (!clientUdpSocket->bind(clientTcpSocket->localAddress(), 0)) {
-        emit log(errorPrefix() + clientUdpSocket->errorString());
+    if (!m_clientUdpSocket->bind(m_clientTcpSocket->localAddress(), 0)) {
+        emit log(errorPrefix() + m_clientUdpSocket->errorString());
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);
         return;
     }
-    if (!remoteUdpSocket->bind(bindAddress, port) && !remoteUdpSocket->bind(bindAddress, 0)) {
-        emit log(errorPrefix() + remoteUdpSocket->errorString());
-        clientUdpSocket->close();
+    if (!m_remoteUdpSocket->bind(m_bindAddress, port) && !m_remoteUdpSocket->bind(m_bindAddress, 0)) {
+        emit log(errorPrefix() + m_remoteUdpSocket->errorString());
+        m_clientUdpSocket->close();
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);
         return;
     }
-    sendReply(Socks5Succeeded, clientUdpSocket->localAddress(), clientUdpSocket->localPort());
-    state = Relaying;
+    sendReply(Socks5Succeeded, m_clientUdpSocket->localAddress(), m_clientUdpSocket->localPort());
+    m_state = Relaying;
 }
 
 void SocksTunnel::startRelaying()
 {
-    state = Relaying;
+    m_state = Relaying;
     // Bytes that the client sent ahead of the reply go first, in order.
-    remoteTcpSocket->write(clientBuffer);
-    clientBuffer.clear();
-    relay(clientTcpSocket, remoteTcpSocket);
-    relay(remoteTcpSocket, clientTcpSocket);
+    m_remoteTcpSocket->write(m_clientBuffer);
+    m_clientBuffer.clear();
+    relay(m_clientTcpSocket, m_remoteTcpSocket);
+    relay(m_remoteTcpSocket, m_clientTcpSocket);
 }
 
 // Whole buffers at a time, but only while the receiving side keeps up; its bytesWritten() resumes the relay.
@@ -381,7 +382,7 @@ QHostAddress SocksTunnel::resolve(const QByteArray &name) const
     const QHostInfo info = QHostInfo::fromName(hostName);
     if (info.error() != QHostInfo::NoError || info.addresses().isEmpty())
         return QHostAddress();
-    const QAbstractSocket::NetworkLayerProtocol wanted = bindAddress.protocol() == QAbstractSocket::IPv6Protocol
+    const QAbstractSocket::NetworkLayerProtocol wanted = m_bindAddress.protocol() == QAbstractSocket::IPv6Protocol
         ? QAbstractSocket::IPv6Protocol
         : QAbstractSocket::IPv4Protocol;
     const QList<QHostAddress> addresses = info.addresses();
@@ -395,7 +396,7 @@ QHostAddress SocksTunnel::resolve(const QByteArray &name) const
 void SocksTunnel::sendReply(quint8 code, const QHostAddress &address, quint16 port)
 {
     QByteArray reply;
-    if (version == Socks4) {
+    if (m_version == Socks4) {
         reply.append(char(0x00));
         reply.append(char(code));
         appendPort(&reply, port);
@@ -408,10 +409,10 @@ void SocksTunnel::sendReply(quint8 code, const QHostAddress &address, quint16 po
         appendIPv4(&reply, address);
         appendPort(&reply, port);
     }
-    clientTcpSocket->write(reply);
+    m_clientTcpSocket->write(reply);
 }
 
 QString SocksTunnel::errorPrefix() const
 {
-    return version == Socks5 ? QStringLiteral("SOCKS 5 error: ") : QStringLiteral("SOCKS 4 error: ");
+    return m_version == Socks5 ? QStringLiteral("SOCKS 5 error: ") : QStringLiteral("SOCKS 4 error: ");
 }

@@ -57,19 +57,19 @@ private:
     void sendReply(quint8 code, const QHostAddress &address, quint16 port);
     QString errorPrefix() const;
 
-    qintptr socketDescriptor;
-    QHostAddress bindAddress;
-    State state = WaitingGreeting;
-    Version version = Socks5;
-    QHostAddress clientUdpAddress;
-    quint16 clientUdpPort = 0;
-    QTcpSocket *clientTcpSocket;
-    QUdpSocket *clientUdpSocket;
-    QTcpSocket *remoteTcpSocket;
-    QUdpSocket *remoteUdpSocket;
+    qintptr m_socketDescriptor;
+    QHostAddress m_bindAddress;
+    State m_state = WaitingGreeting;
+    Version m_version = Socks5;
+    QHostAddress m_clientUdpAddress;
+    quint16 m_clientUdpPort = 0;
+    QTcpSocket *m_clientTcpSocket;
+    QUdpSocket *m_clientUdpSocket;
+    QTcpSocket *m_remoteTcpSocket;
+    QUdpSocket *m_remoteUdpSocket;
     // Bytes read from the client that no message has taken yet; they go out first once relaying.
-    QByteArray clientBuffer;
-    bool remoteConnecting = false;
+    QByteArray m_clientBuffer;
+    bool m_remoteConnecting = false;
 };
 
 #endif
