@@ -37,8 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     QByteArray methods;
     int length = 0;
-    if (SocksParser::parseSocks5Greeting(bytes, &methods, &length) == SocksParser::Complete)
+    if (SocksParser::parseSocks5Greeting(bytes, &methods, &length) == SocksParser::Complete) {
         check(length >= 2 && length <= bytes.size() && methods.size() == length - 2);
+        // A client may send its request in the same read as the greeting.
+        checkRequest(
+            SocksParser::parseSocks5Request, QByteArray::fromRawData(bytes.constData() + length, int(size) - length));
+    }
 
     SocksParser::Request header;
     if (SocksParser::parseDatagramHeader(bytes, &header))
