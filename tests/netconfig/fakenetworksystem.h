@@ -4,26 +4,19 @@
 #include "netconfig/networksystem.h"
 
 #include <QHash>
-#include <QPair>
+#include <QNetworkInterface>
 #include <QUuid>
 
 #include <functional>
 
-// A system that follows the rules of the platform it is made for and records every call,
-// so that the adapter and route operations can be checked without touching the machine.
-// It stands in for the real one from construction to destruction.
+// A system that answers as a test tells it and records what it is asked, so that the adapter
+// and route rules of either platform run without touching the machine. It stands in for the
+// real one from construction to destruction.
 class FakeNetworkSystem : public NetworkSystem
 {
 public:
-    struct Run
-    {
-        QString program;
-        QStringList arguments;
-        int timeout;
-    };
-
-    explicit FakeNetworkSystem(Platform platform);
-    ~FakeNetworkSystem() override;
+    explicit FakeNetworkSystem(Platform platform) : NetworkSystem(platform) { setInstance(this); }
+    ~FakeNetworkSystem() override { setInstance(nullptr); }
 
     // Answers of the system.
     QHash<int, QUuid> guids;
@@ -39,29 +32,79 @@ public:
     HostModel model;
     QList<DriverEntry> drivers;
     ProgramResult programResult;
+    bool runPrograms = false; // for real, once recorded
 
     // What was asked of it.
     int tableReads = 0;
     int driverReads = 0;
     QList<ForwardRow> created;
     QList<ForwardRow> deleted;
-    QList<Run> runs;
-    QList<QPair<int, QString>> renamed;
-    QList<int> enabled;
-    QStringList forwardingDisabled;
+    // Changes and programs, one line each: "rename 7 Nimbora", "enable 7", "no forwarding eth0",
+    // or the program's file name and its arguments.
+    QStringList calls;
+    int programTimeout = 0;
 
-    bool interfaceGuid(int interfaceIndex, QUuid *guid) override;
-    bool forwardTable(QList<ForwardRow> *rows) override;
-    quint32 createForwardEntry(const ForwardRow &row) override;
-    quint32 deleteForwardEntry(const ForwardRow &row) override;
-    bool adapterDnsServers(int interfaceIndex, QStringList *addresses) override;
-    bool resolverConfiguration(QByteArray *contents) override;
-    bool hostModel(const QNetworkInterface &networkInterface, HostModel *hostModel) override;
-    bool disableForwarding(const QNetworkInterface &networkInterface) override;
-    bool renameLink(int interfaceIndex, const QString &name) override;
-    bool enableLink(int interfaceIndex) override;
-    QList<DriverEntry> driverEntries() override;
-    ProgramResult runProgram(const QString &program, const QStringList &arguments, int timeout) override;
+    bool interfaceGuid(int index, QUuid *guid) override
+    {
+        *guid = guids.value(index);
+        return guids.contains(index);
+    }
+    bool forwardTable(QList<ForwardRow> *rows) override
+    {
+        ++tableReads;
+        *rows = table;
+        return tableReadable;
+    }
+    quint32 createForwardEntry(const ForwardRow &row) override
+    {
+        created << row;
+        return createAnswer(row);
+    }
+    quint32 deleteForwardEntry(const ForwardRow &row) override
+    {
+        deleted << row;
+        return deleteAnswer;
+    }
+    bool adapterDnsServers(int, QStringList *addresses) override
+    {
+        *addresses = adapterDns;
+        return dnsReadable;
+    }
+    bool resolverConfiguration(QByteArray *contents) override
+    {
+        *contents = resolverFile;
+        return resolverReadable;
+    }
+    bool hostModel(const QNetworkInterface &, HostModel *hostModel) override
+    {
+        *hostModel = model;
+        return hostModelReadable;
+    }
+    bool disableForwarding(const QNetworkInterface &link) override { return note("no forwarding " + link.name()); }
+    bool renameLink(int index, const QString &name) override
+    {
+        return note(QStringLiteral("rename %1 %2").arg(index).arg(name));
+    }
+    bool enableLink(int index) override { return note(QStringLiteral("enable %1").arg(index)); }
+    QList<DriverEntry> driverEntries() override
+    {
+        ++driverReads;
+        return drivers;
+    }
+    ProgramResult runProgram(const QString &program, const QStringList &arguments, int timeout) override
+    {
+        const int folderEnd = qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\')));
+        note((QStringList(program.mid(folderEnd + 1)) + arguments).join(QLatin1Char(' ')));
+        programTimeout = timeout;
+        return runPrograms ? NetworkSystem::runProgram(program, arguments, timeout) : programResult;
+    }
+
+private:
+    bool note(const QString &call)
+    {
+        calls << call;
+        return true;
+    }
 };
 
 #endif

@@ -6,26 +6,17 @@
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 
+// The adapter and route rules of both platforms, against a system that records what it is asked.
 namespace {
 
-quint32 ip(const char *text)
-{
-    return QHostAddress(QString::fromLatin1(text)).toIPv4Address();
-}
-
-NetworkSystem::ForwardRow row(
-    const char *destination, const char *mask, const char *nextHop, int interfaceIndex, int metric)
-{
-    NetworkSystem::ForwardRow row;
-    row.destination = ip(destination);
-    row.mask = ip(mask);
-    row.nextHop = ip(nextHop);
-    row.interfaceIndex = interfaceIndex;
-    row.metric = metric;
-    return row;
-}
+using Platform = NetworkSystem::Platform;
+using Result = NetworkSystem::ProgramResult;
+using Model = NetworkSystem::HostModel;
+using Entries = QList<NetworkSystem::DriverEntry>;
+const Platform Windows = NetworkSystem::Windows;
+const Platform Linux = NetworkSystem::Linux;
+const QString Guid = QStringLiteral("{6F2B5C1A-0D3E-4B7A-9C21-AB12CD34EF56}");
 
 QNetworkInterface loopback()
 {
@@ -37,18 +28,39 @@ QNetworkInterface loopback()
     return QNetworkInterface();
 }
 
-Route route(const char *destination, const char *mask, const char *gateway, int metric = -1)
+// "destination mask gateway" on the loopback adapter; "-" for a null address.
+Route route(const char *text, int metric = -1)
 {
+    const QStringList words = QString::fromLatin1(text).split(QLatin1Char(' '));
+    auto address = [](const QString &word) { return word == QLatin1String("-") ? QHostAddress() : QHostAddress(word); };
     Route route;
-    route.destination = QHostAddress(QString::fromLatin1(destination));
-    route.mask = QHostAddress(QString::fromLatin1(mask));
-    route.gateway = QHostAddress(QString::fromLatin1(gateway));
+    route.destination = address(words.at(0));
+    route.mask = address(words.at(1));
+    route.gateway = address(words.at(2));
     route.adapter = NetworkAdapter(loopback());
     route.metric = metric;
     return route;
 }
 
-using Calls = QList<QPair<int, int>>; // metric, type of each CreateIpForwardEntry call
+// A forwarding table row from "destination mask nextHop", addresses in host order.
+NetworkSystem::ForwardRow row(const char *text, int index, int metric)
+{
+    const Route parsed = route(text);
+    NetworkSystem::ForwardRow row;
+    row.destination = parsed.destination.toIPv4Address();
+    row.mask = parsed.mask.toIPv4Address();
+    row.nextHop = parsed.gateway.toIPv4Address();
+    row.interfaceIndex = index;
+    row.metric = metric;
+    return row;
+}
+
+// Expected calls with %1 for the loopback adapter's name and %2 for its index.
+QString onLoopback(QString calls)
+{
+    const QNetworkInterface lo = loopback();
+    return calls.replace(QStringLiteral("%1"), lo.name()).replace(QStringLiteral("%2"), QString::number(lo.index()));
+}
 
 } // namespace
 
@@ -66,20 +78,13 @@ private slots:
     void initTestCase();
     void routeRules_data();
     void routeRules();
-    void invalidRouteRefused_data();
-    void invalidRouteRefused();
     void windowsAddRoute_data();
     void windowsAddRoute();
-    void windowsDeleteRoute_data();
-    void windowsDeleteRoute();
-    void linuxRouteFallback_data();
-    void linuxRouteFallback();
-    void netshCommands_data();
-    void netshCommands();
-    void linuxAdapterSettings();
-    void guidText_data();
-    void guidText();
-    void routingTableRows();
+    void routeByProgram_data();
+    void routeByProgram();
+    void adapterSettings_data();
+    void adapterSettings();
+    void routingTable();
     void defaultAdapter_data();
     void defaultAdapter();
     void gatewayWalksAgain();
@@ -89,14 +94,10 @@ private slots:
     void tapAdapters();
     void prefixLength_data();
     void prefixLength();
-
-private:
-    QList<QNetworkInterface> interfaces;
 };
 
 void TestNetworkConfiguration::initTestCase()
 {
-    interfaces = QNetworkInterface::allInterfaces();
     QVERIFY2(loopback().isValid(), "the loopback interface is missing");
 }
 
@@ -107,24 +108,17 @@ void TestNetworkConfiguration::routeRules_data()
     QTest::addColumn<bool>("firstValid");
     QTest::addColumn<bool>("equal");
 
-    Route otherAdapter = route("10.0.0.0", "255.0.0.0", "192.168.1.1", 40);
-    otherAdapter.adapter = NetworkAdapter();
-    QTest::newRow("same route, other adapter and metric")
-        << route("10.0.0.0", "255.0.0.0", "192.168.1.1", 5) << otherAdapter << true << true;
-    QTest::newRow("other gateway") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
-                                   << route("10.0.0.0", "255.0.0.0", "192.168.1.2") << true << false;
-    QTest::newRow("other mask") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
-                                << route("10.0.0.0", "255.255.0.0", "192.168.1.1") << true << false;
-    QTest::newRow("default route is valid")
-        << route("0.0.0.0", "0.0.0.0", "192.168.1.1") << route("0.0.0.0", "0.0.0.0", "192.168.1.1") << true << true;
-    QTest::newRow("null gateway") << route("10.0.0.0", "255.0.0.0", "") << route("10.0.0.0", "255.0.0.0", "") << false
-                                  << true;
-    QTest::newRow("null destination") << route("", "255.0.0.0", "192.168.1.1")
-                                      << route("10.0.0.0", "255.0.0.0", "192.168.1.1") << false << false;
-    QTest::newRow("null mask") << route("10.0.0.0", "", "192.168.1.1") << route("10.0.0.0", "255.0.0.0", "192.168.1.1")
-                               << false << false;
-    QTest::newRow("no adapter") << otherAdapter << otherAdapter << false << true;
-    QTest::newRow("default-constructed") << Route() << Route() << false << true;
+    Route noAdapter = route("10.0.0.0 255.0.0.0 192.168.1.1", 40);
+    noAdapter.adapter = NetworkAdapter();
+    const Route base = route("10.0.0.0 255.0.0.0 192.168.1.1");
+    QTest::newRow("other adapter, metric") << route("10.0.0.0 255.0.0.0 192.168.1.1", 5) << noAdapter << true << true;
+    QTest::newRow("other gateway") << base << route("10.0.0.0 255.0.0.0 192.168.1.2") << true << false;
+    QTest::newRow("other mask") << base << route("10.0.0.0 255.255.0.0 192.168.1.1") << true << false;
+    QTest::newRow("default route is valid") << route("0.0.0.0 0.0.0.0 192.168.1.1") << base << true << false;
+    QTest::newRow("null gateway") << route("10.0.0.0 255.0.0.0 -") << route("10.0.0.0 255.0.0.0 -") << false << true;
+    QTest::newRow("null destination") << route("- 255.0.0.0 192.168.1.1") << base << false << false;
+    QTest::newRow("null mask") << route("10.0.0.0 - 192.168.1.1") << base << false << false;
+    QTest::newRow("no adapter") << noAdapter << noAdapter << false << true;
 }
 
 void TestNetworkConfiguration::routeRules()
@@ -138,36 +132,21 @@ void TestNetworkConfiguration::routeRules()
     QCOMPARE(first == second, equal);
     QCOMPARE(first != second, !equal);
     QCOMPARE(second == first, equal);
-}
 
-void TestNetworkConfiguration::invalidRouteRefused_data()
-{
-    QTest::addColumn<NetworkSystem::Platform>("platform");
-    QTest::addColumn<Route>("invalid");
-
-    Route noAdapter = route("10.0.0.0", "255.0.0.0", "192.168.1.1");
-    noAdapter.adapter = NetworkAdapter();
-    for (NetworkSystem::Platform platform : { NetworkSystem::Windows, NetworkSystem::Linux }) {
-        const char *name = platform == NetworkSystem::Windows ? "windows" : "linux";
-        QTest::addRow("%s: null gateway", name) << platform << route("10.0.0.0", "255.0.0.0", "");
-        QTest::addRow("%s: no adapter", name) << platform << noAdapter;
+    // An invalid route never reaches the system, on either platform.
+    for (Platform platform : { Windows, Linux }) {
+        FakeNetworkSystem system(platform);
+        system.programResult = { true, 0, "OK" };
+        QCOMPARE(addRoute(first), firstValid);
+        QCOMPARE(deleteRoute(first), firstValid);
+        QCOMPARE(system.created.isEmpty() && system.deleted.isEmpty(), !firstValid);
     }
 }
 
-void TestNetworkConfiguration::invalidRouteRefused()
-{
-    QFETCH(NetworkSystem::Platform, platform);
-    QFETCH(Route, invalid);
+using Calls = QList<QPair<int, int>>; // metric, type of each CreateIpForwardEntry call
 
-    FakeNetworkSystem system(platform);
-    system.programResult = { true, 0, "OK" };
-    QVERIFY(!addRoute(invalid));
-    QVERIFY(!deleteRoute(invalid));
-    QVERIFY(system.created.isEmpty());
-    QVERIFY(system.deleted.isEmpty());
-    QVERIFY(system.runs.isEmpty());
-}
-
+// Some adapters take a route only as a direct one, or only above their own metric: the
+// system is asked again, up to a bound, before route.exe.
 void TestNetworkConfiguration::windowsAddRoute_data()
 {
     QTest::addColumn<int>("metric");
@@ -175,29 +154,22 @@ void TestNetworkConfiguration::windowsAddRoute_data()
     QTest::addColumn<int>("acceptedMetric"); // the metric it takes with type 3; -1 none
     QTest::addColumn<Calls>("firstCalls");
     QTest::addColumn<int>("callCount");
-    QTest::addColumn<QStringList>("routeArguments"); // empty: route.exe does not run
+    QTest::addColumn<QString>("routeExe"); // its arguments; empty when it does not run
     QTest::addColumn<QByteArray>("routeOutput");
     QTest::addColumn<bool>("added");
 
-    const QStringList add { "add", "10.1.0.0", "mask", "255.255.0.0", "192.168.1.1" };
-    QTest::newRow("taken at once, -1 as 1")
-        << -1 << 0u << 1 << Calls { { 1, 4 } } << 1 << QStringList() << QByteArray() << true;
-    QTest::newRow("taken at once, metric kept")
-        << 30 << 0u << 30 << Calls { { 30, 4 } } << 1 << QStringList() << QByteArray() << true;
+    const QString add = QStringLiteral("route.exe add 10.1.0.0 mask 255.255.0.0 192.168.1.1");
+    const QByteArray ok(" OK!\r\n");
+    QTest::newRow("taken at once, automatic as 1") << -1 << 0u << 1 << Calls { { 1, 4 } } << 1 << "" << ok << true;
     QTest::newRow("bad arguments until metric 3 as a direct route")
-        << -1 << 160u << 3 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 }, { 2, 3 }, { 3, 4 }, { 3, 3 } } << 7
-        << QStringList() << QByteArray() << true;
-    QTest::newRow("other failure leaves the loop for route.exe")
-        << -1 << 5u << -1 << Calls { { 1, 4 }, { 1, 4 } } << 2 << add << QByteArray(" OK!\r\n") << true;
+        << -1 << 160u << 3 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 }, { 2, 3 }, { 3, 4 }, { 3, 3 } } << 7 << ""
+        << ok << true;
+    QTest::newRow("other failure") << -1 << 5u << -1 << Calls { { 1, 4 }, { 1, 4 } } << 2 << add << ok << true;
     QTest::newRow("9999 goes to route.exe at once")
-        << 9999 << 160u << -1 << Calls { { 9999, 4 } } << 1 << add + QStringList { "metric", "9999" }
-        << QByteArray(" OK!\r\n") << true;
+        << 9999 << 160u << -1 << Calls { { 9999, 4 } } << 1 << add + " metric 9999" << ok << true;
     QTest::newRow("bad arguments up to 2048, then route.exe fails")
         << -1 << 160u << -1 << Calls { { 1, 4 }, { 1, 4 }, { 1, 3 }, { 2, 4 } } << 1 + 2 * 2048 << add
         << QByteArray("The route addition failed: The parameter is incorrect.") << false;
-    QTest::newRow("route.exe says ok in lower case")
-        << 5 << 87u << -1 << Calls { { 5, 4 }, { 5, 4 } } << 2 << add + QStringList { "metric", "5" }
-        << QByteArray("ok") << false;
 }
 
 void TestNetworkConfiguration::windowsAddRoute()
@@ -207,231 +179,128 @@ void TestNetworkConfiguration::windowsAddRoute()
     QFETCH(int, acceptedMetric);
     QFETCH(Calls, firstCalls);
     QFETCH(int, callCount);
-    QFETCH(QStringList, routeArguments);
+    QFETCH(QString, routeExe);
     QFETCH(QByteArray, routeOutput);
     QFETCH(bool, added);
 
-    FakeNetworkSystem system(NetworkSystem::Windows);
+    FakeNetworkSystem system(Windows);
     system.createAnswer = [&](const NetworkSystem::ForwardRow &row) -> quint32 {
-        if (failure == 0 || (row.metric == acceptedMetric && row.type == 3))
-            return 0;
-        return failure;
+        return failure == 0 || (row.metric == acceptedMetric && row.type == 3) ? 0 : failure;
     };
     system.programResult = { true, 0, routeOutput };
 
-    const Route wanted = route("10.1.0.0", "255.255.0.0", "192.168.1.1", metric);
-    QCOMPARE(addRoute(wanted), added);
+    QCOMPARE(addRoute(route("10.1.0.0 255.255.0.0 192.168.1.1", metric)), added);
     QCOMPARE(system.created.size(), callCount);
-    for (int i = 0; i < firstCalls.size(); ++i) {
-        QCOMPARE(system.created.at(i).metric, firstCalls.at(i).first);
-        QCOMPARE(system.created.at(i).type, firstCalls.at(i).second);
-    }
+    for (int i = 0; i < firstCalls.size(); ++i)
+        QCOMPARE(qMakePair(system.created.at(i).metric, system.created.at(i).type), firstCalls.at(i));
     const NetworkSystem::ForwardRow &first = system.created.first();
-    QCOMPARE(first.destination, ip("10.1.0.0"));
-    QCOMPARE(first.mask, ip("255.255.0.0"));
-    QCOMPARE(first.nextHop, ip("192.168.1.1"));
-    QCOMPARE(first.interfaceIndex, loopback().index());
+    const NetworkSystem::ForwardRow expected = row("10.1.0.0 255.255.0.0 192.168.1.1", loopback().index(), 0);
+    QCOMPARE(first.destination, expected.destination);
+    QCOMPARE(first.mask, expected.mask);
+    QCOMPARE(first.nextHop, expected.nextHop);
+    QCOMPARE(first.interfaceIndex, expected.interfaceIndex);
     QCOMPARE(first.protocol, 3);
-    if (routeArguments.isEmpty()) {
-        QVERIFY(system.runs.isEmpty());
-    } else {
-        QCOMPARE(system.runs.size(), 1);
-        QCOMPARE(system.runs.first().program, QStringLiteral("C:\\Windows\\System32\\route.exe"));
-        QCOMPARE(system.runs.first().arguments, routeArguments);
-        QCOMPARE(system.runs.first().timeout, 30000);
-    }
+    QCOMPARE(system.calls.join(QString()), routeExe);
+    if (!routeExe.isEmpty())
+        QCOMPARE(system.programTimeout, NetworkConfiguration::RouteProgramTimeout);
 }
 
-void TestNetworkConfiguration::windowsDeleteRoute_data()
+// What the command-line way runs once the system call refused, and how its answer is read:
+// route.exe says "OK", ip says it with its exit status.
+void TestNetworkConfiguration::routeByProgram_data()
 {
-    QTest::addColumn<uint>("answer");
-    QTest::addColumn<NetworkSystem::ProgramResult>("program");
-    QTest::addColumn<bool>("runsRouteExe");
-    QTest::addColumn<bool>("deleted");
-
-    QTest::newRow("system call") << 0u << NetworkSystem::ProgramResult() << false << true;
-    QTest::newRow("route.exe") << 1168u << NetworkSystem::ProgramResult { true, 0, " OK!" } << true << true;
-    QTest::newRow("route.exe fails") << 1168u << NetworkSystem::ProgramResult { true, 1, "Route not found" } << true
-                                     << false;
-    QTest::newRow("route.exe past its time")
-        << 1168u << NetworkSystem::ProgramResult { false, -1, "OK" } << true << false;
-}
-
-void TestNetworkConfiguration::windowsDeleteRoute()
-{
-    QFETCH(uint, answer);
-    QFETCH(NetworkSystem::ProgramResult, program);
-    QFETCH(bool, runsRouteExe);
-    QFETCH(bool, deleted);
-
-    FakeNetworkSystem system(NetworkSystem::Windows);
-    system.deleteAnswer = answer;
-    system.programResult = program;
-    QCOMPARE(deleteRoute(route("10.1.0.0", "255.255.0.0", "192.168.1.1", 25)), deleted);
-    QCOMPARE(system.deleted.size(), 1);
-    QCOMPARE(system.deleted.first().destination, ip("10.1.0.0"));
-    QCOMPARE(system.deleted.first().interfaceIndex, loopback().index());
-    QCOMPARE(system.runs.size(), runsRouteExe ? 1 : 0);
-    if (runsRouteExe) {
-        // No metric for a deletion.
-        QCOMPARE(
-            system.runs.first().arguments, QStringList({ "delete", "10.1.0.0", "mask", "255.255.0.0", "192.168.1.1" }));
-    }
-}
-
-void TestNetworkConfiguration::linuxRouteFallback_data()
-{
+    QTest::addColumn<NetworkSystem::Platform>("platform");
     QTest::addColumn<bool>("add");
     QTest::addColumn<Route>("wanted");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<NetworkSystem::ProgramResult>("result");
+    QTest::addColumn<QString>("command"); // %1: the adapter's name
     QTest::addColumn<bool>("changed");
 
-    const QString lo = loopback().name();
-    QTest::newRow("add, automatic metric")
-        << true << route("10.1.0.0", "255.255.0.0", "192.168.1.1") << 0
-        << QStringList { "route", "add", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo, "metric", "1" } << true;
-    QTest::newRow("add, metric 9999") << true << route("10.1.2.3", "255.255.255.255", "192.168.1.1", 9999) << 0
-                                      << QStringList { "route", "add", "10.1.2.3/32", "via", "192.168.1.1", "dev", lo,
-                                             "metric", "9999" }
-                                      << true;
-    QTest::newRow("add on the link") << true << route("10.1.0.0", "255.255.0.0", "0.0.0.0") << 0
-                                     << QStringList { "route", "add", "10.1.0.0/16", "dev", lo, "metric", "1" } << true;
-    QTest::newRow("add refused by ip") << true << route("0.0.0.0", "0.0.0.0", "192.168.1.1", 3) << 2
-                                       << QStringList { "route", "add", "0.0.0.0/0", "via", "192.168.1.1", "dev", lo,
-                                              "metric", "3" }
-                                       << false;
-    QTest::newRow("add, mask with holes")
-        << true << route("10.0.0.0", "255.0.255.0", "192.168.1.1") << 1
-        << QStringList { "route", "add", "10.0.0.0/255.0.255.0", "via", "192.168.1.1", "dev", lo, "metric", "1" }
-        << false;
-    QTest::newRow("delete") << false << route("10.1.0.0", "255.255.0.0", "192.168.1.1", 7) << 0
-                            << QStringList { "route", "del", "10.1.0.0/16", "via", "192.168.1.1", "dev", lo } << true;
+    const Route net = route("10.1.0.0 255.255.0.0 192.168.1.1", 7);
+    const QString del = QStringLiteral("route.exe delete 10.1.0.0 mask 255.255.0.0 192.168.1.1"); // no metric
+    QTest::newRow("route.exe delete") << Windows << false << net << Result { true, 0, " OK!" } << del << true;
+    QTest::newRow("route.exe fails") << Windows << false << net << Result { true, 1, "Not found" } << del << false;
+    QTest::newRow("route.exe past its time") << Windows << false << net << Result { false, -1, "OK" } << del << false;
+    // Even the answer that makes Windows retry sends Linux straight to ip.
+    const Result done { true, 0, {} };
+    QTest::newRow("ip add") << Linux << true << route("10.1.0.0 255.255.0.0 192.168.1.1") << done
+                            << "ip route add 10.1.0.0/16 via 192.168.1.1 dev %1 metric 1" << true;
+    QTest::newRow("ip add on the link") << Linux << true << route("10.1.0.0 255.255.0.0 0.0.0.0") << done
+                                        << "ip route add 10.1.0.0/16 dev %1 metric 1" << true;
+    QTest::newRow("ip refuses") << Linux << true << route("0.0.0.0 0.0.0.0 192.168.1.1", 3) << Result { true, 2, {} }
+                                << "ip route add 0.0.0.0/0 via 192.168.1.1 dev %1 metric 3" << false;
+    QTest::newRow("holes") << Linux << true << route("10.0.0.0 255.0.255.0 192.168.1.1") << Result { true, 1, {} }
+                           << "ip route add 10.0.0.0/255.0.255.0 via 192.168.1.1 dev %1 metric 1" << false;
+    QTest::newRow("ip delete") << Linux << false << net << done << "ip route del 10.1.0.0/16 via 192.168.1.1 dev %1"
+                               << true;
 }
 
-void TestNetworkConfiguration::linuxRouteFallback()
+void TestNetworkConfiguration::routeByProgram()
 {
+    QFETCH(NetworkSystem::Platform, platform);
     QFETCH(bool, add);
     QFETCH(Route, wanted);
-    QFETCH(int, exitCode);
-    QFETCH(QStringList, arguments);
+    QFETCH(NetworkSystem::ProgramResult, result);
+    QFETCH(QString, command);
     QFETCH(bool, changed);
 
-    FakeNetworkSystem system(NetworkSystem::Linux);
-    // Even the answer that makes Windows retry sends Linux straight to ip.
+    FakeNetworkSystem system(platform);
     system.createAnswer = [](const NetworkSystem::ForwardRow &) { return NetworkSystem::ErrorBadArguments; };
-    system.deleteAnswer = 3;
-    system.programResult = { true, exitCode, QByteArray() };
+    system.deleteAnswer = 1168;
+    system.programResult = result;
     QCOMPARE(add ? addRoute(wanted) : deleteRoute(wanted), changed);
-    QCOMPARE(system.created.size(), add ? 1 : 0);
-    QCOMPARE(system.deleted.size(), add ? 0 : 1);
-    QCOMPARE(system.runs.size(), 1);
-    QCOMPARE(QFileInfo(system.runs.first().program).fileName(), QStringLiteral("ip"));
-    QCOMPARE(system.runs.first().arguments, arguments);
+    QCOMPARE(system.created.size() + system.deleted.size(), 1);
+    QCOMPARE(system.calls.join(QStringLiteral(" | ")), onLoopback(command));
 }
 
-void TestNetworkConfiguration::netshCommands_data()
+void TestNetworkConfiguration::adapterSettings_data()
 {
+    QTest::addColumn<NetworkSystem::Platform>("platform");
     QTest::addColumn<QString>("operation");
-    QTest::addColumn<NetworkSystem::HostModel>("model");
-    QTest::addColumn<bool>("modelReadable");
-    QTest::addColumn<QList<QStringList>>("commands");
+    QTest::addColumn<NetworkSystem::HostModel>("model"); // unreadable when null
+    QTest::addColumn<QString>("calls"); // %1: the adapter's name, %2: its index
 
-    const QString name = loopback().humanReadableName();
-    const QStringList set { "interface", "ip", "set", "interface", name };
-    QTest::newRow("rename") << "rename" << NetworkSystem::HostModel() << true
-                            << QList<QStringList> { { "interface", "set", "interface", "name=" + name,
-                                   "newname=Nimbora VPN" } };
-    QTest::newRow("enable") << "enable" << NetworkSystem::HostModel() << true
-                            << QList<QStringList> { { "interface", "set", "interface", name, "ENABLED" } };
-    QTest::newRow("weak host: all three, in order")
-        << "weakHost" << NetworkSystem::HostModel { true, true, true } << true
-        << QList<QStringList> { set + QStringList { "forwarding=disabled" },
-               set + QStringList { "weakhostsend=disabled" }, set + QStringList { "weakhostreceive=disabled" } };
-    QTest::newRow("weak host: receive only") << "weakHost" << NetworkSystem::HostModel { false, false, true } << true
-                                             << QList<QStringList> { set + QStringList { "weakhostreceive=disabled" } };
-    QTest::newRow("weak host: nothing set") << "weakHost" << NetworkSystem::HostModel() << true << QList<QStringList>();
-    QTest::newRow("weak host: no interface row")
-        << "weakHost" << NetworkSystem::HostModel { true, true, true } << false << QList<QStringList>();
+    const QString set = QStringLiteral("netsh.exe interface ip set interface %1 ");
+    const QString setLink = QStringLiteral("netsh.exe interface set interface ");
+    const Model all { true, true, true };
+    QTest::newRow("windows: rename") << Windows << "rename" << Model() << setLink + "name=%1 newname=Nimbora";
+    QTest::newRow("windows: enable") << Windows << "enable" << Model() << setLink + "%1 ENABLED";
+    QTest::newRow("windows: weak host, all three in order") << Windows << "weakHost" << all
+        << set + "forwarding=disabled | " + set + "weakhostsend=disabled | " + set + "weakhostreceive=disabled";
+    QTest::newRow("windows: receive only") << Windows << "weakHost" << Model { false, false, true }
+                                           << set + "weakhostreceive=disabled";
+    QTest::newRow("windows: no interface row") << Windows << "unreadable" << all << "";
+    QTest::newRow("linux: rename") << Linux << "rename" << Model() << "rename %2 Nimbora";
+    QTest::newRow("linux: enable") << Linux << "enable" << Model() << "enable %2";
+    QTest::newRow("linux: forwarding only") << Linux << "weakHost" << Model { true, true, true } << "no forwarding %1";
+    QTest::newRow("linux: no forwarding") << Linux << "weakHost" << Model { false, true, true } << "";
 }
 
-void TestNetworkConfiguration::netshCommands()
+void TestNetworkConfiguration::adapterSettings()
 {
+    QFETCH(NetworkSystem::Platform, platform);
     QFETCH(QString, operation);
     QFETCH(NetworkSystem::HostModel, model);
-    QFETCH(bool, modelReadable);
-    QFETCH(QList<QStringList>, commands);
+    QFETCH(QString, calls);
 
-    FakeNetworkSystem system(NetworkSystem::Windows);
+    FakeNetworkSystem system(platform);
     system.model = model;
-    system.hostModelReadable = modelReadable;
+    system.hostModelReadable = operation != QLatin1String("unreadable");
     if (operation == QLatin1String("rename"))
-        renameInterface(loopback(), QStringLiteral("Nimbora VPN"));
+        renameInterface(loopback(), QStringLiteral("Nimbora"));
     else if (operation == QLatin1String("enable"))
         enableInterface(loopback());
     else
         disableWeakHost(loopback());
-
-    QCOMPARE(system.runs.size(), commands.size());
-    for (int i = 0; i < commands.size(); ++i) {
-        QCOMPARE(system.runs.at(i).program, QStringLiteral("C:\\Windows\\System32\\netsh.exe"));
-        QCOMPARE(system.runs.at(i).arguments, commands.at(i));
-    }
+    QCOMPARE(system.calls.join(QStringLiteral(" | ")), onLoopback(calls));
 }
 
-void TestNetworkConfiguration::linuxAdapterSettings()
+void TestNetworkConfiguration::routingTable()
 {
-    FakeNetworkSystem system(NetworkSystem::Linux);
-    const QNetworkInterface lo = loopback();
-    renameInterface(lo, QStringLiteral("Nimbora"));
-    enableInterface(lo);
-    system.model = { false, true, true };
-    disableWeakHost(lo);
-    QVERIFY(system.forwardingDisabled.isEmpty());
-    system.model = { true, false, false };
-    disableWeakHost(lo);
-
-    QCOMPARE(system.renamed, (QList<QPair<int, QString>> { { lo.index(), QStringLiteral("Nimbora") } }));
-    QCOMPARE(system.enabled, QList<int> { lo.index() });
-    QCOMPARE(system.forwardingDisabled, QStringList { lo.name() });
-    QVERIFY(system.runs.isEmpty());
-}
-
-void TestNetworkConfiguration::guidText_data()
-{
-    QTest::addColumn<bool>("known");
-    QTest::addColumn<bool>("validInterface");
-    QTest::addColumn<QString>("guid");
-
-    QTest::newRow("braces and upper case") << true << true << "{6F2B5C1A-0D3E-4B7A-9C21-AB12CD34EF56}";
-    QTest::newRow("no guid: the name") << false << true << loopback().name();
-    QTest::newRow("invalid interface") << true << false << "";
-}
-
-void TestNetworkConfiguration::guidText()
-{
-    QFETCH(bool, known);
-    QFETCH(bool, validInterface);
-    QFETCH(QString, guid);
-
-    FakeNetworkSystem system(NetworkSystem::Windows);
-    if (known)
-        system.guids.insert(loopback().index(), QUuid(QStringLiteral("{6f2b5c1a-0d3e-4b7a-9c21-ab12cd34ef56}")));
-    const NetworkAdapter adapter(validInterface ? loopback() : QNetworkInterface());
-    QCOMPARE(adapter.guid(), guid);
-    if (validInterface)
-        QCOMPARE(adapterByGuid(guid, allAdapters()).networkInterface().index(), loopback().index());
-    if (known) // the comparison is exact
-        QVERIFY(!adapterByGuid(guid.toLower(), allAdapters()).isValid());
-}
-
-void TestNetworkConfiguration::routingTableRows()
-{
-    FakeNetworkSystem system(NetworkSystem::Windows);
+    FakeNetworkSystem system(Windows);
     const int lo = loopback().index();
-    system.table
-        = { row("0.0.0.0", "0.0.0.0", "192.168.1.1", lo, 25), row("10.0.0.0", "255.0.0.0", "10.0.0.1", 999, 3) };
-    const QList<Route> routes = routingTable();
+    system.table = { row("0.0.0.0 0.0.0.0 192.168.1.1", lo, 25), row("10.0.0.0 255.0.0.0 10.0.0.1", 999, 3) };
+    const QList<Route> routes = ::routingTable();
     QCOMPARE(routes.size(), 2);
     QCOMPARE(routes.at(0).destination, QHostAddress(QStringLiteral("0.0.0.0")));
     QCOMPARE(routes.at(0).gateway, QHostAddress(QStringLiteral("192.168.1.1")));
@@ -442,7 +311,7 @@ void TestNetworkConfiguration::routingTableRows()
     QCOMPARE(adapterRoutes(loopback()).size(), 1);
 
     system.tableReadable = false;
-    QVERIFY(routingTable().isEmpty());
+    QVERIFY(::routingTable().isEmpty());
     QVERIFY(!::defaultAdapter().isValid());
 }
 
@@ -453,7 +322,6 @@ void TestNetworkConfiguration::defaultAdapter_data()
     QTest::addColumn<int>("chosen"); // 0 first, 1 second, -1 none
 
     QTest::newRow("25 then 10: the second") << 25 << 10 << 1;
-    QTest::newRow("10 then 25: the first") << 10 << 25 << 0;
     QTest::newRow("equal: the first") << 10 << 10 << 0;
     QTest::newRow("no default route") << -1 << -1 << -1;
 }
@@ -463,37 +331,35 @@ void TestNetworkConfiguration::defaultAdapter()
     QFETCH(int, firstMetric);
     QFETCH(int, secondMetric);
     QFETCH(int, chosen);
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
     if (interfaces.size() < 2)
         QSKIP("needs two network interfaces");
 
-    FakeNetworkSystem system(NetworkSystem::Windows);
+    FakeNetworkSystem system(Windows);
     const int indexes[] = { interfaces.at(0).index(), interfaces.at(1).index() };
-    system.table << row("10.0.0.0", "255.0.0.0", "10.0.0.1", indexes[1], 0);
+    system.table << row("10.0.0.0 255.0.0.0 10.0.0.1", indexes[1], 0);
     if (firstMetric >= 0) {
-        system.table << row("0.0.0.0", "0.0.0.0", "192.168.1.1", indexes[0], firstMetric)
-                     << row("0.0.0.0", "0.0.0.0", "192.168.2.1", indexes[1], secondMetric);
+        system.table << row("0.0.0.0 0.0.0.0 192.168.1.1", indexes[0], firstMetric)
+                     << row("0.0.0.0 0.0.0.0 192.168.2.1", indexes[1], secondMetric);
     }
     // Only a full default route counts.
-    system.table << row("0.0.0.0", "128.0.0.0", "192.168.3.1", indexes[0], 0);
-    const NetworkAdapter adapter = ::defaultAdapter();
-    if (chosen < 0)
-        QVERIFY(!adapter.isValid());
-    else
-        QCOMPARE(adapter.networkInterface().index(), indexes[chosen]);
+    system.table << row("0.0.0.0 128.0.0.0 192.168.3.1", indexes[0], 0);
+    QCOMPARE(::defaultAdapter().networkInterface().index(), chosen < 0 ? 0 : indexes[chosen]);
 }
 
+// The adapter's first default route gives its gateway; the table is read again only while
+// there is none.
 void TestNetworkConfiguration::gatewayWalksAgain()
 {
-    FakeNetworkSystem system(NetworkSystem::Windows);
+    FakeNetworkSystem system(Windows);
     const int lo = loopback().index();
-    system.table
-        = { row("10.0.0.0", "255.0.0.0", "10.0.0.1", lo, 1), row("0.0.0.0", "0.0.0.0", "192.168.9.1", 999, 1) };
+    system.table = { row("10.0.0.0 255.0.0.0 10.0.0.1", lo, 1), row("0.0.0.0 0.0.0.0 192.168.9.1", 999, 1) };
     NetworkAdapter adapter(loopback());
     QVERIFY(adapterGateway(adapter).isNull());
     QVERIFY(adapterGateway(adapter).isNull());
     QCOMPARE(system.tableReads, 2);
 
-    system.table << row("0.0.0.0", "0.0.0.0", "192.168.1.1", lo, 5) << row("0.0.0.0", "0.0.0.0", "192.168.1.2", lo, 1);
+    system.table << row("0.0.0.0 0.0.0.0 192.168.1.1", lo, 5) << row("0.0.0.0 0.0.0.0 192.168.1.2", lo, 1);
     QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
     QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
     QCOMPARE(system.tableReads, 3);
@@ -505,27 +371,21 @@ void TestNetworkConfiguration::dnsServers_data()
     QTest::addColumn<bool>("readable");
     QTest::addColumn<QStringList>("adapterList");
     QTest::addColumn<QByteArray>("resolvConf");
-    QTest::addColumn<QStringList>("servers");
+    QTest::addColumn<QString>("servers");
 
-    QTest::newRow("windows: chain order")
-        << NetworkSystem::Windows << true << QStringList { "198.18.0.53", "192.0.2.1" } << QByteArray()
-        << QStringList { "198.18.0.53", "192.0.2.1" };
-    QTest::newRow("windows: adapter without servers")
-        << NetworkSystem::Windows << true << QStringList { "" } << QByteArray() << QStringList();
-    QTest::newRow("windows: unreadable") << NetworkSystem::Windows << false << QStringList { "192.0.2.1" }
-                                         << QByteArray() << QStringList();
-    QTest::newRow("linux: file order")
-        << NetworkSystem::Linux << true << QStringList()
+    const QStringList two { "198.18.0.53", "192.0.2.1" };
+    QTest::newRow("windows: chain order") << Windows << true << two << QByteArray() << "198.18.0.53 192.0.2.1";
+    // The system's list has an empty first entry when the adapter has no server.
+    QTest::newRow("windows: adapter without servers") << Windows << true << QStringList { "" } << QByteArray() << "";
+    QTest::newRow("windows: unreadable") << Windows << false << two << QByteArray() << "";
+    QTest::newRow("linux: file order") << Linux << true << QStringList()
         << QByteArray("# generated\nsearch lab.example\nnameserver 198.18.0.53\n\tnameserver   192.0.2.1  \n")
-        << QStringList { "198.18.0.53", "192.0.2.1" };
-    QTest::newRow("linux: IPv6, comments and junk skipped")
-        << NetworkSystem::Linux << true << QStringList()
+        << "198.18.0.53 192.0.2.1";
+    QTest::newRow("linux: IPv6, comments and junk skipped") << Linux << true << QStringList()
         << QByteArray("nameserver ::1\n; nameserver 192.0.2.9\n#nameserver 192.0.2.8\nnameserver\n"
                       "nameserver 999.1.1.1\nnameservers 192.0.2.7\nnameserver 192.0.2.1 extra\r\n\0\xff")
-        << QStringList { "192.0.2.1" };
-    QTest::newRow("linux: unreadable") << NetworkSystem::Linux << false << QStringList()
-                                       << QByteArray("nameserver 192.0.2.1\n") << QStringList();
-    QTest::newRow("linux: empty") << NetworkSystem::Linux << true << QStringList() << QByteArray() << QStringList();
+        << "192.0.2.1";
+    QTest::newRow("linux: unreadable") << Linux << false << QStringList() << QByteArray("nameserver 192.0.2.1\n") << "";
 }
 
 void TestNetworkConfiguration::dnsServers()
@@ -534,7 +394,7 @@ void TestNetworkConfiguration::dnsServers()
     QFETCH(bool, readable);
     QFETCH(QStringList, adapterList);
     QFETCH(QByteArray, resolvConf);
-    QFETCH(QStringList, servers);
+    QFETCH(QString, servers);
 
     FakeNetworkSystem system(platform);
     system.dnsReadable = system.resolverReadable = readable;
@@ -544,7 +404,7 @@ void TestNetworkConfiguration::dnsServers()
     const QList<QHostAddress> addresses = ::dnsServers(loopback());
     for (const QHostAddress &address : addresses)
         found << address.toString();
-    QCOMPARE(found, servers);
+    QCOMPARE(found.join(QLatin1Char(' ')), servers);
 }
 
 void TestNetworkConfiguration::tapAdapters_data()
@@ -553,26 +413,20 @@ void TestNetworkConfiguration::tapAdapters_data()
     QTest::addColumn<QList<NetworkSystem::DriverEntry>>("drivers");
     QTest::addColumn<QStringList>("found"); // guids
 
-    const QString guid = QStringLiteral("{6F2B5C1A-0D3E-4B7A-9C21-AB12CD34EF56}");
     const QString lo = loopback().name();
-    using Entries = QList<NetworkSystem::DriverEntry>;
-    QTest::newRow("windows: right driver")
-        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid } } << QStringList { guid };
-    QTest::newRow("windows: other version")
-        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.21", guid } } << QStringList();
-    QTest::newRow("windows: other component")
-        << NetworkSystem::Windows << Entries { { "tap0901", "9.0.0.22", guid } } << QStringList();
-    QTest::newRow("windows: guid in lower case")
-        << NetworkSystem::Windows << Entries { { "nimtap", "9.0.0.22", guid.toLower() } } << QStringList();
+    const QString absent = QStringLiteral("{00000000-0000-0000-0000-000000000001}");
+    const Entries ours { { "nimtap", "9.0.0.22", Guid } };
+    QTest::newRow("windows: right driver") << Windows << ours << QStringList { Guid };
+    const QStringList none;
+    QTest::newRow("windows: other version") << Windows << Entries { { "nimtap", "9.0.0.21", Guid } } << none;
+    QTest::newRow("windows: other component") << Windows << Entries { { "tap0901", "9.0.0.22", Guid } } << none;
+    // Guids are compared in the registry's own form: braces, upper case.
+    QTest::newRow("windows: lower case") << Windows << Entries { { "nimtap", "9.0.0.22", Guid.toLower() } } << none;
     QTest::newRow("windows: installed, not present")
-        << NetworkSystem::Windows
-        << Entries { { "nimtap", "9.0.0.22", "{00000000-0000-0000-0000-000000000001}" }, { "nimtap", "9.0.0.22", guid },
-               { "", "", "" } }
-        << QStringList { guid };
-    QTest::newRow("linux: two in order") << NetworkSystem::Linux
-                                         << Entries { { "tun", "1.6", lo }, { "veth", "1.0", "veth0" },
-                                                { "tun", "1.6", lo } }
-                                         << QStringList { lo, lo };
+        << Windows << Entries { { "nimtap", "9.0.0.22", absent }, ours.first(), {} } << QStringList { Guid };
+    // Without a guid, the interface name stands for it.
+    QTest::newRow("linux: two in order") << Linux
+        << Entries { { "tun", "1.6", lo }, { "veth", "1.0", "veth0" }, { "tun", "1.6", lo } } << QStringList { lo, lo };
 }
 
 void TestNetworkConfiguration::tapAdapters()
@@ -582,14 +436,11 @@ void TestNetworkConfiguration::tapAdapters()
     QFETCH(QStringList, found);
 
     FakeNetworkSystem system(platform);
-    if (platform == NetworkSystem::Windows) {
-        system.guids.insert(loopback().index(), QUuid(QStringLiteral("{6f2b5c1a-0d3e-4b7a-9c21-ab12cd34ef56}")));
-        GlobalValues::setValue(GlobalValues::DriverName, QStringLiteral("nimtap"));
-        GlobalValues::setValue(GlobalValues::DriverVersion, QStringLiteral("9.0.0.22"));
-    } else {
-        GlobalValues::setValue(GlobalValues::DriverName, QStringLiteral("tun"));
-        GlobalValues::setValue(GlobalValues::DriverVersion, QStringLiteral("1.6"));
-    }
+    const bool windows = platform == Windows;
+    if (windows)
+        system.guids.insert(loopback().index(), QUuid(Guid.toLower()));
+    GlobalValues::setValue(GlobalValues::DriverName, windows ? QStringLiteral("nimtap") : QStringLiteral("tun"));
+    GlobalValues::setValue(GlobalValues::DriverVersion, windows ? QStringLiteral("9.0.0.22") : QStringLiteral("1.6"));
     system.drivers = drivers;
     QStringList guids;
     const QList<NetworkAdapter> adapters = ::tapAdapters();
@@ -605,13 +456,11 @@ void TestNetworkConfiguration::prefixLength_data()
     QTest::addColumn<int>("length");
 
     QTest::newRow("0") << "0.0.0.0" << 0;
-    QTest::newRow("1") << "128.0.0.0" << 1;
     QTest::newRow("24") << "255.255.255.0" << 24;
     QTest::newRow("32") << "255.255.255.255" << 32;
     QTest::newRow("holes") << "255.0.255.0" << -1;
     QTest::newRow("reversed") << "0.0.0.255" << -1;
     QTest::newRow("IPv6") << "ffff::" << -1;
-    QTest::newRow("null") << "" << -1;
 }
 
 void TestNetworkConfiguration::prefixLength()
