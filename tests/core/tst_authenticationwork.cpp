@@ -1,5 +1,6 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "buildconfig.h"
 #include "core/authenticationwork.h"
 #include "core/md5.h"
 #include "core/networkproxyfactory.h"
@@ -22,24 +23,27 @@ private slots:
     void digest();
     void login_data();
     void login();
+
+private:
+    TestHttpServer m_server;
 };
 
 void TestAuthenticationWork::initTestCase()
 {
     clearProxyEnvironment();
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
+    QVERIFY(m_server.start(true));
 }
 
 void TestAuthenticationWork::digest_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("digest");
-    QTest::newRow("empty password") << QString() << "d41d8cd98f00b204e9800998ecf8427e";
+    QTest::newRow("empty password") << ""
+                                    << "d41d8cd98f00b204e9800998ecf8427e";
     QTest::newRow("ascii") << "password"
                            << "5f4dcc3b5aa765d61d8327deb882cf99";
     QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("\u00e9") << "66ddcd97cfdeabb2f6fb8a999b4bc76f";
-    QTest::newRow("query characters") << "motdepasse&=?"
-                                      << "373857de5edf959e0d87b549aeb26cfb";
 }
 
 void TestAuthenticationWork::digest()
@@ -49,70 +53,44 @@ void TestAuthenticationWork::digest()
     QCOMPARE(md5Hex(typed), digest);
 }
 
+// The main server's reply handling is tested with the main-server access; here, how the login
+// maps it to its own errors and what it keeps.
 void TestAuthenticationWork::login_data()
 {
-    QTest::addColumn<int>("behaviour"); // -1: nobody listens
+    QTest::addColumn<int>("behaviour");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("autoLogin");
     QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("session");
-    QTest::addColumn<QString>("storedPassword");
 
     const int answer = TestHttpServer::Answer;
-    const QString digest = md5Hex(QStringLiteral("password"));
+    const QByteArray ok("<r><code>OK</code><session>s-1</session></r>");
     const int server = AuthenticationWork::ServerError;
-    QTest::newRow("ok with automatic login")
-        << answer << QByteArray("<r><code>OK</code><session>s-1</session></r>") << true << 0 << "s-1" << digest;
-    QTest::newRow("ok without automatic login")
-        << answer << QByteArray("<r><code>OK</code><session>s-2</session></r>") << false << 0 << "s-2"
-        << "";
-    QTest::newRow("ok without session") << answer << QByteArray("<r><code>OK</code></r>") << true << 0 << "" << digest;
-    QTest::newRow("ok in lower case") << answer << QByteArray("<r><code>ok</code><session>s</session></r>") << true
-                                      << server << QString() << QString();
-    QTest::newRow("ok with spaces") << answer << QByteArray("<r><code> OK </code><session>s</session></r>") << true
-                                    << server << QString() << QString();
+    QTest::newRow("automatic login") << answer << ok << true << 0;
+    QTest::newRow("no automatic login") << answer << ok << false << 0;
     QTest::newRow("denied") << answer << QByteArray("<r><code>DENIED</code></r>") << true
-                            << int(AuthenticationWork::DeniedError) << QString() << QString();
+                            << int(AuthenticationWork::DeniedError);
     QTest::newRow("failed") << answer << QByteArray("<r><code>FAILED</code></r>") << true
-                            << int(AuthenticationWork::FailedError) << QString() << QString();
-    QTest::newRow("unknown code") << answer << QByteArray("<r><code>MAINTENANCE</code></r>") << true << server
-                                  << QString() << QString();
-    QTest::newRow("no code") << answer << QByteArray("<r><session>s</session></r>") << true << server << QString()
-                             << QString();
-    QTest::newRow("not xml") << answer << QByteArray("OK") << true << server << QString() << QString();
-    QTest::newRow("connection dropped") << int(TestHttpServer::Drop) << QByteArray() << true << server << QString()
-                                        << QString();
-    QTest::newRow("endless body") << int(TestHttpServer::Flood) << QByteArray() << true << server << QString()
-                                  << QString();
-    QTest::newRow("nobody listens") << -1 << QByteArray() << true << server << QString() << QString();
+                            << int(AuthenticationWork::FailedError);
+    QTest::newRow("another code") << answer << QByteArray("<r><code>MAINTENANCE</code></r>") << true << server;
+    QTest::newRow("no reply") << int(TestHttpServer::Drop) << QByteArray() << true << server;
 }
 
-// Every outcome: the one error before finished() at a receiver on the test's thread, the
-// session, and what the settings keep for the next start.
+// The one error before finished() at a receiver on the test's thread, the session, and what
+// the settings keep for the next start: a failed attempt leaves automatic login off.
 void TestAuthenticationWork::login()
 {
     QFETCH(int, behaviour);
     QFETCH(QByteArray, body);
     QFETCH(bool, autoLogin);
     QFETCH(int, error);
-    QFETCH(QString, session);
-    QFETCH(QString, storedPassword);
 
-    TestHttpServer server;
-    QVERIFY(server.start(true));
-    server.setBehaviour(TestHttpServer::Behaviour(qMax(behaviour, 0)));
-    server.setAnswer("login", body);
-    {
-        QSettings settings;
-        settings.clear();
-        settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
-        settings.setValue(SettingsKeys::MainServerAddress, server.address());
-        settings.setValue(SettingsKeys::AuthenticationUsername, QStringLiteral("previous"));
-        settings.setValue(SettingsKeys::AuthenticationPassword, QStringLiteral("0123456789abcdef0123456789abcdef"));
-        settings.setValue(SettingsKeys::AuthenticationAutoLogin, true);
-    }
-    if (behaviour < 0)
-        server.close();
+    m_server.setBehaviour(TestHttpServer::Behaviour(behaviour));
+    m_server.setAnswer("login", body);
+    QSettings().clear();
+    m_server.useAsMainServer();
+    QSettings().setValue(SettingsKeys::AuthenticationUsername, QStringLiteral("previous"));
+    QSettings().setValue(SettingsKeys::AuthenticationPassword, QStringLiteral("0123456789abcdef0123456789abcdef"));
+    QSettings().setValue(SettingsKeys::AuthenticationAutoLogin, true);
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("old-session"));
 
     QObject owner;
@@ -123,6 +101,9 @@ void TestAuthenticationWork::login()
     WorkRecorder recorder(work);
     QVERIFY(recorder.run());
 
+    QCOMPARE(m_server.requests().last().requestLine,
+        QByteArray("GET /client/login?username=alice&password=5f4dcc3b5aa765d61d8327deb882cf99&version=")
+            + NIMBORA_VERSION + " HTTP/1.1");
     QSettings settings;
     if (error) {
         QCOMPARE(recorder.events, QStringList({ QStringLiteral("error %1").arg(error), QStringLiteral("finished") }));
@@ -131,21 +112,16 @@ void TestAuthenticationWork::login()
         QVERIFY(!settings.contains(SettingsKeys::AuthenticationPassword));
         QVERIFY(!settings.contains(SettingsKeys::AuthenticationAutoLogin));
         QCOMPARE(settings.value(SettingsKeys::AuthenticationUsername).toString(), QStringLiteral("previous"));
-    } else {
-        QCOMPARE(recorder.events, QStringList({ QStringLiteral("finished") }));
-        QCOMPARE(work->progress(), 100);
-        QCOMPARE(GlobalValues::value(GlobalValues::Session).toString(), session);
-        QCOMPARE(settings.value(SettingsKeys::AuthenticationUsername).toString(), QStringLiteral("alice"));
-        QVERIFY(settings.contains(SettingsKeys::AuthenticationPassword));
-        QCOMPARE(settings.value(SettingsKeys::AuthenticationPassword).toString(), storedPassword);
-        QCOMPARE(settings.value(SettingsKeys::AuthenticationAutoLogin).toBool(), autoLogin);
+        return;
     }
-    if (behaviour >= 0) {
-        QVERIFY(!server.requests().isEmpty());
-        QCOMPARE(server.requests().last().requestLine,
-            QByteArray("GET /client/login?username=alice&password=5f4dcc3b5aa765d61d8327deb882cf99"
-                       "&version=1.6.7 HTTP/1.1"));
-    }
+    QCOMPARE(recorder.events, QStringList({ QStringLiteral("finished") }));
+    QCOMPARE(work->progress(), 100);
+    QCOMPARE(GlobalValues::value(GlobalValues::Session).toString(), QStringLiteral("s-1"));
+    QCOMPARE(settings.value(SettingsKeys::AuthenticationUsername).toString(), QStringLiteral("alice"));
+    QVERIFY(settings.contains(SettingsKeys::AuthenticationPassword));
+    QCOMPARE(settings.value(SettingsKeys::AuthenticationPassword).toString(),
+        autoLogin ? md5Hex(QStringLiteral("password")) : QString());
+    QCOMPARE(settings.value(SettingsKeys::AuthenticationAutoLogin).toBool(), autoLogin);
 }
 
 NIMBORA_TEST_MAIN(TestAuthenticationWork, QCoreApplication)

@@ -33,8 +33,7 @@ class TestBackgroundWorker : public QObject
 private slots:
     void progressEmitsEveryTime();
     void queuedCallsRunOnTheWorkThread();
-    void deletedWithItsOwner();
-    void deletedBeforeItsOwner();
+    void deletedWithItsOwnerOrBefore();
 };
 
 void TestBackgroundWorker::progressEmitsEveryTime()
@@ -45,10 +44,7 @@ void TestBackgroundWorker::progressEmitsEveryTime()
     work.setProgress(50);
     work.setProgress(50);
     work.setProgress(0);
-    QCOMPARE(spy.size(), 3);
-    QCOMPARE(spy.at(0).at(0).toInt(), 50);
-    QCOMPARE(spy.at(1).at(0).toInt(), 50);
-    QCOMPARE(spy.at(2).at(0).toInt(), 0);
+    QCOMPARE(spy, QList<QList<QVariant>>({ { 50 }, { 50 }, { 0 } }));
     QCOMPARE(work.progress(), 0);
 }
 
@@ -59,35 +55,28 @@ void TestBackgroundWorker::queuedCallsRunOnTheWorkThread()
     QCOMPARE(work->thread(), static_cast<QThread *>(work));
 
     QSignalSpy finished(work, &QThread::finished);
-    QMetaObject::invokeMethod(work, "probe", Qt::QueuedConnection);
-    work->start();
-    QVERIFY(finished.wait(10000));
-    QVERIFY(work->wait(10000));
-    QCOMPARE(work->probedThread, static_cast<QThread *>(work));
-
     // Restarted after finished(), the same object works again.
-    work->probedThread = nullptr;
-    QMetaObject::invokeMethod(work, "probe", Qt::QueuedConnection);
-    work->start();
-    QVERIFY(finished.wait(10000));
-    QVERIFY(work->wait(10000));
-    QCOMPARE(work->probedThread, static_cast<QThread *>(work));
+    for (int run = 1; run <= 2; ++run) {
+        work->probedThread = nullptr;
+        QMetaObject::invokeMethod(work, "probe", Qt::QueuedConnection);
+        work->start();
+        // Counted rather than waited for: the work may be done before a wait would begin.
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), run, 10000);
+        QVERIFY(work->wait(10000));
+        QCOMPARE(work->probedThread, static_cast<QThread *>(work));
+    }
 }
 
-void TestBackgroundWorker::deletedWithItsOwner()
+void TestBackgroundWorker::deletedWithItsOwnerOrBefore()
 {
     auto *owner = new QObject;
     QPointer<ProbeWork> work = new ProbeWork(owner);
     delete owner;
     QVERIFY(work.isNull());
-}
 
-void TestBackgroundWorker::deletedBeforeItsOwner()
-{
-    QObject owner;
-    QPointer<ProbeWork> work = new ProbeWork(&owner);
+    QObject keptOwner;
+    work = new ProbeWork(&keptOwner);
     delete work.data();
-    QVERIFY(work.isNull());
     // The owner's end must not reach the deleted work (the sanitizer would tell).
 }
 

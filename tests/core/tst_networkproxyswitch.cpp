@@ -62,7 +62,6 @@ void TestNetworkProxySwitch::decisions_data()
     QTest::addColumn<FlagList>("writesOnRestore");
 
     QTest::newRow("manual proxy") << true << true << quint32(0x3) << true << FlagList { 0x1 } << FlagList { 0x3 };
-    QTest::newRow("automatic script") << true << true << quint32(0x5) << true << FlagList { 0x1 } << FlagList { 0x5 };
     QTest::newRow("already direct") << true << true << quint32(0x1) << true << FlagList() << FlagList();
     QTest::newRow("unreadable") << false << true << quint32(0x3) << false << FlagList() << FlagList();
     QTest::newRow("write refused") << true << false << quint32(0x3) << false << FlagList { 0x1 } << FlagList { 0x3 };

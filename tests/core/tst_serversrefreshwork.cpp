@@ -16,31 +16,26 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPointer>
-#include <QProcess>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
 
 // A latency responder, or an HTTP proxy standing in front of several, on port 80 of a loopback
-// address. It records the request heads it receives.
+// address. It records the request heads it receives and the peers they come from.
 class Responder : public QTcpServer
 {
-    Q_OBJECT
-
 public:
     enum Behaviour {
         Pong, // 200 and "pong"
         PongNewline, // 200 and "pong\n"
         SplitPong, // 200 and "pong", its body in two writes
-        NotFound, // 404
+        NotFound, // 404 and "pong"
         Silent, // reads the request and never answers
         EndlessHeader, // a header block that never ends
         EndlessBody, // a header, then a body that never ends
@@ -60,159 +55,67 @@ protected:
         auto *socket = new QTcpSocket(this);
         socket->setSocketDescriptor(descriptor);
         peers << socket->peerAddress();
-        auto *buffer = new QByteArray;
-        connect(socket, &QObject::destroyed, this, [buffer]() { delete buffer; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() { feed(socket); });
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer]() {
-            *buffer += socket->readAll();
-            int end;
-            while ((end = buffer->indexOf("\r\n\r\n")) >= 0) {
-                const QByteArray head = buffer->left(end + 4);
-                buffer->remove(0, end + 4);
-                requests << head;
-                answer(socket, head);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() {
+            if (m_endless.contains(socket) && socket->bytesToWrite() < 65536)
+                socket->write(m_endless.value(socket));
+        });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket]() {
+            QByteArray &buffer = m_buffers[socket];
+            buffer += socket->readAll();
+            for (int end; (end = buffer.indexOf("\r\n\r\n")) >= 0; buffer.remove(0, end + 4)) {
+                requests << buffer.left(end + 4);
+                answer(socket, requests.last());
             }
         });
     }
 
 private:
-    static QByteArray response(const QByteArray &status, const QByteArray &body, const QByteArray &extra = {})
-    {
-        return "HTTP/1.1 " + status + "\r\n" + extra + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n"
-            + body;
-    }
-
     void answer(QTcpSocket *socket, const QByteArray &head)
     {
-        const QByteArray basic("Proxy-Authenticate: Basic realm=\"probe\"\r\n");
+        QByteArray status = "200 OK", body = "pong", extra;
         switch (m_behaviour) {
         case Pong:
-            socket->write(response("200 OK", "pong"));
             break;
         case PongNewline:
-            socket->write(response("200 OK", "pong\n"));
+            body += '\n';
             break;
         case SplitPong:
             socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npo");
             socket->flush();
             // The rest a little later, so that it comes in a read of its own.
             QTimer::singleShot(30, socket, [socket]() { socket->write("ng"); });
-            break;
+            return;
         case NotFound:
-            socket->write(response("404 Not Found", "pong"));
+            status = "404 Not Found";
             break;
         case Silent:
-            break;
+            return;
         case EndlessHeader:
-            socket->write("HTTP/1.1 200 OK\r\n");
             m_endless.insert(socket, "X-Filler: " + QByteArray(1000, 'h') + "\r\n");
-            feed(socket);
-            break;
+            socket->write("HTTP/1.1 200 OK\r\n");
+            return;
         case EndlessBody:
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n");
             m_endless.insert(socket, QByteArray(16384, 'b'));
-            feed(socket);
-            break;
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n");
+            return;
         case BasicProxy:
-            if (head.contains("\r\nProxy-Authorization: "))
-                socket->write(response("200 OK", "pong"));
-            else
-                socket->write(response("407 Proxy Authentication Required", "denied", basic));
-            break;
         case RefusingProxy:
-            socket->write(response("407 Proxy Authentication Required", "denied", basic));
-            break;
         case DigestProxy:
-            socket->write(response("407 Proxy Authentication Required", "denied",
-                "Proxy-Authenticate: Digest realm=\"probe\", nonce=\"1\"\r\n"));
+            if (m_behaviour == BasicProxy && head.contains("\r\nProxy-Authorization: "))
+                break;
+            status = "407 Proxy Authentication Required";
+            extra = m_behaviour == DigestProxy ? "Proxy-Authenticate: Digest realm=\"probe\", nonce=\"1\"\r\n"
+                                               : "Proxy-Authenticate: Basic realm=\"probe\"\r\n";
             break;
         }
-    }
-
-    void feed(QTcpSocket *socket)
-    {
-        const auto chunk = m_endless.constFind(socket);
-        if (chunk != m_endless.constEnd() && socket->bytesToWrite() < 65536)
-            socket->write(chunk.value());
+        socket->write("HTTP/1.1 " + status + "\r\n" + extra + "Content-Length: " + QByteArray::number(body.size())
+            + "\r\n\r\n" + body);
     }
 
     Behaviour m_behaviour;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
     QHash<QTcpSocket *, QByteArray> m_endless;
-};
-
-// dante on 127.0.0.1, without authentication, configured in a folder of the test's own.
-class Dante
-{
-public:
-    ~Dante() { stop(); }
-
-    bool start(QString *errorString)
-    {
-        const QString program = QStandardPaths::findExecutable(QStringLiteral("danted"),
-            { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin") });
-        if (program.isEmpty()) {
-            *errorString = QStringLiteral("danted is not installed (packages/servers.txt lists dante-server)");
-            return false;
-        }
-        {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost, 0);
-            m_port = probe.serverPort();
-        }
-        QFile config(m_folder.filePath(QStringLiteral("danted.conf")));
-        if (!config.open(QIODevice::WriteOnly))
-            return false;
-        config.write("logoutput: stderr\n"
-                     "internal: 127.0.0.1 port = "
-            + QByteArray::number(m_port)
-            + "\n"
-              "external: 127.0.0.1\n"
-              "clientmethod: none\nsocksmethod: none\n"
-              "user.privileged: root\nuser.unprivileged: nobody\n"
-              "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n"
-              "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n");
-        config.close();
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(program,
-            { QStringLiteral("-f"), config.fileName(), QStringLiteral("-p"),
-                m_folder.filePath(QStringLiteral("danted.pid")) });
-        if (!m_process.waitForStarted(5000)) {
-            *errorString = m_process.errorString();
-            return false;
-        }
-        // Ready once it accepts a connection.
-        const bool listening = QTest::qWaitFor(
-            [this]() {
-                QTcpSocket socket;
-                socket.connectToHost(QHostAddress::LocalHost, m_port);
-                return socket.waitForConnected(200) || m_process.state() != QProcess::Running;
-            },
-            10000);
-        if (!listening || m_process.state() != QProcess::Running) {
-            *errorString = QStringLiteral("danted did not start: ") + QString::fromLocal8Bit(m_process.readAll());
-            return false;
-        }
-        return true;
-    }
-
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-    quint16 port() const { return m_port; }
-    QByteArray output() { return m_process.readAll(); }
-
-private:
-    QTemporaryDir m_folder;
-    QProcess m_process;
-    quint16 m_port = 0;
 };
 
 const char UserAgent[] = "ProbeAgent/2.0";
@@ -220,7 +123,7 @@ const char ProxyUser[] = "alice";
 const char ProxyPassword[] = "s3cret";
 // Qt never sends a loopback destination through a proxy: the endpoints reached through one
 // get addresses of the test range on the loopback interface of this process's own namespace.
-const QStringList ProxiedAddresses({ "198.18.200.21", "198.18.200.22", "198.18.200.23" });
+const QStringList ProxiedAddresses({ "198.18.200.21", "198.18.200.22" });
 
 // Run by tests/core/lab-servers on the lab's client host, only the function "lab" runs.
 const bool inLab = qEnvironmentVariable("NIMBORA_LAB_HOST") == QLatin1String("client");
@@ -239,14 +142,12 @@ QByteArray tunnelXml(
         .toUtf8();
 }
 
-QByteArray serverXml(const QString &name, const QByteArray &tunnels, const QString &state = QStringLiteral("1"),
-    int bandwidth = 10, const QString &country = QStringLiteral("fr"))
+QByteArray serverXml(const QString &name, const QByteArray &tunnels, const QString &state = "1", int bandwidth = 10)
 {
     return QStringLiteral("<server><id>1</id><name>%1</name><state>%2</state><bandwidth>%3</bandwidth>"
-                          "<country><code>%4</code>")
+                          "<country><code>fr</code>")
                .arg(name, state)
                .arg(bandwidth)
-               .arg(country)
                .toUtf8()
         + tunnels + "</country></server>";
 }
@@ -281,7 +182,6 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void probes_data();
     void probes();
     void timeLimit();
     void usableTunnels_data();
@@ -292,9 +192,8 @@ private slots:
     void fetchErrors();
     void httpProxy_data();
     void httpProxy();
-    void tinyproxy_data();
-    void tinyproxy();
-    void dante();
+    void realProxies_data();
+    void realProxies();
     void lab();
 
 private:
@@ -329,12 +228,9 @@ void TestServersRefreshWork::init()
 {
     if (inLab)
         return;
-    QSettings settings;
-    settings.clear();
-    settings.setValue(SettingsKeys::MainServerAddress, m_server.address());
-    settings.setValue(SettingsKeys::MainServerSecure, false);
-    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
-    settings.setValue(SettingsKeys::UserAgent, QLatin1String(UserAgent));
+    QSettings().clear();
+    m_server.useAsMainServer();
+    QSettings().setValue(SettingsKeys::UserAgent, QLatin1String(UserAgent));
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("probe-session"));
     GlobalValues::setValue(GlobalValues::ProxyUsername, QLatin1String(ProxyUser));
     GlobalValues::setValue(GlobalValues::ProxyPassword, QLatin1String(ProxyPassword));
@@ -373,26 +269,11 @@ TestServersRefreshWork::Run TestServersRefreshWork::run(ServersRefreshWork &work
     return result;
 }
 
-void TestServersRefreshWork::probes_data()
-{
-    QTest::addColumn<QList<int>>("behaviours"); // per endpoint at 127.0.0.2, .3, ...; -1: nothing listens
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("pong measured") << QList<int>({ Responder::Pong }) << QStringList({ "S/fr/t0=ms" });
-    QTest::newRow("pong and a line break") << QList<int>({ Responder::PongNewline }) << QStringList({ "S/fr/t0=-2" });
-    QTest::newRow("pong in two reads") << QList<int>({ Responder::SplitPong }) << QStringList({ "S/fr/t0=ms" });
-    QTest::newRow("refused") << QList<int>({ -1 }) << QStringList({ "S/fr/t0=-1" });
-    QTest::newRow("status 404 with pong") << QList<int>({ Responder::NotFound }) << QStringList({ "S/fr/t0=-2" });
-    QTest::newRow("a failed endpoint does not stop the others")
-        << QList<int>({ -1, Responder::Pong, Responder::PongNewline, Responder::Pong })
-        << QStringList({ "S/fr/t0=-1", "S/fr/t1=ms", "S/fr/t2=-2", "S/fr/t3=ms" });
-}
-
+// Each endpoint is measured alone, whatever the one before it did.
 void TestServersRefreshWork::probes()
 {
-    QFETCH(QList<int>, behaviours);
-    QFETCH(QStringList, expected);
-
+    const QList<int> behaviours { -1, Responder::Pong, Responder::PongNewline, Responder::SplitPong,
+        Responder::NotFound };
     QStringList addresses;
     QList<Responder *> responders;
     for (int i = 0; i < behaviours.size(); ++i) {
@@ -406,10 +287,9 @@ void TestServersRefreshWork::probes()
     const Run result = run(work);
     QCOMPARE(result.events, QStringList({ "finished" }));
     QCOMPARE(result.updates, 1);
-    QCOMPARE(result.latencies, expected);
-    for (int i = 0; i < responders.size(); ++i) {
-        if (!responders.at(i))
-            continue;
+    // Refused, pong, pong and a line break, pong in two reads, status 404.
+    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=-1", "S/fr/t1=ms", "S/fr/t2=-2", "S/fr/t3=ms", "S/fr/t4=-2" }));
+    for (int i = 1; i < responders.size(); ++i) {
         QCOMPARE(responders.at(i)->requests,
             QList<QByteArray>({ "GET /ping HTTP/1.1\r\nHost: " + addresses.at(i).toUtf8()
                 + "\r\nUser-Agent: " + UserAgent + "\r\n\r\n" }));
@@ -561,32 +441,18 @@ void TestServersRefreshWork::unexpectedList()
     QVERIFY(result.latencies.isEmpty());
     QVERIFY(work.isPremium());
 
-    QStringList dump;
-    const QList<QVariant> servers = work.servers();
-    for (const QVariant &serverValue : servers) {
-        const QVariantHash server = serverValue.toHash();
-        dump << QStringLiteral("server %1 '%2' '%3' %4")
-                    .arg(server.value("id").toInt())
-                    .arg(server.value("name").toString(), server.value("state").toString())
-                    .arg(server.value("bandwidth").toInt());
-        const QVariantList countries = server.value("countries").toList();
-        for (const QVariant &countryValue : countries) {
-            const QVariantHash country = countryValue.toHash();
-            dump << QStringLiteral(" country '%1'").arg(country.value("code").toString());
-            const QVariantList tunnels = country.value("tunnels").toList();
-            for (const QVariant &tunnelValue : tunnels) {
-                const QVariantHash tunnel = tunnelValue.toHash();
-                dump << QStringLiteral("  tunnel '%1' '%2' %3 %4 %5")
-                            .arg(tunnel.value("name").toString(), tunnel.value("address").toString())
-                            .arg(tunnel.value("slots").toInt())
-                            .arg(tunnel.value("protocols").toInt())
-                            .arg(tunnel.value("state").toInt());
-            }
+    QStringList tree; // name(country:tunnel/slots ...)
+    for (const QVariant &server : work.servers()) {
+        QStringList countries;
+        for (const QVariant &country : server.toHash().value("countries").toList()) {
+            QStringList tunnels;
+            for (const QVariant &tunnel : country.toHash().value("tunnels").toList())
+                tunnels << tunnel.toHash().value("name").toString() + '/' + tunnel.toHash().value("slots").toString();
+            countries << country.toHash().value("code").toString() + ':' + tunnels.join(',');
         }
+        tree << server.toHash().value("name").toString() + '(' + countries.join(' ') + ')';
     }
-    QCOMPARE(dump,
-        QStringList({ "server 0 'A' '1' 0", " country 'fr'", "  tunnel 't' '' 0 -4 0", "  tunnel 'e' '' 0 0 0",
-            " country ''", "server 0 'o' '' 0", " country ''", "server 0 '' '' 0" }));
+    QCOMPARE(tree, QStringList({ "A(fr:t/0,e/0 :)", "o(:)", "()" }));
 }
 
 void TestServersRefreshWork::fetchErrors_data()
@@ -595,15 +461,14 @@ void TestServersRefreshWork::fetchErrors_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<int>("error");
 
+    // The main server's reply handling is tested with the main-server access; here, the work's
+    // own errors, and no probe without a list.
     const int answer = TestHttpServer::Answer;
     QTest::newRow("denied") << answer << QByteArray("<r><code>DENIED</code></r>")
                             << int(ServersRefreshWork::DeniedError);
-    QTest::newRow("lower-case ok") << answer << QByteArray("<r><code>ok</code>" + serverXml("S", "") + "</r>")
-                                   << int(ServersRefreshWork::UnknownError);
-    QTest::newRow("no code") << answer << QByteArray("<r/>") << int(ServersRefreshWork::UnknownError);
-    QTest::newRow("not XML") << answer << QByteArray("pong") << int(ServersRefreshWork::UnknownError);
-    QTest::newRow("connection dropped") << int(TestHttpServer::Drop) << QByteArray()
-                                        << int(ServersRefreshWork::ServerError);
+    QTest::newRow("another code") << answer << QByteArray("<r><code>FAILED</code></r>")
+                                  << int(ServersRefreshWork::UnknownError);
+    QTest::newRow("no reply") << int(TestHttpServer::Drop) << QByteArray() << int(ServersRefreshWork::ServerError);
 }
 
 void TestServersRefreshWork::fetchErrors()
@@ -627,15 +492,15 @@ void TestServersRefreshWork::httpProxy_data()
 {
     QTest::addColumn<int>("behaviour");
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QList<bool>>("authorized"); // per request at the proxy
+    QTest::addColumn<QStringList>("requests"); // at the proxy, "+" with the credentials
 
+    const QStringList once { "198.18.200.21", "198.18.200.21+", "198.18.200.22+" };
     QTest::newRow("Basic answered once, then sent from the start")
-        << int(Responder::BasicProxy) << QStringList({ "S/fr/t0=ms", "S/fr/t1=ms" })
-        << QList<bool>({ false, true, true });
+        << int(Responder::BasicProxy) << QStringList({ "S/fr/t0=ms", "S/fr/t1=ms" }) << once;
     QTest::newRow("credentials refused") << int(Responder::RefusingProxy) << QStringList({ "S/fr/t0=-2", "S/fr/t1=-2" })
-                                         << QList<bool>({ false, true, true });
+                                         << once;
     QTest::newRow("another scheme") << int(Responder::DigestProxy) << QStringList({ "S/fr/t0=-2", "S/fr/t1=-2" })
-                                    << QList<bool>({ false, false });
+                                    << QStringList({ "198.18.200.21", "198.18.200.22" });
 }
 
 // A scripted HTTP proxy shows the exact requests: absolute form, and the Basic credentials.
@@ -643,26 +508,26 @@ void TestServersRefreshWork::httpProxy()
 {
     QFETCH(int, behaviour);
     QFETCH(QStringList, expected);
-    QFETCH(QList<bool>, authorized);
+    QFETCH(QStringList, requests);
 
     Responder *proxy = respond(QStringLiteral("127.0.0.1"), Responder::Behaviour(behaviour));
-    QSettings settings;
-    settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
-    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("127.0.0.1"));
-    settings.setValue(SettingsKeys::HttpProxyPort, ServersRefreshWork::ProbePort);
-    m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(0, 2)));
+    useHttpProxy(QStringLiteral("127.0.0.1"), ServersRefreshWork::ProbePort);
+    m_server.setAnswer("servers", simpleList(ProxiedAddresses));
 
     ServersRefreshWork work;
     Run result = run(work);
     QCOMPARE(result.latencies, expected);
-    QCOMPARE(proxy->requests.size(), authorized.size());
     const QByteArray credentials = "Proxy-Authorization: Basic " + QByteArray("alice:s3cret").toBase64() + "\r\n";
-    for (int i = 0; i < authorized.size(); ++i) {
-        const QByteArray host = ProxiedAddresses.at(i == 0 || (authorized.size() == 3 && i == 1) ? 0 : 1).toUtf8();
-        QCOMPARE(proxy->requests.at(i),
+    QStringList seen;
+    for (const QByteArray &request : qAsConst(proxy->requests)) {
+        const QByteArray host = request.mid(11, request.indexOf("/ping") - 11);
+        const bool withCredentials = request.contains(credentials);
+        QCOMPARE(request,
             "GET http://" + host + "/ping HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: " + UserAgent + "\r\n"
-                + (authorized.at(i) ? credentials : QByteArray()) + "\r\n");
+                + (withCredentials ? credentials : QByteArray()) + "\r\n");
+        seen << host + (withCredentials ? "+" : "");
     }
+    QCOMPARE(seen, requests);
 
     if (behaviour != Responder::BasicProxy)
         return;
@@ -678,68 +543,39 @@ void TestServersRefreshWork::httpProxy()
     QVERIFY(!proxy->requests.at(5).contains("Proxy-Authorization"));
 }
 
-void TestServersRefreshWork::tinyproxy_data()
+void TestServersRefreshWork::realProxies_data()
 {
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("right credentials") << QString::fromLatin1(ProxyPassword) << "S/fr/t0=ms";
-    QTest::newRow("wrong credentials") << "wrong"
-                                       << "S/fr/t0=-2";
+    QTest::addColumn<int>("kind");
+    QTest::newRow("tinyproxy asking for Basic credentials") << int(TestProxy::Tinyproxy);
+    QTest::newRow("dante given by the system settings") << int(TestProxy::Dante);
 }
 
-void TestServersRefreshWork::tinyproxy()
+void TestServersRefreshWork::realProxies()
 {
-    QFETCH(QString, password);
-    QFETCH(QString, expected);
-    if (TinyProxy::program().isEmpty())
-        QSKIP("tinyproxy is not installed (packages/core.txt lists it)");
-
-    TinyProxy proxy;
+    QFETCH(int, kind);
+    if (TestProxy::program(TestProxy::Kind(kind)).isEmpty())
+        QSKIP("not installed (packages/core.txt lists tinyproxy, packages/servers.txt dante-server)");
+    TestProxy proxy { TestProxy::Kind(kind) };
     QVERIFY2(proxy.start(QLatin1String(ProxyUser), QLatin1String(ProxyPassword)), qPrintable(proxy.errorString()));
     Responder *pong = respond(ProxiedAddresses.at(0), Responder::Pong);
-    QSettings settings;
-    settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
-    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("127.0.0.1"));
-    settings.setValue(SettingsKeys::HttpProxyPort, proxy.port());
-    GlobalValues::setValue(GlobalValues::ProxyPassword, password);
+    if (kind == TestProxy::Tinyproxy) {
+        useHttpProxy(QStringLiteral("127.0.0.1"), proxy.port());
+    } else {
+        // The socket applies a SOCKS proxy itself. With credentials Qt offers only the user name
+        // and password method, which this dante refuses.
+        QSettings().setValue(SettingsKeys::Proxy, QStringLiteral("system"));
+        qputenv("all_proxy", "socks5://127.0.0.1:" + QByteArray::number(proxy.port()));
+        GlobalValues::remove(GlobalValues::ProxyUsername);
+        GlobalValues::remove(GlobalValues::ProxyPassword);
+    }
     m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(0, 1)));
 
     ServersRefreshWork work;
     const Run result = run(work);
-    QCOMPARE(result.latencies, QStringList({ expected }));
-    QCOMPARE(pong->requests.size(), expected.endsWith(QLatin1String("ms")) ? 1 : 0);
-    if (!pong->requests.isEmpty())
-        QVERIFY(!pong->requests.first().contains("Proxy-Authorization"));
-}
-
-// A SOCKS proxy given by the system settings is applied by the socket itself.
-void TestServersRefreshWork::dante()
-{
-    Dante dante;
-    QString error;
-    if (!dante.start(&error))
-        QSKIP(qPrintable(error));
-    Responder *pong = respond(ProxiedAddresses.at(2), Responder::Pong);
-    QSettings().setValue(SettingsKeys::Proxy, QStringLiteral("system"));
-    qputenv("all_proxy", "socks5://127.0.0.1:" + QByteArray::number(dante.port()));
-    // With credentials Qt offers only the user name and password method, which this dante refuses.
-    GlobalValues::remove(GlobalValues::ProxyUsername);
-    GlobalValues::remove(GlobalValues::ProxyPassword);
-    m_server.setAnswer("servers", simpleList(ProxiedAddresses.mid(2, 1)));
-
-    ServersRefreshWork work;
-    Run result = run(work);
-    if (result.latencies != QStringList({ "S/fr/t0=ms" }))
-        qWarning().noquote() << "dante:" << dante.output();
-    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=ms" }));
+    QVERIFY2(result.latencies == QStringList({ "S/fr/t0=ms" }), proxy.output().right(2000).constData());
     QCOMPARE(pong->requests.size(), 1);
-    // dante's side of the connection, not the work's.
+    // The proxy's side of the connection, not the work's.
     QCOMPARE(pong->peers, QList<QHostAddress>({ QHostAddress(QHostAddress::LocalHost) }));
-
-    dante.stop();
-    result = run(work);
-    QCOMPARE(result.latencies, QStringList({ "S/fr/t0=-1" }));
-    QCOMPARE(pong->requests.size(), 1);
 }
 
 // The stand-in's list fetched from the lab's client host by the built-in main-server name, and
@@ -766,27 +602,30 @@ void TestServersRefreshWork::lab()
     QVERIFY(recorder.run());
     QCOMPARE(recorder.events, QStringList({ "finished" }));
 
+    // Three rounds, and the fastest of each endpoint's: a loaded machine may hold a probe back
+    // once, not every time.
     ServersRefreshWork work;
-    QHash<QString, int> latencies;
+    QHash<QString, QList<int>> latencies;
     QObject receiver;
     connect(&work, &ServersRefreshWork::latencyChanged, &receiver,
-        [&latencies](const QString &name, int latency) { latencies.insert(name, latency); });
+        [&latencies](const QString &name, int latency) { latencies[name] << latency; });
     const Run result = run(work);
     QCOMPARE(result.events, QStringList({ "finished" }));
     QCOMPARE(result.updates, 1);
+    work.setActions(ServersRefreshWork::MeasureLatencies);
+    QCOMPARE(run(work).events, QStringList({ "finished" }));
+    QCOMPARE(run(work).events, QStringList({ "finished" }));
     QStringList report;
-    for (const QString &endpoint : endpoints)
-        report << endpoint + QLatin1Char('=') + QString::number(latencies.value(endpoint, -100));
-    qInfo().noquote() << "latencies:" << report.join(QLatin1String(", "));
-    QCOMPARE(latencies.size(), endpoints.size());
-    int previous = -1;
+    QList<int> fastest;
     for (const QString &endpoint : endpoints) {
-        QVERIFY2(latencies.contains(endpoint), qPrintable(endpoint));
-        const int latency = latencies.value(endpoint);
-        QVERIFY2(latency >= 0, qPrintable(report.join(QLatin1String(", "))));
-        QVERIFY2(latency >= previous, qPrintable(report.join(QLatin1String(", "))));
-        previous = latency;
+        QList<int> measured = latencies.value(endpoint);
+        std::sort(measured.begin(), measured.end());
+        fastest << (measured.size() == 3 ? measured.first() : -100);
+        report << endpoint + QLatin1Char('=') + QString::number(fastest.last());
     }
+    QList<int> ordered = fastest;
+    std::sort(ordered.begin(), ordered.end());
+    QVERIFY2(ordered.first() >= 0 && fastest == ordered, qPrintable(report.join(QLatin1String(", "))));
 }
 
 NIMBORA_TEST_MAIN(TestServersRefreshWork, QCoreApplication)

@@ -1,5 +1,6 @@
 #include "tests/support/testhttpserver.h"
 
+#include "base/settingskeys.h"
 #include "tests/support/testcertificate.h"
 
 #include <QSettings>
@@ -10,28 +11,15 @@ namespace {
 const int MaximumHeadSize = 64 * 1024;
 const qint64 FloodChunkSize = 64 * 1024;
 
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200:
-        return "OK";
-    case 404:
-        return "Not Found";
-    case 500:
-        return "Internal Server Error";
-    default:
-        return "Status";
-    }
-}
-
 } // namespace
 
 QList<QByteArray> TestHttpServer::Request::headerValues(const QByteArray &name) const
 {
     QList<QByteArray> values;
-    for (const auto &header : headers) {
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            values.append(header.second);
+    for (const QByteArray &line : head.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
+            values.append(line.mid(colon + 1).trimmed());
     }
     return values;
 }
@@ -41,25 +29,10 @@ TestHttpServer::TestHttpServer(QObject *parent) : QTcpServer(parent)
     setAnswer(QByteArray(), "<nimbora><code>OK</code></nimbora>");
 }
 
-TestHttpServer::~TestHttpServer()
-{
-    close();
-}
-
 bool TestHttpServer::start(bool secure, const QHostAddress &address)
 {
     m_secure = secure;
-    if (secure && !TestCertificate::generate())
-        return false;
-    return listen(address, 0);
-}
-
-void TestHttpServer::useAsMainServer() const
-{
-    QSettings settings;
-    settings.setValue(QStringLiteral("options/connection/mainServerAddress"), address());
-    settings.setValue(QStringLiteral("options/connection/mainServerSecure"), false);
-    settings.setValue(QStringLiteral("options/connection/proxy"), QStringLiteral("none"));
+    return (!secure || TestCertificate::generate()) && listen(address, 0);
 }
 
 QString TestHttpServer::address() const
@@ -67,9 +40,12 @@ QString TestHttpServer::address() const
     return QStringLiteral("%1:%2").arg(serverAddress().toString()).arg(serverPort());
 }
 
-void TestHttpServer::setBehaviour(Behaviour behaviour)
+void TestHttpServer::useAsMainServer() const
 {
-    m_behaviour = behaviour;
+    QSettings settings;
+    settings.setValue(SettingsKeys::MainServerAddress, address());
+    settings.setValue(SettingsKeys::MainServerSecure, m_secure);
+    settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
 }
 
 void TestHttpServer::setAnswer(
@@ -78,81 +54,44 @@ void TestHttpServer::setAnswer(
     m_answers.insert(command, { status, contentType, body });
 }
 
-void TestHttpServer::setRawAnswer(const QByteArray &bytes)
-{
-    m_rawAnswer = bytes;
-}
-
-QList<TestHttpServer::Request> TestHttpServer::requests() const
-{
-    return m_requests;
-}
-
-qint64 TestHttpServer::floodBytesSent() const
-{
-    return m_floodBytesSent;
-}
-
 void TestHttpServer::incomingConnection(qintptr descriptor)
 {
-    QTcpSocket *socket = nullptr;
-    if (m_secure) {
-        auto *sslSocket = new QSslSocket(this);
-        if (!sslSocket->setSocketDescriptor(descriptor)) {
-            delete sslSocket;
-            return;
-        }
-        sslSocket->setLocalCertificate(TestCertificate::certificate());
-        sslSocket->setPrivateKey(TestCertificate::privateKey());
-        sslSocket->startServerEncryption();
-        socket = sslSocket;
-    } else {
-        socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            delete socket;
-            return;
-        }
-    }
-    m_buffers.insert(socket, QByteArray());
-    connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { socketReadyRead(socket); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, socket]() {
-        m_buffers.remove(socket);
-        socket->deleteLater();
-    });
-}
-
-void TestHttpServer::socketReadyRead(QTcpSocket *socket)
-{
-    auto buffer = m_buffers.find(socket);
-    if (buffer == m_buffers.end()) {
-        socket->readAll();
+    QTcpSocket *socket = m_secure ? new QSslSocket(this) : new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
         return;
     }
-    buffer->append(socket->readAll());
-    const int end = buffer->indexOf("\r\n\r\n");
+    if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
+        tls->setLocalCertificate(TestCertificate::certificate());
+        tls->setPrivateKey(TestCertificate::privateKey());
+        tls->startServerEncryption();
+        connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket]() { feedFlood(socket); });
+    }
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() { feedFlood(socket); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket]() { readRequest(socket); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+// One request per connection; what comes after it is read and ignored.
+void TestHttpServer::readRequest(QTcpSocket *socket)
+{
+    const QByteArray data = socket->property("head").toByteArray() + socket->readAll();
+    if (socket->property("answered").toBool())
+        return;
+    const int end = data.indexOf("\r\n\r\n");
     if (end < 0) {
-        if (buffer->size() > MaximumHeadSize)
+        socket->setProperty("head", data);
+        if (data.size() > MaximumHeadSize)
             socket->abort();
         return;
     }
-    const QList<QByteArray> lines = buffer->left(end).split('\n');
-    m_buffers.remove(socket); // one request per connection
-    Request request;
-    request.requestLine = lines.value(0).trimmed();
-    for (int i = 1; i < lines.size(); ++i) {
-        const QByteArray line = lines.at(i).endsWith('\r') ? lines.at(i).chopped(1) : lines.at(i);
-        const int colon = line.indexOf(':');
-        if (colon > 0)
-            request.headers.append({ line.left(colon), line.mid(colon + 1).trimmed() });
-        else
-            request.headers.append({ line, QByteArray() });
-    }
-    m_requests.append(request);
-    emit requestReceived();
-    respond(socket, request);
+    socket->setProperty("answered", true);
+    const int lineEnd = data.indexOf('\n');
+    m_requests.append({ data.left(lineEnd).trimmed(), data.mid(lineEnd + 1, end - lineEnd - 1) });
+    respond(socket, m_requests.last().requestLine);
 }
 
-void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
+void TestHttpServer::respond(QTcpSocket *socket, const QByteArray &requestLine)
 {
     switch (m_behaviour) {
     case Silent:
@@ -165,29 +104,24 @@ void TestHttpServer::respond(QTcpSocket *socket, const Request &request)
         socket->disconnectFromHost();
         return;
     case Flood:
+        socket->setProperty("flooding", true);
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nConnection: close\r\n\r\n<nimbora><code>OK</code>");
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket]() { feedFlood(socket); });
-        if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
-            connect(sslSocket, &QSslSocket::encryptedBytesWritten, this, [this, socket]() { feedFlood(socket); });
-        feedFlood(socket);
         return;
     case Answer:
         break;
     }
 
     // "GET /client/login?username=... HTTP/1.1", or the absolute form a proxy may pass on.
-    QByteArray target = request.requestLine.split(' ').value(1);
+    QByteArray target = requestLine.split(' ').value(1);
     target = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
     const int client = target.indexOf("/client/");
-    const QByteArray command = client < 0 ? QByteArray() : target.mid(client + 8);
-    const auto answer = m_answers.value(command, m_answers.value(QByteArray()));
-
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + reasonPhrase(answer.status) + "\r\n";
+    const auto answer = m_answers.value(client < 0 ? QByteArray() : target.mid(client + 8), m_answers.value({}));
+    // The reason phrase is free text that no client reads.
+    QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " Reason\r\n";
     if (!answer.contentType.isEmpty())
         response += "Content-Type: " + answer.contentType + "\r\n";
-    response += "Content-Length: " + QByteArray::number(answer.body.size()) + "\r\nConnection: close\r\n\r\n";
-    response += answer.body;
-    socket->write(response);
+    socket->write(response + "Content-Length: " + QByteArray::number(answer.body.size())
+        + "\r\nConnection: close\r\n\r\n" + answer.body);
     socket->disconnectFromHost();
 }
 
@@ -195,9 +129,10 @@ void TestHttpServer::feedFlood(QTcpSocket *socket)
 {
     // With TLS, what waits for the network sits in the encrypted buffer.
     qint64 pending = socket->bytesToWrite();
-    if (auto *sslSocket = qobject_cast<QSslSocket *>(socket))
-        pending += sslSocket->encryptedBytesToWrite();
-    if (socket->state() != QAbstractSocket::ConnectedState || pending > 4 * FloodChunkSize)
+    if (auto *tls = qobject_cast<QSslSocket *>(socket))
+        pending += tls->encryptedBytesToWrite();
+    if (!socket->property("flooding").toBool() || socket->state() != QAbstractSocket::ConnectedState
+        || pending > 4 * FloodChunkSize)
         return;
     static const QByteArray chunk
         = QByteArray("<filler>").append(QByteArray(FloodChunkSize - 19, 'x')).append("</filler>\n");

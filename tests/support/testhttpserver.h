@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QPair>
 #include <QTcpServer>
 
 class QTcpSocket;
@@ -29,33 +28,30 @@ public:
     struct Request
     {
         QByteArray requestLine;
-        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray head; // the header lines after the request line
         QList<QByteArray> headerValues(const QByteArray &name) const; // case-insensitive name
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);
-    ~TestHttpServer() override;
 
     // Listens on 127.0.0.1 (or the given address), port chosen by the system; with TLS, on a
     // self-signed certificate.
     bool start(bool secure = false, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
     // "<address>:<port>", what the main-server address setting holds in tests.
     QString address() const;
-    // Makes this server the main server of the settings store in use, reached directly over
-    // plain HTTP, so that nothing a test starts looks up the built-in host name.
+    // Makes this server the main server of the settings store in use, reached directly (no
+    // proxy) over HTTP or HTTPS as started, so that nothing a test starts looks up the built-in
+    // host name.
     void useAsMainServer() const;
 
-    void setBehaviour(Behaviour behaviour);
+    void setBehaviour(Behaviour behaviour) { m_behaviour = behaviour; }
     // The answer for "/client/<command>"; an empty command sets the answer for everything else.
     void setAnswer(const QByteArray &command, const QByteArray &body,
         const QByteArray &contentType = "text/xml; charset=utf-8", int status = 200);
-    void setRawAnswer(const QByteArray &bytes);
+    void setRawAnswer(const QByteArray &bytes) { m_rawAnswer = bytes; }
 
-    QList<Request> requests() const;
-    qint64 floodBytesSent() const;
-
-signals:
-    void requestReceived();
+    QList<Request> requests() const { return m_requests; }
+    qint64 floodBytesSent() const { return m_floodBytesSent; }
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -68,8 +64,8 @@ private:
         QByteArray body;
     };
 
-    void socketReadyRead(QTcpSocket *socket);
-    void respond(QTcpSocket *socket, const Request &request);
+    void readRequest(QTcpSocket *socket);
+    void respond(QTcpSocket *socket, const QByteArray &requestLine);
     void feedFlood(QTcpSocket *socket);
 
     bool m_secure = false;
@@ -77,7 +73,6 @@ private:
     QHash<QByteArray, Scripted> m_answers;
     QByteArray m_rawAnswer;
     QList<Request> m_requests;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
     qint64 m_floodBytesSent = 0;
 };
 

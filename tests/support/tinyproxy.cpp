@@ -7,37 +7,38 @@
 
 namespace {
 
-const char ReadyLine[] = "Accepting connections";
 const int StartTimeout = 10000;
 
 quint16 freeLoopbackPort()
 {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 } // namespace
 
-TinyProxy::TinyProxy()
+TestProxy::TestProxy(Kind kind) : m_kind(kind)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
-TinyProxy::~TinyProxy()
+TestProxy::~TestProxy()
 {
     stop();
 }
 
-QString TinyProxy::program()
+QString TestProxy::program(Kind kind)
 {
-    return QStandardPaths::findExecutable(QStringLiteral("tinyproxy"));
+    if (kind == Tinyproxy)
+        return QStandardPaths::findExecutable(QStringLiteral("tinyproxy"));
+    return QStandardPaths::findExecutable(
+        QStringLiteral("danted"), { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin"), QStringLiteral("/sbin") });
 }
 
-bool TinyProxy::start(const QString &user, const QString &password)
+bool TestProxy::start(const QString &user, const QString &password)
 {
-    // The port is picked free just before tinyproxy binds it; another process may win the race.
+    // The port is picked free just before the proxy binds it; another process may win the race,
+    // and then the proxy ends before it says it is ready.
     for (int attempt = 0; attempt < 3; ++attempt) {
         if (startOnce(user, password))
             return true;
@@ -45,50 +46,52 @@ bool TinyProxy::start(const QString &user, const QString &password)
     return false;
 }
 
-bool TinyProxy::startOnce(const QString &user, const QString &password)
+bool TestProxy::startOnce(const QString &user, const QString &password)
 {
     stop();
     m_output.clear();
-    if (program().isEmpty()) {
-        m_errorString = QStringLiteral("tinyproxy is not installed");
-        return false;
-    }
-    if (!m_folder.isValid()) {
-        m_errorString = QStringLiteral("no temporary folder");
+    const QString executable = program(m_kind);
+    if (executable.isEmpty()) {
+        m_errorString = m_kind == Tinyproxy ? QStringLiteral("tinyproxy is not installed (packages/core.txt)")
+                                            : QStringLiteral("danted is not installed (packages/servers.txt)");
         return false;
     }
     m_port = freeLoopbackPort();
-    const QString configPath = m_folder.filePath(QStringLiteral("tinyproxy.conf"));
+    const QString configPath = m_folder.filePath(QStringLiteral("proxy.conf"));
     QFile config(configPath);
-    if (!config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_folder.isValid() || !config.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_errorString = QStringLiteral("cannot write ") + configPath;
         return false;
     }
-    config.write("Port " + QByteArray::number(m_port)
-        + "\n"
-          "Listen 127.0.0.1\n"
-          "Allow 127.0.0.1\n"
-          "Timeout 600\n"
-          "MaxClients 20\n"
-          "LogLevel Info\n"
-          "BasicAuth "
-        + user.toUtf8() + ' ' + password.toUtf8() + "\n");
+    const QByteArray port = QByteArray::number(m_port);
+    QStringList arguments;
+    QByteArray readyLine;
+    if (m_kind == Tinyproxy) {
+        config.write("Port " + port
+            + "\nListen 127.0.0.1\nBind 127.0.0.1\nAllow 127.0.0.1\nTimeout 600\nMaxClients 20\nLogLevel Info\n"
+            + "BasicAuth " + user.toUtf8() + ' ' + password.toUtf8() + "\n");
+        // -d keeps it in the foreground, logging to its output, so that the test owns the process.
+        arguments = QStringList { QStringLiteral("-d"), QStringLiteral("-c"), configPath };
+        readyLine = "Accepting connections";
+    } else {
+        config.write("logoutput: stderr\ninternal: 127.0.0.1 port = " + port
+            + "\nexternal: 127.0.0.1\nclientmethod: none\nsocksmethod: none\n"
+              "user.privileged: root\nuser.unprivileged: nobody\n"
+              "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n"
+              "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 log: error connect }\n");
+        arguments = QStringList { QStringLiteral("-f"), configPath, QStringLiteral("-p"),
+            m_folder.filePath(QStringLiteral("danted.pid")) };
+        readyLine = " running"; // logged once its port is bound
+    }
     config.close();
 
-    // -d keeps it in the foreground, logging to its output, so that the test owns the process.
-    m_process.start(program(), { QStringLiteral("-d"), QStringLiteral("-c"), configPath });
-    if (!m_process.waitForStarted(StartTimeout)) {
-        m_errorString = QStringLiteral("tinyproxy did not start: ") + m_process.errorString();
-        return false;
-    }
+    m_process.start(executable, arguments);
     QDeadlineTimer deadline(StartTimeout);
-    while (!m_output.contains(ReadyLine)) {
-        if (m_process.state() != QProcess::Running || deadline.hasExpired()
-            || !m_process.waitForReadyRead(int(deadline.remainingTime()))) {
-            m_output += m_process.readAll();
-            if (m_output.contains(ReadyLine))
-                break;
-            m_errorString = QStringLiteral("tinyproxy did not come up: ") + QString::fromLocal8Bit(m_output);
+    while (!m_output.contains(readyLine)) {
+        if (deadline.hasExpired()
+            || (!m_process.waitForReadyRead(int(deadline.remainingTime())) && !m_process.bytesAvailable())) {
+            m_errorString = QStringLiteral("%1 did not come up: %2 %3")
+                                .arg(executable, m_process.errorString(), QString::fromLocal8Bit(m_output));
             stop();
             return false;
         }
@@ -97,7 +100,7 @@ bool TinyProxy::startOnce(const QString &user, const QString &password)
     return true;
 }
 
-void TinyProxy::stop()
+void TestProxy::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return;
@@ -109,17 +112,17 @@ void TinyProxy::stop()
     m_output += m_process.readAll();
 }
 
-quint16 TinyProxy::port() const
+quint16 TestProxy::port() const
 {
     return m_port;
 }
 
-QString TinyProxy::errorString() const
+QString TestProxy::errorString() const
 {
     return m_errorString;
 }
 
-QByteArray TinyProxy::output() const
+QByteArray TestProxy::output() const
 {
     return m_output;
 }

@@ -5,30 +5,43 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A real HTTP proxy for tests: tinyproxy on 127.0.0.1, asking for Basic credentials, with its
-// configuration in a temporary folder. Started and stopped by the test, never as a service.
-class TinyProxy
+// A real proxy for tests on 127.0.0.1, configured in a temporary folder, started and stopped by
+// the test, never as a service: tinyproxy asking for Basic credentials, or dante (SOCKS 5)
+// without authentication. Either connects out from 127.0.0.1, so that a peer on another address
+// tells a connection through the proxy from a direct one.
+class TestProxy
 {
 public:
-    TinyProxy();
-    ~TinyProxy();
+    enum Kind { Tinyproxy, Dante };
 
-    static QString program(); // empty when tinyproxy is not installed
+    explicit TestProxy(Kind kind);
+    ~TestProxy();
 
-    bool start(const QString &user, const QString &password);
+    static QString program(Kind kind); // empty when it is not installed
+
+    // The credentials are tinyproxy's; dante takes none.
+    bool start(const QString &user = QString(), const QString &password = QString());
     void stop();
     quint16 port() const;
     QString errorString() const;
-    QByteArray output() const; // what tinyproxy logged so far
+    QByteArray output() const; // what the proxy logged so far
 
 private:
     bool startOnce(const QString &user, const QString &password);
 
+    Kind m_kind;
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
     QString m_errorString;
     QByteArray m_output;
+};
+
+class TinyProxy : public TestProxy
+{
+public:
+    TinyProxy() : TestProxy(Tinyproxy) { }
+    static QString program() { return TestProxy::program(Tinyproxy); }
 };
 
 #endif
