@@ -3,16 +3,15 @@
 // Closing its stdin ends it through the normal path.
 #include "app/application.h"
 
-#include <QFile>
 #include <QSocketNotifier>
 
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
-void report(const char *line)
+void report(const QByteArray &line)
 {
-    std::printf("%s\n", line);
+    std::printf("%s\n", line.constData());
     std::fflush(stdout);
 }
 }
@@ -28,6 +27,8 @@ int main(int argc, char *argv[])
     report(application.isPrimary() ? "primary" : "not primary");
 
     QObject::connect(&application, &SingleApplication::instanceStarted, [] { report("instanceStarted"); });
+    QObject::connect(&application, &SingleApplication::receivedMessage,
+        [](quint32, const QByteArray &message) { report("message " + message); });
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&application, &input] {
         char buffer[64];
