@@ -39,10 +39,7 @@ void TestAuthenticationWork::digest_data()
 {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("digest");
-    QTest::newRow("empty password") << ""
-                                    << "d41d8cd98f00b204e9800998ecf8427e";
-    QTest::newRow("ascii") << "password"
-                           << "5f4dcc3b5aa765d61d8327deb882cf99";
+    QTest::newRow("ascii") << QStringLiteral("password") << "5f4dcc3b5aa765d61d8327deb882cf99";
     QTest::newRow("non-ASCII as UTF-8") << QStringLiteral("\u00e9") << "66ddcd97cfdeabb2f6fb8a999b4bc76f";
 }
 

@@ -37,7 +37,6 @@ public:
         SplitPong, // 200 and "pong", its body in two writes
         NotFound, // 404 and "pong"
         Silent, // reads the request and never answers
-        EndlessHeader, // a header block that never ends
         EndlessBody, // a header, then a body that never ends
         BasicProxy, // 407 asking for Basic until a Proxy-Authorization header comes, then "pong"
         RefusingProxy, // 407 asking for Basic, always
@@ -90,10 +89,6 @@ private:
             status = "404 Not Found";
             break;
         case Silent:
-            return;
-        case EndlessHeader:
-            m_endless.insert(socket, "X-Filler: " + QByteArray(1000, 'h') + "\r\n");
-            socket->write("HTTP/1.1 200 OK\r\n");
             return;
         case EndlessBody:
             m_endless.insert(socket, QByteArray(16384, 'b'));
@@ -297,12 +292,11 @@ void TestServersRefreshWork::probes()
     QVERIFY(m_server.requests().last().requestLine.contains("/client/servers?session=probe-session"));
 }
 
-// The one wait for the 1000 ms limit: three works, each with one endpoint that never completes
-// its answer, measured at the same time.
+// The one wait for the 1000 ms limit: two works, each with one endpoint that never completes its
+// answer, measured at the same time; bytes that keep coming do not put the limit off.
 void TestServersRefreshWork::timeLimit()
 {
-    const QList<Responder::Behaviour> behaviours(
-        { Responder::Silent, Responder::EndlessHeader, Responder::EndlessBody });
+    const QList<Responder::Behaviour> behaviours({ Responder::Silent, Responder::EndlessBody });
     std::vector<std::unique_ptr<ServersRefreshWork>> works;
     QStringList latencies;
     QObject receiver;
@@ -328,12 +322,12 @@ void TestServersRefreshWork::timeLimit()
         work->start();
         QTRY_VERIFY(fetched);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(finished, 3, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(finished, 2, 10000);
     for (auto &work : works)
         QVERIFY(work->wait(5000));
     const qint64 time = elapsed.elapsed();
     latencies.sort();
-    QCOMPARE(latencies, QStringList({ "127.0.0.2=-3", "127.0.0.3=-3", "127.0.0.4=-3" }));
+    QCOMPARE(latencies, QStringList({ "127.0.0.2=-3", "127.0.0.3=-3" }));
     QVERIFY2(time >= ServersRefreshWork::ProbeTimeLimit - 50, QByteArray::number(time));
     QVERIFY2(time < 5 * ServersRefreshWork::ProbeTimeLimit, QByteArray::number(time));
 }
