@@ -161,12 +161,6 @@ QByteArray simpleList(const QStringList &addresses)
     return listXml(serverXml(QStringLiteral("S"), tunnels));
 }
 
-// "key=latency", with every measured time written as "ms".
-QString latencyText(const QString &key, int latency)
-{
-    return key + QLatin1Char('=') + (latency >= 0 ? QStringLiteral("ms") : QString::number(latency));
-}
-
 } // namespace
 
 class TestServersRefreshWork : public QObject
@@ -253,7 +247,9 @@ TestServersRefreshWork::Run TestServersRefreshWork::run(ServersRefreshWork &work
     WorkRecorder recorder(&work);
     QObject receiver;
     connect(&work, &ServersRefreshWork::latencyChanged, &receiver,
-        [&result](const QString &name, int latency) { result.latencies << latencyText(name, latency); });
+        [&result](const QString &name, int latency) { // every measured time written as "ms"
+            result.latencies << name + '=' + (latency >= 0 ? QStringLiteral("ms") : QString::number(latency));
+        });
     connect(
         &work, &ServersRefreshWork::updated, &receiver, [&result]() { ++result.updates; },
         Qt::BlockingQueuedConnection);
@@ -336,23 +332,19 @@ void TestServersRefreshWork::usableTunnels_data()
 {
     QTest::addColumn<bool>("byAddress");
     QTest::addColumn<QStringList>("expected");
-    QTest::addColumn<QList<int>>("requests"); // per responder at 127.0.0.2 to .7
-
-    QTest::newRow("by address") << true << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/de/address-only=ms" })
-                                << QList<int>({ 0, 1, 0, 0, 0, 1 });
-    QTest::newRow("by host name") << false << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/fr/hostname-only=ms" })
-                                  << QList<int>({ 0, 1, 0, 0, 1, 0 });
+    QTest::newRow("by address") << true << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/de/address-only=ms" });
+    QTest::newRow("by host name") << false << QStringList({ "Busy-89/fr/slots-99=ms", "Busy-89/fr/hostname-only=ms" });
 }
 
+// Only usable endpoints are measured (all of them answer, so any other measured would show), yet
+// every server is listed.
 void TestServersRefreshWork::usableTunnels()
 {
     QFETCH(bool, byAddress);
     QFETCH(QStringList, expected);
-    QFETCH(QList<int>, requests);
 
-    QList<Responder *> responders;
     for (int i = 2; i <= 7; ++i)
-        responders << respond(QStringLiteral("127.0.0.%1").arg(i), Responder::Pong);
+        respond(QStringLiteral("127.0.0.%1").arg(i), Responder::Pong);
     QSettings().setValue(SettingsKeys::IpAddress, byAddress);
     m_server.setAnswer("servers",
         listXml(serverXml("Full-90", tunnelXml("t", "127.0.0.2", "127.0.0.2"), "1", 90)
@@ -371,9 +363,6 @@ void TestServersRefreshWork::usableTunnels()
     const Run result = run(work);
     QCOMPARE(result.events, QStringList({ "finished" }));
     QCOMPARE(result.latencies, expected);
-    for (int i = 0; i < responders.size(); ++i)
-        QCOMPARE(responders.at(i)->requests.size(), requests.at(i));
-    // Every server is listed, usable or not.
     QStringList names;
     const QList<QVariant> servers = work.servers();
     for (const QVariant &server : servers)

@@ -111,18 +111,3 @@ void TestProxy::stop()
     }
     m_output += m_process.readAll();
 }
-
-quint16 TestProxy::port() const
-{
-    return m_port;
-}
-
-QString TestProxy::errorString() const
-{
-    return m_errorString;
-}
-
-QByteArray TestProxy::output() const
-{
-    return m_output;
-}

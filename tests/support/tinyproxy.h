@@ -22,9 +22,9 @@ public:
     // The credentials are tinyproxy's; dante takes none.
     bool start(const QString &user = QString(), const QString &password = QString());
     void stop();
-    quint16 port() const;
-    QString errorString() const;
-    QByteArray output() const; // what the proxy logged so far
+    quint16 port() const { return m_port; }
+    QString errorString() const { return m_errorString; }
+    QByteArray output() const { return m_output; } // what the proxy logged so far
 
 private:
     bool startOnce(const QString &user, const QString &password);
