@@ -324,7 +324,8 @@ void TestServersRefreshWork::timeLimit()
     const qint64 time = elapsed.elapsed();
     latencies.sort();
     QCOMPARE(latencies, QStringList({ "127.0.0.2=-3", "127.0.0.3=-3" }));
-    QVERIFY2(time >= ServersRefreshWork::ProbeTimeLimit - 50, QByteArray::number(time));
+    // A coarse timer may end up to 5 % early.
+    QVERIFY2(time >= ServersRefreshWork::ProbeTimeLimit * 9 / 10, QByteArray::number(time));
     QVERIFY2(time < 5 * ServersRefreshWork::ProbeTimeLimit, QByteArray::number(time));
 }
 
