@@ -83,10 +83,8 @@ private slots:
     void init();
     void cleanup();
     void progressBar();
-    void errorBox_data();
-    void errorBox();
-    void errorActions_data();
-    void errorActions();
+    void errorBoxes_data();
+    void errorBoxes();
     void finishedOpensAuthentication();
     void optionalUpdateContinues_data();
     void optionalUpdateContinues();
@@ -131,70 +129,58 @@ void TestLauncher::progressBar()
     }
 }
 
-void TestLauncher::errorBox_data()
+// Each failure's box, and where each of its answers leads. The optional update's box is
+// answered in optionalUpdateContinues.
+void TestLauncher::errorBoxes_data()
 {
     QTest::addColumn<int>("error");
     QTest::addColumn<QMessageBox::Icon>("icon");
     QTest::addColumn<QString>("title");
-    QTest::addColumn<QStringList>("buttons");
+    QTest::addColumn<QStringList>("buttons"); // "label:role"
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("opened");
+    QTest::addColumn<bool>("checksRunAgain");
 
+    const auto critical = QMessageBox::Critical;
+    const int server = LauncherWorker::ServerError;
+    const QString serverTitle = QStringLiteral("Impossible de contacter le serveur principal");
+    const QStringList serverButtons { "Cancel:reject", "Diagnostique de connexion:accept", "Options:action",
+        "Réessayer:action" };
+    const int mandatory = LauncherWorker::MandatoryUpdateError;
+    const QString mandatoryTitle = QStringLiteral("Nouvelle version obligatoire disponible");
+    const QStringList mandatoryButtons { "Close:reject", Download + ":accept" };
     const QStringList retryOrClose { "Close:reject", "Réessayer:action" };
-    QTest::newRow("server") << int(LauncherWorker::ServerError) << QMessageBox::Critical
-                            << "Impossible de contacter le serveur principal"
-                            << QStringList { "Cancel:reject", "Diagnostique de connexion:accept", "Options:action",
-                                   "Réessayer:action" };
-    QTest::newRow("mandatory update") << int(LauncherWorker::MandatoryUpdateError) << QMessageBox::Critical
-                                      << "Nouvelle version obligatoire disponible"
-                                      << QStringList { "Close:reject", Download + ":accept" };
+    const QStringList none;
+    QTest::newRow("server: diagnostic") << server << critical << serverTitle << serverButtons
+                                        << "Diagnostique de connexion" << QStringList { "networkCheck" } << true;
+    QTest::newRow("server: options, connection page") << server << critical << serverTitle << serverButtons << "Options"
+                                                      << QStringList { "options:1" } << true;
+    QTest::newRow("server: retry") << server << critical << serverTitle << serverButtons << "Réessayer" << none << true;
+    QTest::newRow("server: box closed") << server << critical << serverTitle << serverButtons << ""
+                                        << QStringList { "quit" } << false;
+    QTest::newRow("mandatory: download") << mandatory << critical << mandatoryTitle << mandatoryButtons << Download
+                                         << QStringList { "downloadPage", "quit" } << false;
+    QTest::newRow("mandatory: close") << mandatory << critical << mandatoryTitle << mandatoryButtons << "Close"
+                                      << QStringList { "quit" } << false;
     QTest::newRow("optional update") << int(LauncherWorker::OptionalUpdateError) << QMessageBox::Warning
                                      << "Nouvelle version disponible"
-                                     << QStringList { Download + ":accept", "Plus tard:accept" };
-    QTest::newRow("interface install") << int(LauncherWorker::InterfaceInstallError) << QMessageBox::Critical
-                                       << "Impossible d'installer l'interface VPN" << retryOrClose;
-    QTest::newRow("interface not found") << int(LauncherWorker::InterfaceNotFoundError) << QMessageBox::Critical
-                                         << "Impossible de trouver l'interface VPN" << retryOrClose;
-    QTest::newRow("code above the table") << 6 << QMessageBox::Critical << "Erreur inconnue" << retryOrClose;
+                                     << QStringList { Download + ":accept", "Plus tard:accept" } << "" << none << false;
+    QTest::newRow("install: retry") << int(LauncherWorker::InterfaceInstallError) << critical
+                                    << "Impossible d'installer l'interface VPN" << retryOrClose << "Réessayer" << none
+                                    << true;
+    QTest::newRow("not found: close") << int(LauncherWorker::InterfaceNotFoundError) << critical
+                                      << "Impossible de trouver l'interface VPN" << retryOrClose << "Close"
+                                      << QStringList { "quit" } << false;
+    QTest::newRow("code above the table: retry") << 6 << critical << "Erreur inconnue" << retryOrClose << "Réessayer"
+                                                 << none << true;
 }
 
-void TestLauncher::errorBox()
+void TestLauncher::errorBoxes()
 {
     QFETCH(int, error);
     QFETCH(QMessageBox::Icon, icon);
     QFETCH(QString, title);
     QFETCH(QStringList, buttons);
-
-    fail(launcher->worker(), error);
-    QCOMPARE(launcher->boxes.size(), 1);
-    QCOMPARE(launcher->boxes.first().icon, icon);
-    QCOMPARE(launcher->boxes.first().title, title);
-    buttons.sort();
-    QCOMPARE(launcher->boxes.first().buttons, buttons);
-}
-
-void TestLauncher::errorActions_data()
-{
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<QStringList>("opened");
-    QTest::addColumn<bool>("checksRunAgain");
-
-    const int server = LauncherWorker::ServerError;
-    const int mandatory = LauncherWorker::MandatoryUpdateError;
-    const int noAdapter = LauncherWorker::InterfaceNotFoundError;
-    QTest::newRow("server: diagnostic") << server << "Diagnostique de connexion" << QStringList { "networkCheck" }
-                                        << true;
-    QTest::newRow("server: options, connection page") << server << "Options" << QStringList { "options:1" } << true;
-    QTest::newRow("server: retry") << server << "Réessayer" << QStringList() << true;
-    QTest::newRow("server: box closed") << server << "" << QStringList { "quit" } << false;
-    QTest::newRow("mandatory: download") << mandatory << Download << QStringList { "downloadPage", "quit" } << false;
-    QTest::newRow("mandatory: close") << mandatory << "Close" << QStringList { "quit" } << false;
-    QTest::newRow("retry or close: retry") << noAdapter << "Réessayer" << QStringList() << true;
-    QTest::newRow("retry or close: close") << noAdapter << "Close" << QStringList { "quit" } << false;
-}
-
-void TestLauncher::errorActions()
-{
-    QFETCH(int, error);
     QFETCH(QString, answer);
     QFETCH(QStringList, opened);
     QFETCH(bool, checksRunAgain);
@@ -203,6 +189,11 @@ void TestLauncher::errorActions()
     fail(launcher->worker(), error);
     drainWorker(launcher->worker());
 
+    QCOMPARE(launcher->boxes.size(), 1);
+    QCOMPARE(launcher->boxes.first().icon, icon);
+    QCOMPARE(launcher->boxes.first().title, title);
+    buttons.sort();
+    QCOMPARE(launcher->boxes.first().buttons, buttons);
     QCOMPARE(launcher->opened, opened);
     QCOMPARE(launcher->worker()->state(), checksRunAgain ? LauncherWorker::Running : LauncherWorker::Failed);
     if (checksRunAgain)

@@ -23,9 +23,8 @@ private slots:
     void cleanupTestCase();
     void output_data();
     void output();
-    void stopByManagementClose();
-    void stopEndsStubbornProgramByKill();
-    void completedWhileStoppingIsNotConnected();
+    void stop_data();
+    void stop();
     void destroyedWhileRunning();
 
 private:
@@ -159,52 +158,47 @@ void TestOpenVPN::output()
     }
 }
 
-void TestOpenVPN::stopByManagementClose()
+// Each stop step is a management close, then SIGTERM, then SIGKILL, 5 s apart.
+void TestOpenVPN::stop_data()
 {
-    OpenVPN openvpn;
-    QVERIFY(start(&openvpn, "connect|" + Completed + "|serve|print management closed\\n|exit 0"));
-    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("stopAfter"); // a signal or a printed chunk
+    QTest::addColumn<int>("stepsPassed"); // the 5 s steps the program lets pass
+    QTest::addColumn<QString>("events");
 
-    QElapsedTimer timer;
-    timer.start();
-    QVERIFY(openvpn.stop());
-    // Well before SIGTERM would have been sent.
-    QVERIFY2(timer.elapsed() < OpenVPN::StopStepTimeout, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
-    QCOMPARE(openvpn.state(), OpenVPN::Idle);
-    // Stopping an ended program changes nothing.
-    QVERIFY(openvpn.stop());
-    QCOMPARE(openvpn.state(), OpenVPN::Idle);
-    QCOMPARE(m_events.size(), 3);
+    QTest::newRow("ended by the management close") << "connect|" + Completed + "|serve|print closed\\n|exit 0"
+                                                   << "connected" << 0 << "progress 100, connected, disconnected";
+    // Once per run: the management close and SIGTERM go unheeded.
+    QTest::newRow("stubborn program killed") << "ignore|connect|" + Completed + "|hang" << "connected" << 2
+                                             << "progress 100, connected, disconnected";
+    // The tunnel comes up while the stop waits for the program: it is not announced.
+    QTest::newRow("completed while stopping") << "connect|print managed\\n|serve|" + Completed + "|exit 0"
+                                              << "managed\n" << 0 << "progress 100, disconnected";
 }
 
-// Once per run: the management close and SIGTERM go unheeded, so both 5 s steps pass.
-void TestOpenVPN::stopEndsStubbornProgramByKill()
+void TestOpenVPN::stop()
 {
-    OpenVPN openvpn;
-    QVERIFY(start(&openvpn, "ignore|connect|" + Completed + "|hang"));
-    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+    QFETCH(QString, steps);
+    QFETCH(QString, stopAfter);
+    QFETCH(int, stepsPassed);
+    QFETCH(QString, events);
 
+    OpenVPN openvpn;
+    QVERIFY(start(&openvpn, steps));
+    QTRY_VERIFY(m_events.contains(stopAfter) || m_logs.contains(stopAfter));
     QElapsedTimer timer;
     timer.start();
     QVERIFY(openvpn.stop());
     const qint64 elapsed = timer.elapsed();
-    QVERIFY2(elapsed >= 2 * OpenVPN::StopStepTimeout - 100, qPrintable(QString::number(elapsed)));
-    QVERIFY2(elapsed < 3 * OpenVPN::StopStepTimeout, qPrintable(QString::number(elapsed)));
-    QCOMPARE(m_events, QStringList({ "progress 100", "connected", "disconnected" }));
+    QVERIFY2(elapsed >= stepsPassed * OpenVPN::StopStepTimeout - 100, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < (stepsPassed + 1) * OpenVPN::StopStepTimeout, qPrintable(QString::number(elapsed)));
+    QCOMPARE(m_events.join(QStringLiteral(", ")), events);
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
-}
 
-// The tunnel comes up while the stop waits for the program: it is not announced.
-void TestOpenVPN::completedWhileStoppingIsNotConnected()
-{
-    OpenVPN openvpn;
-    QVERIFY(start(&openvpn, "connect|print management connected\\n|serve|" + Completed + "|exit 0"));
-    QTRY_VERIFY(m_logs.contains(QStringLiteral("management connected\n")));
-
+    // Stopping an ended program changes nothing.
     QVERIFY(openvpn.stop());
-    QCOMPARE(m_events, QStringList({ "progress 100", "disconnected" }));
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    QCOMPARE(m_events.join(QStringLiteral(", ")), events);
 }
 
 // A controller deleted with its program running ends the program and reports nothing more.
