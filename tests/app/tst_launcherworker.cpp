@@ -202,8 +202,8 @@ void TestLauncherWorker::run_data()
     QTest::newRow("server refuses") << versionReply("FAILED", "1.6.7", "1.0") << true << true << failed << 1 << 20;
     QTest::newRow("mandatory update") << versionReply("OK", "1.6.7", "1.6.8") << true << true << failed << 2 << 20;
     QTest::newRow("mandatory before optional") << versionReply("OK", "1.8", "1.7") << true << true << failed << 2 << 20;
-    QTest::newRow("optional update, then finished") << optional << true << true << States { Running, Failed, Finished }
-                                                    << 3 << 100;
+    QTest::newRow("optional update, then finished")
+        << optional << true << true << States { Running, Failed, Finished } << 3 << 100;
     QTest::newRow("optional update not offered") << optional << false << true << finished << 0 << 100;
     QTest::newRow("optional update, no adapter: one Failed") << optional << true << false << failed << 5 << 40;
     QTest::newRow("no adapter") << upToDate << true << false << failed << 5 << 40;
@@ -300,8 +300,8 @@ void TestLauncherWorker::realAdapters_data()
 
     const QStringList three { "nimtun0", "Nimbora", "nimtun1" };
     QTest::newRow("one carries the name") << three << three << 1;
-    QTest::newRow("none does: the last is renamed") << QStringList { "nimtun0", "nimtun1" } << QStringList(three.mid(0, 2))
-                                                    << 1;
+    QTest::newRow("none does: the last is renamed")
+        << QStringList { "nimtun0", "nimtun1" } << QStringList(three.mid(0, 2)) << 1;
 }
 
 void TestLauncherWorker::realAdapters()

@@ -97,8 +97,8 @@ bool send(QLocalSocket *socket, const Probe &primary, const QString &key, const 
     const pid_t pid = pid_t(primary.process.processId());
     ::kill(pid, SIGSTOP);
     socket->connectToServer(key);
-    const bool sent = socket->state() == QLocalSocket::ConnectedState
-        && socket->write(bytes) == bytes.size() && socket->flush() && socket->bytesToWrite() == 0;
+    const bool sent = socket->state() == QLocalSocket::ConnectedState && socket->write(bytes) == bytes.size()
+        && socket->flush() && socket->bytesToWrite() == 0;
     ::kill(pid, SIGCONT);
     return sent;
 }
@@ -217,7 +217,8 @@ void TestSingleApplication::connectionMessages_data()
     QTest::newRow("new instance") << valid << true;
     QTest::newRow("wrong checksum") << badChecksum << false;
     const QString otherKey = keyFor(freshDomain());
-    QTest::newRow("other instance's name") << Private::makeConnectionMessage(otherKey, Private::NewInstance, 0) << false;
+    QTest::newRow("other instance's name")
+        << Private::makeConnectionMessage(otherKey, Private::NewInstance, 0) << false;
     QTest::newRow("type 0") << Private::makeConnectionMessage(m_key, Private::InvalidConnection, 0) << false;
     QTest::newRow("huge length") << QByteArray::fromHex("7fffffffffffffff") + valid.mid(8) << false;
     // Left open: the rest never comes within the primary's 100 ms.

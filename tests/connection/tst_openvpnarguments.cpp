@@ -25,10 +25,10 @@ const QString CaFile = QStringLiteral("C:/Program Files/Nimbora/ca.crt");
 // The whole Windows command line of base().
 const QStringList Reference { "--client", "--dev", "tun", "--dev-node", "{8F1C2A3B-0000-4D5E-9F10-112233445566}",
     "--proto", "tcp-client", "--remote", "vpn1.ostrelle.example", "443", "--management", "127.0.0.1", "51234",
-    "--management-client", "--management-query-passwords", "--ca", CaFile, "--remote-cert-tls", "server",
-    "--reneg-sec", "0", "--auth-user-pass", "--auth-nocache", "--compress", "--resolv-retry", "0", "--ping", "10",
-    "--ping-exit", "30", "--persist-tun", "--persist-key", "--persist-local-ip", "--connect-retry", "1", "--ip-win32",
-    "dynamic", "--verb", "3" };
+    "--management-client", "--management-query-passwords", "--ca", CaFile, "--remote-cert-tls", "server", "--reneg-sec",
+    "0", "--auth-user-pass", "--auth-nocache", "--compress", "--resolv-retry", "0", "--ping", "10", "--ping-exit", "30",
+    "--persist-tun", "--persist-key", "--persist-local-ip", "--connect-retry", "1", "--ip-win32", "dynamic", "--verb",
+    "3" };
 
 A base()
 {
@@ -91,12 +91,13 @@ void TestOpenVPNArguments::variants_data()
     // The empty address keeps its place, or OpenVPN would take the port for the host.
     QTest::newRow("unresolved") << via(http, 3128, "Aucune", "") << W << "--ca => --http-proxy '' 3128 --ca";
     QTest::newRow("no reconnection") << with([](A &a) { a.autoReconnect = false; }) << W
-        << "--persist-tun --persist-key --persist-local-ip --connect-retry 1"
-           " => --connect-retry-max 1 --remap-usr1 SIGTERM";
+                                     << "--persist-tun --persist-key --persist-local-ip --connect-retry 1"
+                                        " => --connect-retry-max 1 --remap-usr1 SIGTERM";
     QTest::newRow("own DNS") << with([](A &a) { a.useServerDns = false; }) << W
-        << "--ip-win32 => --dhcp-option DNS 198.18.9.1 --dhcp-option DNS 198.18.9.2 --ip-win32";
+                             << "--ip-win32 => --dhcp-option DNS 198.18.9.1 --dhcp-option DNS 198.18.9.2 --ip-win32";
     QTest::newRow("netsh") << with([](A &a) { a.windowsIpMethod = "netsh"; }) << W << "dynamic => netsh";
-    QTest::newRow("linux") << with([](A &a) { a.adapter = "Nimbora"; }) << int(A::Linux)
+    QTest::newRow("linux")
+        << with([](A &a) { a.adapter = "Nimbora"; }) << int(A::Linux)
         << "tun --dev-node {8F1C2A3B-0000-4D5E-9F10-112233445566} => Nimbora --dev-type tun | --ip-win32 dynamic =>";
 }
 

@@ -85,9 +85,6 @@ private slots:
     void adapterSettings_data();
     void adapterSettings();
     void routingTable();
-    void defaultAdapter_data();
-    void defaultAdapter();
-    void gatewayWalksAgain();
     void dnsServers_data();
     void dnsServers();
     void tapAdapters_data();
@@ -265,10 +262,11 @@ void TestNetworkConfiguration::adapterSettings_data()
     const Model all { true, true, true };
     QTest::newRow("windows: rename") << Windows << "rename" << Model() << setLink + "name=%1 newname=Nimbora";
     QTest::newRow("windows: enable") << Windows << "enable" << Model() << setLink + "%1 ENABLED";
-    QTest::newRow("windows: weak host, all three in order") << Windows << "weakHost" << all
+    QTest::newRow("windows: weak host, all three in order")
+        << Windows << "weakHost" << all
         << set + "forwarding=disabled | " + set + "weakhostsend=disabled | " + set + "weakhostreceive=disabled";
-    QTest::newRow("windows: receive only") << Windows << "weakHost" << Model { false, false, true }
-                                           << set + "weakhostreceive=disabled";
+    QTest::newRow("windows: receive only")
+        << Windows << "weakHost" << Model { false, false, true } << set + "weakhostreceive=disabled";
     QTest::newRow("windows: no interface row") << Windows << "unreadable" << all << "";
     QTest::newRow("linux: rename") << Linux << "rename" << Model() << "rename %2 Nimbora";
     QTest::newRow("linux: enable") << Linux << "enable" << Model() << "enable %2";
@@ -295,74 +293,44 @@ void TestNetworkConfiguration::adapterSettings()
     QCOMPARE(system.calls.join(QStringLiteral(" | ")), onLoopback(calls));
 }
 
+// The table as routes; the default adapter: the lowest metric, the first of equals, a full
+// default route only; the adapter's gateway: its first default route, looked up again only
+// while there is none.
 void TestNetworkConfiguration::routingTable()
 {
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    if (interfaces.size() < 2)
+        QSKIP("needs two network interfaces");
+    const int first = interfaces.at(0).index();
+    const int second = interfaces.at(1).index();
     FakeNetworkSystem system(Windows);
-    const int lo = loopback().index();
-    system.table = { row("0.0.0.0 0.0.0.0 192.168.1.1", lo, 25), row("10.0.0.0 255.0.0.0 10.0.0.1", 999, 3) };
+    system.table = { row("10.0.0.0 255.0.0.0 10.0.0.1", first, 3), row("0.0.0.0 128.0.0.0 192.168.3.1", first, 0),
+        row("0.0.0.0 0.0.0.0 192.168.9.1", 999, 1) };
     const QList<Route> routes = ::routingTable();
-    QCOMPARE(routes.size(), 2);
-    QCOMPARE(routes.at(0).destination, QHostAddress(QStringLiteral("0.0.0.0")));
-    QCOMPARE(routes.at(0).gateway, QHostAddress(QStringLiteral("192.168.1.1")));
-    QCOMPARE(routes.at(0).adapter.networkInterface().index(), lo);
-    QCOMPARE(routes.at(0).metric, 25);
-    QCOMPARE(routes.at(1).mask, QHostAddress(QStringLiteral("255.0.0.0")));
-    QVERIFY(!routes.at(1).adapter.isValid()); // an index the system does not know
-    QCOMPARE(adapterRoutes(loopback()).size(), 1);
+    QCOMPARE(routes.size(), 3);
+    QCOMPARE(routes.at(0).destination, QHostAddress(QStringLiteral("10.0.0.0")));
+    QCOMPARE(routes.at(0).mask, QHostAddress(QStringLiteral("255.0.0.0")));
+    QCOMPARE(routes.at(0).gateway, QHostAddress(QStringLiteral("10.0.0.1")));
+    QCOMPARE(routes.at(0).adapter.networkInterface().index(), first);
+    QCOMPARE(routes.at(0).metric, 3);
+    QVERIFY(!routes.at(2).adapter.isValid()); // an index the system does not know
+    QCOMPARE(adapterRoutes(interfaces.at(0)).size(), 2);
+    QVERIFY(!::defaultAdapter().isValid());
+    NetworkAdapter adapter(interfaces.at(0));
+    QVERIFY(adapterGateway(adapter).isNull());
+    QVERIFY(adapterGateway(adapter).isNull());
+
+    system.table << row("0.0.0.0 0.0.0.0 192.168.1.1", first, 25) << row("0.0.0.0 0.0.0.0 192.168.2.1", second, 0)
+                 << row("0.0.0.0 0.0.0.0 192.168.1.2", first, 0);
+    QCOMPARE(::defaultAdapter().networkInterface().index(), second);
+    QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
+    const int reads = system.tableReads;
+    QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
+    QCOMPARE(system.tableReads, reads);
 
     system.tableReadable = false;
     QVERIFY(::routingTable().isEmpty());
     QVERIFY(!::defaultAdapter().isValid());
-}
-
-void TestNetworkConfiguration::defaultAdapter_data()
-{
-    QTest::addColumn<int>("firstMetric");
-    QTest::addColumn<int>("secondMetric");
-    QTest::addColumn<int>("chosen"); // 0 first, 1 second, -1 none
-
-    QTest::newRow("25 then 10: the second") << 25 << 10 << 1;
-    QTest::newRow("equal: the first") << 10 << 10 << 0;
-    QTest::newRow("no default route") << -1 << -1 << -1;
-}
-
-void TestNetworkConfiguration::defaultAdapter()
-{
-    QFETCH(int, firstMetric);
-    QFETCH(int, secondMetric);
-    QFETCH(int, chosen);
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    if (interfaces.size() < 2)
-        QSKIP("needs two network interfaces");
-
-    FakeNetworkSystem system(Windows);
-    const int indexes[] = { interfaces.at(0).index(), interfaces.at(1).index() };
-    system.table << row("10.0.0.0 255.0.0.0 10.0.0.1", indexes[1], 0);
-    if (firstMetric >= 0) {
-        system.table << row("0.0.0.0 0.0.0.0 192.168.1.1", indexes[0], firstMetric)
-                     << row("0.0.0.0 0.0.0.0 192.168.2.1", indexes[1], secondMetric);
-    }
-    // Only a full default route counts.
-    system.table << row("0.0.0.0 128.0.0.0 192.168.3.1", indexes[0], 0);
-    QCOMPARE(::defaultAdapter().networkInterface().index(), chosen < 0 ? 0 : indexes[chosen]);
-}
-
-// The adapter's first default route gives its gateway; the table is read again only while
-// there is none.
-void TestNetworkConfiguration::gatewayWalksAgain()
-{
-    FakeNetworkSystem system(Windows);
-    const int lo = loopback().index();
-    system.table = { row("10.0.0.0 255.0.0.0 10.0.0.1", lo, 1), row("0.0.0.0 0.0.0.0 192.168.9.1", 999, 1) };
-    NetworkAdapter adapter(loopback());
-    QVERIFY(adapterGateway(adapter).isNull());
-    QVERIFY(adapterGateway(adapter).isNull());
-    QCOMPARE(system.tableReads, 2);
-
-    system.table << row("0.0.0.0 0.0.0.0 192.168.1.1", lo, 5) << row("0.0.0.0 0.0.0.0 192.168.1.2", lo, 1);
-    QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
-    QCOMPARE(adapterGateway(adapter), QHostAddress(QStringLiteral("192.168.1.1")));
-    QCOMPARE(system.tableReads, 3);
 }
 
 void TestNetworkConfiguration::dnsServers_data()
@@ -378,10 +346,12 @@ void TestNetworkConfiguration::dnsServers_data()
     // The system's list has an empty first entry when the adapter has no server.
     QTest::newRow("windows: adapter without servers") << Windows << true << QStringList { "" } << QByteArray() << "";
     QTest::newRow("windows: unreadable") << Windows << false << two << QByteArray() << "";
-    QTest::newRow("linux: file order") << Linux << true << QStringList()
+    QTest::newRow("linux: file order")
+        << Linux << true << QStringList()
         << QByteArray("# generated\nsearch lab.example\nnameserver 198.18.0.53\n\tnameserver   192.0.2.1  \n")
         << "198.18.0.53 192.0.2.1";
-    QTest::newRow("linux: IPv6, comments and junk skipped") << Linux << true << QStringList()
+    QTest::newRow("linux: IPv6, comments and junk skipped")
+        << Linux << true << QStringList()
         << QByteArray("nameserver ::1\n; nameserver 192.0.2.9\n#nameserver 192.0.2.8\nnameserver\n"
                       "nameserver 999.1.1.1\nnameservers 192.0.2.7\nnameserver 192.0.2.1 extra\r\n\0\xff")
         << "192.0.2.1";
@@ -426,7 +396,9 @@ void TestNetworkConfiguration::tapAdapters_data()
         << Windows << Entries { { "nimtap", "9.0.0.22", absent }, ours.first(), {} } << QStringList { Guid };
     // Without a guid, the interface name stands for it.
     QTest::newRow("linux: two in order") << Linux
-        << Entries { { "tun", "1.6", lo }, { "veth", "1.0", "veth0" }, { "tun", "1.6", lo } } << QStringList { lo, lo };
+                                         << Entries { { "tun", "1.6", lo }, { "veth", "1.0", "veth0" },
+                                                { "tun", "1.6", lo } }
+                                         << QStringList { lo, lo };
 }
 
 void TestNetworkConfiguration::tapAdapters()
