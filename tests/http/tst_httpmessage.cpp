@@ -14,8 +14,6 @@ class TestHttpMessage : public QObject
     Q_OBJECT
 
 private slots:
-    void parseReads_data();
-    void parseReads();
     void headerFields_data();
     void headerFields();
     void oversizedHeaderIsDropped();
@@ -27,19 +25,6 @@ private slots:
 
 namespace {
 
-// One line per read: status, number of headers, this read's body, received, remaining, and
-// the size of the bytes kept for the next response.
-QString describe(const HttpResponse &response)
-{
-    return QStringLiteral("%1 h%2 '%3' r%4 m%5 p%6")
-        .arg(response.statusCode)
-        .arg(response.headers.size())
-        .arg(QString::fromLatin1(response.content))
-        .arg(response.received)
-        .arg(response.remainingContentLength())
-        .arg(response.pendingHeader.size());
-}
-
 QString joined(const QHash<QString, QString> &fields)
 {
     QStringList lines;
@@ -50,53 +35,6 @@ QString joined(const QHash<QString, QString> &fields)
 }
 
 } // namespace
-
-void TestHttpMessage::parseReads_data()
-{
-    QTest::addColumn<QByteArray>("reads"); // cut at '|'; an empty read parses what a complete response left
-    QTest::addColumn<QString>("expected"); // describe() after each read, joined by ", "
-
-    QTest::newRow("header split in the Content-Length line")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Le|ngth: 3\r\n\r\nabc") << "0 h0 '' r0 m0 p27, 200 h1 'abc' r3 m0 p0";
-    QTest::newRow("body over three reads, then a new response")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n|abc|de|fghi|HTTP/1.1 404 Not Found\r\n"
-                      "Content-Length: 0\r\n\r\n")
-        << "200 h1 '' r0 m9 p0, 200 h1 'abc' r3 m6 p0, 200 h1 'de' r5 m4 p0, 200 h1 'fghi' r9 m0 p0, 404 h1 '' r0 m0 "
-           "p0";
-    QTest::newRow("no Content-Length: complete with its header")
-        << QByteArray("HTTP/1.1 204 No Content\r\nServer: x\r\n\r\n") << "204 h1 '' r0 m0 p0";
-    QTest::newRow("surplus after the body read with the header starts the next response")
-        << QByteArray(
-               "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nabHTTP/1.1 201 Next\r\nContent-Length: 3\r\n\r\ncd||e")
-        << "200 h1 'ab' r2 m0 p42, 201 h1 'cd' r2 m1 p0, 201 h1 'e' r3 m0 p0";
-    QTest::newRow("surplus after a body read alone")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n|abcHTTP/1.1 200 OK\r\nContent||-Length: 1\r\n\r\nz")
-        << "200 h1 '' r0 m3 p0, 200 h1 'abc' r3 m0 p24, 0 h0 '' r0 m0 p24, 200 h1 'z' r1 m0 p0";
-    QTest::newRow("body without Content-Length is the start of the next response")
-        << QByteArray("HTTP/1.1 200 OK\r\nServer: x\r\n\r\nHTTP/1.1 202 A\r\nContent-Length: 1\r\n\r\nq|")
-        << "200 h1 '' r0 m0 p38, 202 h1 'q' r1 m0 p0";
-    QTest::newRow("more body than declared never drives the count below zero")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n|xyz") << "200 h1 '' r0 m1 p0, 200 h1 'x' r1 m0 p2";
-    QTest::newRow("negative Content-Length counts as none")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n\r\n") << "200 h1 '' r0 m0 p0";
-    QTest::newRow("Content-Length not a number counts as none")
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 12abc\r\n\r\n") << "200 h1 '' r0 m0 p0";
-}
-
-void TestHttpMessage::parseReads()
-{
-    QFETCH(QByteArray, reads);
-    QFETCH(QString, expected);
-
-    HttpResponse response;
-    QStringList seen;
-    for (QByteArray read : reads.split('|')) {
-        QCOMPARE(HttpResponse::parseResponse(read, &response), &response);
-        QVERIFY(read.isEmpty());
-        seen << describe(response);
-    }
-    QCOMPARE(seen.join(QLatin1String(", ")), expected);
-}
 
 void TestHttpMessage::headerFields_data()
 {
@@ -137,41 +75,41 @@ void TestHttpMessage::headerFields()
         expected);
 }
 
-// A header block that never ends must not grow memory: each piece that would take it past
-// the limit is dropped, and a response stays without headers.
+// A header block that never ends must not grow memory: each piece that would take it past the limit is dropped,
+// and a response stays without headers.
 void TestHttpMessage::oversizedHeaderIsDropped()
 {
     HttpResponse response;
     QByteArray first = "HTTP/1.1 200 OK\r\n" + QByteArray(500, 'a');
     HttpResponse::parseResponse(first, &response);
-    QCOMPARE(response.pendingHeader.size(), 517);
     const QByteArray kept = response.pendingHeader;
+    QCOMPARE(kept.size(), 517);
     for (int i = 0; i < 1000; ++i) {
         QByteArray piece = "X-Long: " + QByteArray(600, 'b') + "\r\n";
         HttpResponse::parseResponse(piece, &response);
         QVERIFY(response.headers.isEmpty());
         QCOMPARE(response.pendingHeader, kept);
     }
-    QByteArray small = QByteArray(HttpResponse::MaximumPendingHeader - kept.size(), 'c');
-    HttpResponse::parseResponse(small, &response);
-    QCOMPARE(response.pendingHeader.size(), HttpResponse::MaximumPendingHeader);
-    QByteArray one("d");
-    HttpResponse::parseResponse(one, &response);
-    QCOMPARE(response.pendingHeader.size(), HttpResponse::MaximumPendingHeader);
+    for (QByteArray piece : { QByteArray(HttpResponse::MaximumPendingHeader - kept.size(), 'c'), QByteArray("d") }) {
+        HttpResponse::parseResponse(piece, &response);
+        QCOMPARE(response.pendingHeader.size(), HttpResponse::MaximumPendingHeader);
+    }
 }
 
-// Responses back to back, read in pieces of every size: each body comes out whole, once, and nothing is
-// left over.
+// Responses back to back, read in pieces of every size: each body comes out whole, once, and nothing is left over.
+// Without a usable Content-Length a response ends with its header, and the next bytes begin the next one.
 void TestHttpMessage::everyReadSize()
 {
     using Response = QPair<int, QByteArray>;
+    const QByteArray stream = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc"
+                              "HTTP/1.1 204 No Content\r\nServer: x\r\n\r\n"
+                              "HTTP/1.1 201 R\r\nContent-Length: 38\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n"
+                              "HTTP/1.1 202 R\r\nContent-Length: -5\r\n\r\n"
+                              "HTTP/1.1 203 R\r\nContent-Length: 12abc\r\n\r\n"
+                              "HTTP/1.1 404 R\r\nContent-Length: 1500\r\n\r\n"
+        + QByteArray(1500, 'x') + "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nz";
     const QList<Response> sent = { { 200, "abc" }, { 204, "" }, { 201, "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\n" },
-        { 404, QByteArray(1500, 'x') }, { 200, "z" } };
-    QByteArray stream;
-    for (const Response &response : sent) {
-        stream += "HTTP/1.1 " + QByteArray::number(response.first)
-            + " Reason\r\nContent-Length: " + QByteArray::number(response.second.size()) + "\r\n\r\n" + response.second;
-    }
+        { 202, "" }, { 203, "" }, { 404, QByteArray(1500, 'x') }, { 200, "z" } };
     for (int size = 1; size <= stream.size(); ++size) {
         HttpResponse response;
         QList<Response> received;
@@ -180,7 +118,8 @@ void TestHttpMessage::everyReadSize()
             QByteArray read = stream.mid(at, size);
             // As a channel does: a complete response handled, then what the read left parsed as the next one.
             do {
-                HttpResponse::parseResponse(read, &response);
+                QCOMPARE(HttpResponse::parseResponse(read, &response), &response);
+                QVERIFY(read.isEmpty());
                 if (response.headers.isEmpty())
                     break;
                 body += response.content;

@@ -322,6 +322,9 @@ void TestHttpTunnel::errorStatus_data()
     QTest::addColumn<QString>("logLine");
     QTest::newRow("download 404") << false << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc")
                                   << "Mode http (download tunnel) : 404 Not Found";
+    QTest::newRow("download 500, status line alone")
+        << false << QByteArray("HTTP/1.1 500 Internal Server Error\r\n\r\n")
+        << "Mode http (download tunnel) : 500 Internal Server Error";
     QTest::newRow("download 407 digest")
         << false
         << QByteArray("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Digest realm=x\r\n\r\n")
