@@ -20,7 +20,8 @@
 namespace {
 
 using Private = SingleApplicationPrivate;
-constexpr int ProbeTimeout = 10000;
+// Generous: sanitized programs start slowly on a loaded machine, and waits end on the event.
+constexpr int ProbeTimeout = 20000;
 
 QString probePath()
 {
@@ -89,18 +90,24 @@ QByteArray blockWith(quint8 primary, qint64 pid, bool validChecksum)
     return block;
 }
 
-// Connects to the primary and gives the whole message in one write, flushed, before anything
-// else. The primary is held meanwhile, so its 100 ms read window opens on all of it whatever
-// the scheduling of a loaded machine.
+// Holds a probe still for its lifetime: connections wait in its backlog, so its 100 ms read
+// window opens only once the sender's whole message is there, however a loaded machine
+// schedules the sender.
+struct Held
+{
+    explicit Held(const Probe &probe) : pid(pid_t(probe.process.processId())) { ::kill(pid, SIGSTOP); }
+    ~Held() { ::kill(pid, SIGCONT); }
+    const pid_t pid;
+};
+
+// Connects to the held primary and gives the whole message in one write, flushed, before
+// anything else.
 bool send(QLocalSocket *socket, const Probe &primary, const QString &key, const QByteArray &bytes)
 {
-    const pid_t pid = pid_t(primary.process.processId());
-    ::kill(pid, SIGSTOP);
+    const Held held(primary);
     socket->connectToServer(key);
-    const bool sent = socket->state() == QLocalSocket::ConnectedState && socket->write(bytes) == bytes.size()
-        && socket->flush() && socket->bytesToWrite() == 0;
-    ::kill(pid, SIGCONT);
-    return sent;
+    return socket->state() == QLocalSocket::ConnectedState && socket->write(bytes) == bytes.size() && socket->flush()
+        && socket->bytesToWrite() == 0;
 }
 
 } // namespace
@@ -172,11 +179,14 @@ void TestSingleApplication::laterStartsLeave()
         Probe first(domain);
         QCOMPARE(first.nextLine(), QStringLiteral("primary"));
         for (const QString &program : { probePath(), copy }) {
-            Probe later(domain, program);
-            QVERIFY(later.process.waitForFinished(ProbeTimeout));
-            QCOMPARE(later.process.exitStatus(), QProcess::NormalExit);
-            QCOMPARE(later.process.exitCode(), 0);
-            QVERIFY(later.process.readAll().isEmpty());
+            {
+                const Held held(first);
+                Probe later(domain, program);
+                QVERIFY(later.process.waitForFinished(ProbeTimeout));
+                QCOMPARE(later.process.exitStatus(), QProcess::NormalExit);
+                QCOMPARE(later.process.exitCode(), 0);
+                QVERIFY(later.process.readAll().isEmpty());
+            }
             QCOMPARE(first.nextLine(), QStringLiteral("instanceStarted"));
         }
         QVERIFY(first.stop());

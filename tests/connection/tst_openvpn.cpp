@@ -185,7 +185,7 @@ void TestOpenVPN::stop()
 
     OpenVPN openvpn;
     QVERIFY(start(&openvpn, steps));
-    QTRY_VERIFY(m_events.contains(stopAfter) || m_logs.contains(stopAfter));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(stopAfter) || m_logs.contains(stopAfter), 20000);
     QElapsedTimer timer;
     timer.start();
     QVERIFY(openvpn.stop());
@@ -206,7 +206,7 @@ void TestOpenVPN::destroyedWhileRunning()
 {
     auto openvpn = new OpenVPN;
     QVERIFY(start(openvpn, "ignore|connect|" + Completed + "|hang"));
-    QTRY_VERIFY(m_events.contains(QStringLiteral("connected")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("connected")), 20000);
     delete openvpn;
     QCOMPARE(m_events, QStringList({ "progress 100", "connected" }));
 }
