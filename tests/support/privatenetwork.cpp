@@ -9,23 +9,18 @@ namespace PrivateNetwork {
 
 namespace {
 
-bool &enteredFlag()
-{
-    static bool value = false;
-    return value;
-}
+bool isEntered = false;
 
-bool runIp(const QStringList &arguments, QString *errorString)
+bool runIp(const QString &arguments, QString *errorString)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("ip"), arguments);
+    process.start(QStringLiteral("ip"), arguments.split(QLatin1Char(' ')));
     if (process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
     if (errorString) {
         *errorString = QStringLiteral("ip %1: %2 %3")
-                           .arg(arguments.join(QLatin1Char(' ')), process.errorString(),
-                               QString::fromLocal8Bit(process.readAll()));
+                           .arg(arguments, process.errorString(), QString::fromLocal8Bit(process.readAll()));
     }
     return false;
 }
@@ -34,17 +29,13 @@ bool runIp(const QStringList &arguments, QString *errorString)
 
 bool enter()
 {
-    if (geteuid() != 0)
-        return false;
-    if (unshare(CLONE_NEWNET) != 0)
-        return false;
-    enteredFlag() = true;
-    return true;
+    isEntered = geteuid() == 0 && unshare(CLONE_NEWNET) == 0;
+    return isEntered;
 }
 
 bool entered()
 {
-    return enteredFlag();
+    return isEntered;
 }
 
 bool addAddress(const QString &address, QString *errorString)
@@ -54,11 +45,8 @@ bool addAddress(const QString &address, QString *errorString)
             *errorString = QStringLiteral("not in a private network namespace");
         return false;
     }
-    return runIp({ QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up") },
-               errorString)
-        && runIp({ QStringLiteral("addr"), QStringLiteral("add"), address + QLatin1String("/32"), QStringLiteral("dev"),
-                     QStringLiteral("lo") },
-            errorString);
+    return runIp(QStringLiteral("link set lo up"), errorString)
+        && runIp(QStringLiteral("addr add %1/32 dev lo").arg(address), errorString);
 }
 
 } // namespace PrivateNetwork
