@@ -54,6 +54,14 @@ void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 p
     m_tunnelSslSocket.connectToHostEncrypted(host, port);
 }
 
+HttpsTunnel::~HttpsTunnel()
+{
+    // The sockets close quietly: a disconnect reported while the members are being destroyed
+    // would call stop() on a socket that is already gone.
+    m_clientTcpSocket.disconnect(this);
+    m_tunnelSslSocket.disconnect(this);
+}
+
 void HttpsTunnel::stop()
 {
     m_state = Stopping;

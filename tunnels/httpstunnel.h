@@ -24,6 +24,7 @@ public:
     static constexpr qint64 ReadBufferSize = 128 * 1024;
 
     explicit HttpsTunnel(QObject *parent = nullptr);
+    ~HttpsTunnel() override;
 
     void start(qintptr socketDescriptor, const QString &host, quint16 port);
     // Blocks for up to 5 seconds per socket while they close.

@@ -58,18 +58,26 @@ void TestAuthenticationWork::login_data()
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("autoLogin");
     QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("username");
+    QTest::addColumn<QByteArray>("sentUsername");
 
+    const QString alice = QStringLiteral("alice");
     const int answer = TestHttpServer::Answer;
     const QByteArray ok("<r><code>OK</code><session>s-1</session></r>");
     const int server = AuthenticationWork::ServerError;
-    QTest::newRow("automatic login") << answer << ok << true << 0;
-    QTest::newRow("no automatic login") << answer << ok << false << 0;
+    QTest::newRow("automatic login") << answer << ok << true << 0 << alice << QByteArray("alice");
+    QTest::newRow("no automatic login") << answer << ok << false << 0 << alice << QByteArray("alice");
     QTest::newRow("denied") << answer << QByteArray("<r><code>DENIED</code></r>") << true
-                            << int(AuthenticationWork::DeniedError);
+                            << int(AuthenticationWork::DeniedError) << alice << QByteArray("alice");
     QTest::newRow("failed") << answer << QByteArray("<r><code>FAILED</code></r>") << true
-                            << int(AuthenticationWork::FailedError);
-    QTest::newRow("another code") << answer << QByteArray("<r><code>MAINTENANCE</code></r>") << true << server;
-    QTest::newRow("no reply") << int(TestHttpServer::Drop) << QByteArray() << true << server;
+                            << int(AuthenticationWork::FailedError) << alice << QByteArray("alice");
+    QTest::newRow("another code") << answer << QByteArray("<r><code>MAINTENANCE</code></r>") << true << server << alice
+                                  << QByteArray("alice");
+    QTest::newRow("no reply") << int(TestHttpServer::Drop) << QByteArray() << true << server << alice
+                              << QByteArray("alice");
+    // Sent as they are, these would end the value, start another or become a space.
+    QTest::newRow("query characters in the user name")
+        << answer << ok << true << 0 << QStringLiteral("a&b+c=d e\u00e9") << QByteArray("a%26b%2Bc%3Dd%20e%C3%A9");
 }
 
 // The one error before finished() at a receiver on the test's thread, the session, and what
@@ -80,6 +88,8 @@ void TestAuthenticationWork::login()
     QFETCH(QByteArray, body);
     QFETCH(bool, autoLogin);
     QFETCH(int, error);
+    QFETCH(QString, username);
+    QFETCH(QByteArray, sentUsername);
 
     m_server.setBehaviour(TestHttpServer::Behaviour(behaviour));
     m_server.setAnswer("login", body);
@@ -92,15 +102,15 @@ void TestAuthenticationWork::login()
 
     QObject owner;
     auto *work = new AuthenticationWork(&owner);
-    work->setUsername(QStringLiteral("alice"));
+    work->setUsername(username);
     work->setPassword(md5Hex(QStringLiteral("password")));
     work->setAutoLogin(autoLogin);
     WorkRecorder recorder(work);
     QVERIFY(recorder.run());
 
     QCOMPARE(m_server.requests().last().requestLine,
-        QByteArray("GET /client/login?username=alice&password=5f4dcc3b5aa765d61d8327deb882cf99&version=")
-            + NIMBORA_VERSION + " HTTP/1.1");
+        "GET /client/login?username=" + sentUsername
+            + "&password=5f4dcc3b5aa765d61d8327deb882cf99&version=" + NIMBORA_VERSION + " HTTP/1.1");
     QSettings settings;
     if (error) {
         QCOMPARE(recorder.events, QStringList({ QStringLiteral("error %1").arg(error), QStringLiteral("finished") }));
@@ -114,7 +124,7 @@ void TestAuthenticationWork::login()
     QCOMPARE(recorder.events, QStringList({ QStringLiteral("finished") }));
     QCOMPARE(work->progress(), 100);
     QCOMPARE(GlobalValues::value(GlobalValues::Session).toString(), QStringLiteral("s-1"));
-    QCOMPARE(settings.value(SettingsKeys::AuthenticationUsername).toString(), QStringLiteral("alice"));
+    QCOMPARE(settings.value(SettingsKeys::AuthenticationUsername).toString(), username);
     QVERIFY(settings.contains(SettingsKeys::AuthenticationPassword));
     QCOMPARE(settings.value(SettingsKeys::AuthenticationPassword).toString(),
         autoLogin ? md5Hex(QStringLiteral("password")) : QString());

@@ -113,7 +113,9 @@ private:
     QHash<QTcpSocket *, QByteArray> m_endless;
 };
 
-const char UserAgent[] = "ProbeAgent/2.0";
+// A stored line break must not add a header line to the probe.
+const char StoredUserAgent[] = "ProbeAgent/2.0\r\nX-Injected: 1";
+const char UserAgent[] = "ProbeAgent/2.0X-Injected: 1";
 const char ProxyUser[] = "alice";
 const char ProxyPassword[] = "s3cret";
 // Qt never sends a loopback destination through a proxy: the endpoints reached through one
@@ -219,7 +221,7 @@ void TestServersRefreshWork::init()
         return;
     QSettings().clear();
     m_server.useAsMainServer();
-    QSettings().setValue(SettingsKeys::UserAgent, QLatin1String(UserAgent));
+    QSettings().setValue(SettingsKeys::UserAgent, QLatin1String(StoredUserAgent));
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("probe-session"));
     GlobalValues::setValue(GlobalValues::ProxyUsername, QLatin1String(ProxyUser));
     GlobalValues::setValue(GlobalValues::ProxyPassword, QLatin1String(ProxyPassword));

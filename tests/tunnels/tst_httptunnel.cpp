@@ -17,7 +17,9 @@ namespace {
 
 const QHostAddress Loopback(QStringLiteral("127.0.0.1"));
 const QByteArray Session("0123456789abcdef0123456789abcdef");
-const QByteArray UserAgent("TestAgent/1.0");
+// A stored line break must not add a header line to the tunnel's requests.
+const QByteArray StoredUserAgent("TestAgent/1.0\r\nX-Injected: 1");
+const QByteArray UserAgent("TestAgent/1.0X-Injected: 1");
 const QByteArray HeaderEnd("\r\n\r\n");
 const QByteArray Ok("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
 
@@ -143,7 +145,7 @@ void TestHttpTunnel::init()
 {
     QSettings settings;
     settings.clear();
-    settings.setValue(SettingsKeys::UserAgent, QString::fromLatin1(UserAgent));
+    settings.setValue(SettingsKeys::UserAgent, QString::fromLatin1(StoredUserAgent));
     peer.reset(new ScriptedPeer);
     QVERIFY(peer->isListening());
     clientReceived.clear();
@@ -264,8 +266,8 @@ void TestHttpTunnel::downloadData()
     // One GET for every answer, plus the one now waiting.
     QTRY_COMPARE(splitRequests(download->received).size(), bodies.size() + 1);
     for (const Request &request : splitRequests(download->received).mid(1)) {
-        QVERIFY2(matches(PdfRequestLine + "Host: 127.0.0.1\r\nUser-Agent: TestAgent/1.0\r\nCookie: session=" + Session
-                         + "\r\nConnection: keep-alive\r\n\r\n$",
+        QVERIFY2(matches(PdfRequestLine + "Host: 127.0.0.1\r\nUser-Agent: " + UserAgent
+                         + "\r\nCookie: session=" + Session + "\r\nConnection: keep-alive\r\n\r\n$",
                      request.header),
             request.header.constData());
     }
