@@ -60,7 +60,8 @@ protected:
 // Lets everything queued on the worker's thread run before going on.
 void drainWorker(LauncherWorker *worker)
 {
-    QMetaObject::invokeMethod(worker, [] {}, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [] {}, Qt::BlockingQueuedConnection);
 }
 
 void fail(LauncherWorker *worker, int error)
@@ -91,40 +92,40 @@ private slots:
     void optionalUpdateThenLaterFailure();
 
 private:
-    RecordingLauncher *launcher = nullptr;
-    TestHttpServer silentServer;
+    RecordingLauncher *m_launcher = nullptr;
+    TestHttpServer m_silentServer;
 };
 
 void TestLauncher::init()
 {
     // The real checks run behind the launcher: they wait on a main server of the test's own
     // that never answers, so the worker stays Running and nothing leaves this machine.
-    if (!silentServer.isListening()) {
-        QVERIFY(silentServer.start());
-        silentServer.setBehaviour(TestHttpServer::Silent);
+    if (!m_silentServer.isListening()) {
+        QVERIFY(m_silentServer.start());
+        m_silentServer.setBehaviour(TestHttpServer::Silent);
     }
-    silentServer.useAsMainServer();
-    launcher = new RecordingLauncher;
-    launcher->show();
-    QVERIFY(QTest::qWaitForWindowExposed(launcher));
-    drainWorker(launcher->worker());
-    QCOMPARE(launcher->worker()->state(), LauncherWorker::Running);
+    m_silentServer.useAsMainServer();
+    m_launcher = new RecordingLauncher;
+    m_launcher->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_launcher));
+    drainWorker(m_launcher->worker());
+    QCOMPARE(m_launcher->worker()->state(), LauncherWorker::Running);
 }
 
 void TestLauncher::cleanup()
 {
-    delete launcher;
-    launcher = nullptr;
+    delete m_launcher;
+    m_launcher = nullptr;
 }
 
 // The bar follows the worker's progress across its frame.
 void TestLauncher::progressBar()
 {
-    auto *frame = launcher->findChild<QFrame *>(QStringLiteral("progressFrame"));
-    auto *bar = launcher->findChild<QLabel *>(QStringLiteral("progressBar"));
+    auto *frame = m_launcher->findChild<QFrame *>(QStringLiteral("progressFrame"));
+    auto *bar = m_launcher->findChild<QLabel *>(QStringLiteral("progressBar"));
     QVERIFY(frame && bar);
     for (int progress : { 100, 0 }) {
-        launcher->worker()->setProgress(quint8(progress));
+        m_launcher->worker()->setProgress(quint8(progress));
         QCOMPARE(bar->width(), frame->width() * progress / 100);
     }
 }
@@ -153,8 +154,8 @@ void TestLauncher::errorBoxes_data()
     const QStringList none;
     QTest::newRow("server: diagnostic") << server << critical << serverTitle << serverButtons
                                         << "Diagnostique de connexion" << QStringList { "networkCheck" } << true;
-    QTest::newRow("server: options, connection page") << server << critical << serverTitle << serverButtons << "Options"
-                                                      << QStringList { "options:1" } << true;
+    QTest::newRow("server: options, connection page")
+        << server << critical << serverTitle << serverButtons << "Options" << QStringList { "options:1" } << true;
     QTest::newRow("server: retry") << server << critical << serverTitle << serverButtons << "Réessayer" << none << true;
     QTest::newRow("server: box closed") << server << critical << serverTitle << serverButtons << ""
                                         << QStringList { "quit" } << false;
@@ -171,8 +172,8 @@ void TestLauncher::errorBoxes_data()
     QTest::newRow("not found: close") << int(LauncherWorker::InterfaceNotFoundError) << critical
                                       << "Impossible de trouver l'interface VPN" << retryOrClose << "Close"
                                       << QStringList { "quit" } << false;
-    QTest::newRow("code above the table: retry") << 6 << critical << "Erreur inconnue" << retryOrClose << "Réessayer"
-                                                 << none << true;
+    QTest::newRow("code above the table: retry")
+        << 6 << critical << "Erreur inconnue" << retryOrClose << "Réessayer" << none << true;
 }
 
 void TestLauncher::errorBoxes()
@@ -185,27 +186,27 @@ void TestLauncher::errorBoxes()
     QFETCH(QStringList, opened);
     QFETCH(bool, checksRunAgain);
 
-    launcher->answers << answer;
-    fail(launcher->worker(), error);
-    drainWorker(launcher->worker());
+    m_launcher->answers << answer;
+    fail(m_launcher->worker(), error);
+    drainWorker(m_launcher->worker());
 
-    QCOMPARE(launcher->boxes.size(), 1);
-    QCOMPARE(launcher->boxes.first().icon, icon);
-    QCOMPARE(launcher->boxes.first().title, title);
+    QCOMPARE(m_launcher->boxes.size(), 1);
+    QCOMPARE(m_launcher->boxes.first().icon, icon);
+    QCOMPARE(m_launcher->boxes.first().title, title);
     buttons.sort();
-    QCOMPARE(launcher->boxes.first().buttons, buttons);
-    QCOMPARE(launcher->opened, opened);
-    QCOMPARE(launcher->worker()->state(), checksRunAgain ? LauncherWorker::Running : LauncherWorker::Failed);
+    QCOMPARE(m_launcher->boxes.first().buttons, buttons);
+    QCOMPARE(m_launcher->opened, opened);
+    QCOMPARE(m_launcher->worker()->state(), checksRunAgain ? LauncherWorker::Running : LauncherWorker::Failed);
     if (checksRunAgain)
-        QCOMPARE(launcher->worker()->error(), int(LauncherWorker::NoError));
+        QCOMPARE(m_launcher->worker()->error(), int(LauncherWorker::NoError));
 }
 
 void TestLauncher::finishedOpensAuthentication()
 {
-    launcher->worker()->setState(LauncherWorker::Finished);
-    QCOMPARE(launcher->opened, QStringList { "authentication" });
-    QVERIFY(!launcher->isVisible());
-    QVERIFY(launcher->boxes.isEmpty());
+    m_launcher->worker()->setState(LauncherWorker::Finished);
+    QCOMPARE(m_launcher->opened, QStringList { "authentication" });
+    QVERIFY(!m_launcher->isVisible());
+    QVERIFY(m_launcher->boxes.isEmpty());
 }
 
 // The checks go on behind the optional-update box; whatever they reach while it is open
@@ -219,8 +220,8 @@ void TestLauncher::optionalUpdateContinues_data()
 
     const int finished = LauncherWorker::Finished;
     QTest::newRow("later, then finished") << "Plus tard" << finished << QStringList { "authentication" } << "";
-    QTest::newRow("download, then finished") << Download << finished
-                                             << QStringList { "authentication", "downloadPage" } << "";
+    QTest::newRow("download, then finished")
+        << Download << finished << QStringList { "authentication", "downloadPage" } << "";
     QTest::newRow("later, then no adapter") << "Plus tard" << int(LauncherWorker::InterfaceNotFoundError)
                                             << QStringList { "quit" } << "Impossible de trouver l'interface VPN";
 }
@@ -232,9 +233,9 @@ void TestLauncher::optionalUpdateContinues()
     QFETCH(QStringList, opened);
     QFETCH(QString, secondBox);
 
-    LauncherWorker *worker = launcher->worker();
-    launcher->answers << answer << "Close";
-    launcher->whileBoxOpen = [worker, outcome] {
+    LauncherWorker *worker = m_launcher->worker();
+    m_launcher->answers << answer << "Close";
+    m_launcher->whileBoxOpen = [worker, outcome] {
         if (outcome == LauncherWorker::Finished)
             worker->setState(LauncherWorker::Finished);
         else
@@ -242,18 +243,19 @@ void TestLauncher::optionalUpdateContinues()
     };
     fail(worker, LauncherWorker::OptionalUpdateError);
 
-    QCOMPARE(launcher->opened, opened);
-    QCOMPARE(launcher->boxes.size(), secondBox.isEmpty() ? 1 : 2);
-    QCOMPARE(launcher->boxes.last().title, secondBox.isEmpty() ? launcher->boxes.first().title : secondBox);
+    QCOMPARE(m_launcher->opened, opened);
+    QCOMPARE(m_launcher->boxes.size(), secondBox.isEmpty() ? 1 : 2);
+    QCOMPARE(m_launcher->boxes.last().title, secondBox.isEmpty() ? m_launcher->boxes.first().title : secondBox);
 }
 
 // The box is gone before the checks end; their later failure sends no signal of its own.
 void TestLauncher::optionalUpdateThenLaterFailure()
 {
-    LauncherWorker *worker = launcher->worker();
+    LauncherWorker *worker = m_launcher->worker();
     QSemaphore checksMayEnd;
-    launcher->answers << "Plus tard" << "Close";
-    launcher->whileBoxOpen = [worker, &checksMayEnd] {
+    m_launcher->answers << "Plus tard"
+                        << "Close";
+    m_launcher->whileBoxOpen = [worker, &checksMayEnd] {
         QMetaObject::invokeMethod(
             worker,
             [worker, &checksMayEnd] {
@@ -263,12 +265,12 @@ void TestLauncher::optionalUpdateThenLaterFailure()
             Qt::QueuedConnection);
     };
     fail(worker, LauncherWorker::OptionalUpdateError);
-    QCOMPARE(launcher->boxes.size(), 1);
+    QCOMPARE(m_launcher->boxes.size(), 1);
 
     checksMayEnd.release();
-    QTRY_COMPARE(launcher->boxes.size(), 2);
-    QCOMPARE(launcher->boxes.last().title, QStringLiteral("Impossible de trouver l'interface VPN"));
-    QCOMPARE(launcher->opened, QStringList { "quit" });
+    QTRY_COMPARE(m_launcher->boxes.size(), 2);
+    QCOMPARE(m_launcher->boxes.last().title, QStringLiteral("Impossible de trouver l'interface VPN"));
+    QCOMPARE(m_launcher->opened, QStringList { "quit" });
 }
 
 NIMBORA_TEST_MAIN(TestLauncher, QApplication)

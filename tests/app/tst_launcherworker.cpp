@@ -82,8 +82,8 @@ private slots:
     void realAdapters();
 
 private:
-    TestHttpServer server;
-    const QString loopback = QStringLiteral("lo");
+    TestHttpServer m_server;
+    const QString m_loopback = QStringLiteral("lo");
 };
 
 void TestLauncherWorker::initTestCase()
@@ -91,16 +91,16 @@ void TestLauncherWorker::initTestCase()
     registerNetworkProxyMetaType();
     if (privateNetwork)
         QVERIFY(ip(QStringLiteral("link set lo up")));
-    QVERIFY(server.start());
-    QVERIFY(QNetworkInterface::interfaceFromName(loopback).isValid());
+    QVERIFY(m_server.start());
+    QVERIFY(QNetworkInterface::interfaceFromName(m_loopback).isValid());
 }
 
 void TestLauncherWorker::init()
 {
     QSettings().clear();
     // Never the built-in main server: the test's own, on this machine.
-    server.useAsMainServer();
-    server.setAnswer("version", versionReply("OK", "1.6.7", "1.0"));
+    m_server.useAsMainServer();
+    m_server.setAnswer("version", versionReply("OK", "1.6.7", "1.0"));
     GlobalValues::clear();
 }
 
@@ -223,8 +223,8 @@ void TestLauncherWorker::run()
     // because the fake only records the rename.
     FakeNetworkSystem system(NetworkSystem::Linux);
     if (adapter)
-        system.drivers = { { "veth", "1.0", "nimv0" }, { "tun", "1.6", loopback } };
-    server.setAnswer("version", reply);
+        system.drivers = { { "veth", "1.0", "nimv0" }, { "tun", "1.6", m_loopback } };
+    m_server.setAnswer("version", reply);
     QSettings().setValue(SettingsKeys::CheckForUpdates, checkForUpdates);
 
     LauncherWorker worker;
@@ -240,8 +240,8 @@ void TestLauncherWorker::run()
     QCOMPARE(worker.progress(), quint8(lastProgress));
 
     // A version request, kept apart from the ones before it by a random token.
-    QVERIFY(!server.requests().isEmpty());
-    const QByteArray requestLine = server.requests().last().requestLine;
+    QVERIFY(!m_server.requests().isEmpty());
+    const QByteArray requestLine = m_server.requests().last().requestLine;
     QVERIFY2(QRegularExpression(QStringLiteral("^GET /client/version\\?token=\\d{1,4} HTTP/1\\.1$"))
                  .match(QString::fromLatin1(requestLine))
                  .hasMatch(),
@@ -255,10 +255,10 @@ void TestLauncherWorker::run()
 
     QCOMPARE(system.driverReads, lastProgress >= 40 ? 1 : 0);
     const bool renamed = states.last() == Finished;
-    const int index = QNetworkInterface::interfaceFromName(loopback).index();
+    const int index = QNetworkInterface::interfaceFromName(m_loopback).index();
     QCOMPARE(system.calls, renamed ? QStringList(QStringLiteral("rename %1 Nimbora").arg(index)) : QStringList());
     // The fake renamed nothing: the guid is the adapter's name as it stands.
-    QCOMPARE(GlobalValues::value(GlobalValues::Interface).toString(), renamed ? loopback : QString());
+    QCOMPARE(GlobalValues::value(GlobalValues::Interface).toString(), renamed ? m_loopback : QString());
 }
 
 // Every run starts from the beginning: state, error and progress included. The stored proxy
@@ -276,8 +276,8 @@ void TestLauncherWorker::runsAgain()
     QVERIFY(!GlobalValues::contains(GlobalValues::ProxyUsername));
 
     settings.setValue(SettingsKeys::ProxyAutoAuth, true);
-    system.drivers = { { "tun", "1.6", loopback } };
-    server.setAnswer("version", versionReply("OK", "1.7", "1.0"));
+    system.drivers = { { "tun", "1.6", m_loopback } };
+    m_server.setAnswer("version", versionReply("OK", "1.7", "1.0"));
     worker.start();
     worker.start();
     QSettings().setValue(SettingsKeys::MainServerAddress, QStringLiteral("127.0.0.1:1"));

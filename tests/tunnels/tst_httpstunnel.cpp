@@ -65,7 +65,7 @@ bool makeExpiredCertificate(QSslCertificate *certificate, QSslKey *key, QString 
 class TlsPeer : public QTcpServer
 {
 public:
-    explicit TlsPeer(bool echo = true) : echo(echo) { listen(Loopback, 0); }
+    explicit TlsPeer(bool echo = true) : m_echo(echo) { listen(Loopback, 0); }
 
     QSslCertificate certificate = TestCertificate::certificate();
     QSslKey key = TestCertificate::privateKey();
@@ -89,11 +89,11 @@ protected:
         tls->setLocalCertificate(certificate);
         tls->setPrivateKey(key);
         tls->setProtocol(protocol);
-        if (!echo)
+        if (!m_echo)
             tls->setReadBufferSize(64 * 1024);
         connect(tls, &QSslSocket::readyRead, this, [this, tls] {
             // Before the handshake the bytes are the client's hello, which the handshake still needs.
-            if (!echo || !tls->isEncrypted())
+            if (!m_echo || !tls->isEncrypted())
                 return;
             const QByteArray bytes = tls->readAll();
             received += bytes;
@@ -105,7 +105,7 @@ protected:
     }
 
 private:
-    bool echo;
+    bool m_echo;
 };
 
 // Waits, with the event loop running since the tunnel lives on this thread, for as many bytes as expected.
@@ -143,9 +143,9 @@ private:
     bool connectClient(QTcpSocket *socket);
     QStringList logLines() const;
 
-    std::unique_ptr<HttpsServer> server;
-    std::unique_ptr<QSignalSpy> logs;
-    std::unique_ptr<QTcpSocket> client;
+    std::unique_ptr<HttpsServer> m_server;
+    std::unique_ptr<QSignalSpy> m_logs;
+    std::unique_ptr<QTcpSocket> m_client;
 };
 
 void TestHttpsTunnel::initTestCase()
@@ -158,35 +158,35 @@ void TestHttpsTunnel::initTestCase()
 // The tunnel stops before it goes: it must not be destroyed while it carries a connection.
 void TestHttpsTunnel::cleanup()
 {
-    if (server)
-        server->close();
-    logs.reset();
-    server.reset();
-    client.reset();
+    if (m_server)
+        m_server->close();
+    m_logs.reset();
+    m_server.reset();
+    m_client.reset();
 }
 
 void TestHttpsTunnel::start(quint16 remotePort, const QNetworkProxy &proxy, const QString &host)
 {
-    server.reset(new HttpsServer);
-    logs.reset(new QSignalSpy(server.get(), &HttpsServer::log));
-    server->setHost(host);
-    server->setPort(remotePort);
-    server->setProxy(proxy);
-    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
-    client.reset(new QTcpSocket);
-    QVERIFY(connectClient(client.get()));
+    m_server.reset(new HttpsServer);
+    m_logs.reset(new QSignalSpy(m_server.get(), &HttpsServer::log));
+    m_server->setHost(host);
+    m_server->setPort(remotePort);
+    m_server->setProxy(proxy);
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
+    m_client.reset(new QTcpSocket);
+    QVERIFY(connectClient(m_client.get()));
 }
 
 bool TestHttpsTunnel::connectClient(QTcpSocket *socket)
 {
-    socket->connectToHost(Loopback, server->serverPort());
+    socket->connectToHost(Loopback, m_server->serverPort());
     return socket->waitForConnected(5000);
 }
 
 QStringList TestHttpsTunnel::logLines() const
 {
     QStringList lines;
-    for (const QList<QVariant> &line : qAsConst(*logs))
+    for (const QList<QVariant> &line : qAsConst(*m_logs))
         lines += line.first().toString();
     return lines;
 }
@@ -217,15 +217,15 @@ void TestHttpsTunnel::relay()
     start(peer.serverPort(), QNetworkProxy(QNetworkProxy::NoProxy),
         expiredForAnotherName ? QStringLiteral("localhost") : Loopback.toString());
     const QByteArray early = streamPattern(0, 1000);
-    client->write(early);
+    m_client->write(early);
     QTRY_VERIFY(peer.socket);
-    QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Connected);
+    QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Connected);
     const QByteArray later = streamPattern(1000, 300000);
-    client->write(later);
-    QVERIFY(client->waitForBytesWritten(5000));
+    m_client->write(later);
+    QVERIFY(m_client->waitForBytesWritten(5000));
     peer.socket->startServerEncryption();
 
-    QVERIFY(receives(client.get(), early + later));
+    QVERIFY(receives(m_client.get(), early + later));
     QCOMPARE(peer.received, early + later);
     if (tls13Only)
         QCOMPARE(peer.socket->sessionProtocol(), QSsl::TlsV1_3);
@@ -237,20 +237,20 @@ void TestHttpsTunnel::remoteClose()
 {
     TlsPeer peer;
     start(peer.serverPort());
-    client->write("hello");
-    QVERIFY(receives(client.get(), "hello"));
+    m_client->write("hello");
+    QVERIFY(receives(m_client.get(), "hello"));
 
     const QByteArray last = streamPattern(0, 200000);
     peer.socket->write(last);
     peer.socket->disconnectFromHost();
-    QVERIFY(receives(client.get(), last));
-    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+    QVERIFY(receives(m_client.get(), last));
+    QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
     // The TLS layer reports the peer's close_notify, then the TCP layer the close itself.
     QVERIFY(!logLines().isEmpty());
     for (const QString &line : logLines())
         QVERIFY2(RemoteClosedTexts.contains(line), qPrintable(line));
-    QVERIFY(server->isListening());
+    QVERIFY(m_server->isListening());
 }
 
 // The client going away closes the TLS connection after its last bytes; the server keeps listening and the next
@@ -261,22 +261,22 @@ void TestHttpsTunnel::localCloseAndRestart()
     start(peer.serverPort());
     for (int round = 0; round < 2; ++round) {
         if (round > 0)
-            QVERIFY(connectClient(client.get()));
+            QVERIFY(connectClient(m_client.get()));
         const QByteArray bytes = streamPattern(round, 100000);
-        client->write(bytes);
-        QVERIFY(receives(client.get(), bytes));
-        QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Connected);
+        m_client->write(bytes);
+        QVERIFY(receives(m_client.get(), bytes));
+        QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Connected);
 
-        client->write("last");
-        client->disconnectFromHost();
+        m_client->write("last");
+        m_client->disconnectFromHost();
         QTRY_VERIFY(peer.disconnected);
         QCOMPARE(peer.received, bytes + "last");
-        QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
-        QVERIFY(server->isListening());
+        QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
+        QVERIFY(m_server->isListening());
     }
-    logs->clear();
-    server->close();
-    QVERIFY(!server->isListening());
+    m_logs->clear();
+    m_server->close();
+    QVERIFY(!m_server->isListening());
     QCOMPARE(logLines(), QStringList());
 }
 
@@ -286,19 +286,19 @@ void TestHttpsTunnel::secondConnection()
 {
     TlsPeer peer;
     start(peer.serverPort());
-    client->write("first");
-    QVERIFY(receives(client.get(), "first"));
+    m_client->write("first");
+    QVERIFY(receives(m_client.get(), "first"));
 
     QTcpSocket second;
     QVERIFY(connectClient(&second));
-    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
     second.write("second");
     QVERIFY(receives(&second, "second"));
     QCOMPARE(peer.connections, 2);
-    QCOMPARE(server->tunnelState(), HttpsTunnel::Connected);
+    QCOMPARE(m_server->tunnelState(), HttpsTunnel::Connected);
 
-    server->close();
-    QCOMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+    m_server->close();
+    QCOMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
     QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState);
     QTRY_VERIFY(peer.disconnected);
 }
@@ -307,9 +307,9 @@ void TestHttpsTunnel::failedConnection()
 {
     const RefusingPort refusing;
     start(refusing.port());
-    client->write("lost");
-    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+    m_client->write("lost");
+    QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
     QCOMPARE(logLines(), QStringList { "Mode https (tunnel) : Connection refused" });
 }
 
@@ -329,7 +329,7 @@ void TestHttpsTunnel::proxyUserAgent()
         head.constData());
     // Gone without an answer: the tunnel stops at once instead of in the cleanup's wait.
     request->abort();
-    QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+    QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
 }
 
 void TestHttpsTunnel::proxyCredentials_data()
@@ -360,14 +360,14 @@ void TestHttpsTunnel::proxyCredentials()
         }
     };
     start(peer.serverPort(), QNetworkProxy(QNetworkProxy::HttpProxy, Loopback.toString(), tinyproxy.port()));
-    connect(server.get(), &HttpsServer::proxyAuthenticationRequired, this, ask);
-    client->write("through tinyproxy");
+    connect(m_server.get(), &HttpsServer::proxyAuthenticationRequired, this, ask);
+    m_client->write("through tinyproxy");
     if (answer) {
-        QVERIFY(receives(client.get(), "through tinyproxy"));
+        QVERIFY(receives(m_client.get(), "through tinyproxy"));
         QCOMPARE(logLines(), QStringList());
     } else {
-        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-        QTRY_COMPARE(server->tunnelState(), HttpsTunnel::Stopped);
+        QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
         QVERIFY2(
             logLines().value(0).startsWith(QStringLiteral("Mode https (tunnel) : ")), qPrintable(logLines().value(0)));
         QVERIFY(peer.received.isEmpty());
@@ -394,9 +394,9 @@ void TestHttpsTunnel::boundedMemory()
 
     TlsPeer peer(false);
     start(peer.serverPort());
-    client->setReadBufferSize(64 * 1024);
+    m_client->setReadBufferSize(64 * 1024);
     QTRY_VERIFY(peer.socket && peer.socket->isEncrypted());
-    QIODevice *const ends[] = { client.get(), peer.socket.data() };
+    QIODevice *const ends[] = { m_client.get(), peer.socket.data() };
 
     StreamWriter writer(ends[towardsClient ? 1 : 0], StreamSize);
     writer.start();

@@ -133,12 +133,12 @@ private:
     void roundTrip();
     QStringList logLines() const;
 
-    std::unique_ptr<ScriptedPeer> peer;
-    std::unique_ptr<HttpServer> server;
-    std::unique_ptr<QSignalSpy> logSpy;
-    std::unique_ptr<QTcpSocket> client;
-    QByteArray clientReceived;
-    std::shared_ptr<ScriptedPeer::Connection> download;
+    std::unique_ptr<ScriptedPeer> m_peer;
+    std::unique_ptr<HttpServer> m_server;
+    std::unique_ptr<QSignalSpy> m_logSpy;
+    std::unique_ptr<QTcpSocket> m_client;
+    QByteArray m_clientReceived;
+    std::shared_ptr<ScriptedPeer::Connection> m_download;
 };
 
 void TestHttpTunnel::init()
@@ -146,50 +146,50 @@ void TestHttpTunnel::init()
     QSettings settings;
     settings.clear();
     settings.setValue(SettingsKeys::UserAgent, QString::fromLatin1(StoredUserAgent));
-    peer.reset(new ScriptedPeer);
-    QVERIFY(peer->isListening());
-    clientReceived.clear();
-    download.reset();
+    m_peer.reset(new ScriptedPeer);
+    QVERIFY(m_peer->isListening());
+    m_clientReceived.clear();
+    m_download.reset();
 }
 
 void TestHttpTunnel::cleanup()
 {
-    client.reset();
-    if (server)
-        server->close();
-    logSpy.reset();
-    server.reset();
-    peer.reset();
+    m_client.reset();
+    if (m_server)
+        m_server->close();
+    m_logSpy.reset();
+    m_server.reset();
+    m_peer.reset();
 }
 
 void TestHttpTunnel::startServer()
 {
-    server.reset(new HttpServer);
-    logSpy.reset(new QSignalSpy(server.get(), &HttpServer::log));
-    server->setHost(Loopback.toString());
-    server->setPort(peer->serverPort());
-    server->setSession(QString::fromLatin1(Session));
-    QVERIFY(server->listen(QHostAddress::LocalHost, 0));
+    m_server.reset(new HttpServer);
+    m_logSpy.reset(new QSignalSpy(m_server.get(), &HttpServer::log));
+    m_server->setHost(Loopback.toString());
+    m_server->setPort(m_peer->serverPort());
+    m_server->setSession(QString::fromLatin1(Session));
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, 0));
 }
 
 void TestHttpTunnel::connectTunnel(bool answerIndex)
 {
-    if (!server)
+    if (!m_server)
         startServer();
-    client.reset(new QTcpSocket);
-    connect(client.get(), &QTcpSocket::readyRead, this, [this] { clientReceived += client->readAll(); });
-    client->connectToHost(Loopback, server->serverPort());
-    QVERIFY(client->waitForConnected(5000));
-    QTRY_VERIFY(peer->channel("GET") != nullptr);
-    download = peer->channel("GET");
-    QTRY_VERIFY(download->received.endsWith(HeaderEnd));
+    m_client.reset(new QTcpSocket);
+    connect(m_client.get(), &QTcpSocket::readyRead, this, [this] { m_clientReceived += m_client->readAll(); });
+    m_client->connectToHost(Loopback, m_server->serverPort());
+    QVERIFY(m_client->waitForConnected(5000));
+    QTRY_VERIFY(m_peer->channel("GET") != nullptr);
+    m_download = m_peer->channel("GET");
+    QTRY_VERIFY(m_download->received.endsWith(HeaderEnd));
     if (!answerIndex)
         return;
-    const int before = peer->connections.size();
-    download->socket->write(Ok);
+    const int before = m_peer->connections.size();
+    m_download->socket->write(Ok);
     // The upload channel opens after the first answer.
-    QTRY_COMPARE(peer->connections.size(), before + 1);
-    QTRY_COMPARE(splitRequests(download->received).size(), 2);
+    QTRY_COMPARE(m_peer->connections.size(), before + 1);
+    QTRY_COMPARE(splitRequests(m_download->received).size(), 2);
 }
 
 QByteArray TestHttpTunnel::waitForRequest(const std::shared_ptr<ScriptedPeer::Connection> &connection, int index)
@@ -211,15 +211,15 @@ QByteArray TestHttpTunnel::waitForRequest(const std::shared_ptr<ScriptedPeer::Co
 // either channel, has arrived by then, since the tunnel and the peer share this thread's event loop.
 void TestHttpTunnel::roundTrip()
 {
-    const int gets = splitRequests(download->received).size();
-    download->socket->write(Ok);
-    QTRY_COMPARE(splitRequests(download->received).size(), gets + 1);
+    const int gets = splitRequests(m_download->received).size();
+    m_download->socket->write(Ok);
+    QTRY_COMPARE(splitRequests(m_download->received).size(), gets + 1);
 }
 
 QStringList TestHttpTunnel::logLines() const
 {
     QStringList lines;
-    for (const QList<QVariant> &arguments : qAsConst(*logSpy))
+    for (const QList<QVariant> &arguments : qAsConst(*m_logSpy))
         lines << arguments.value(0).toString();
     return lines;
 }
@@ -243,7 +243,7 @@ void TestHttpTunnel::downloadData()
     QFETCH(int, pieceSize);
 
     connectTunnel(false);
-    QCOMPARE(waitForRequest(download, 0),
+    QCOMPARE(waitForRequest(m_download, 0),
         "GET /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent + "\r\nCookie: session=" + Session
             + "\r\nConnection: keep-alive\r\n\r\n");
     QByteArray wire, expected;
@@ -252,26 +252,26 @@ void TestHttpTunnel::downloadData()
         expected += body;
     }
     if (pieceSize == 0) {
-        download->socket->write(wire);
+        m_download->socket->write(wire);
     } else {
         // Pieces pushed out one by one, so that the tunnel tends to read them apart.
         for (int at = 0; at < wire.size(); at += pieceSize) {
-            download->socket->write(wire.mid(at, pieceSize));
-            download->socket->flush();
+            m_download->socket->write(wire.mid(at, pieceSize));
+            m_download->socket->flush();
             QCoreApplication::processEvents();
         }
     }
-    QTRY_COMPARE_WITH_TIMEOUT(clientReceived.size(), expected.size(), 10000);
-    QCOMPARE(clientReceived, expected);
+    QTRY_COMPARE_WITH_TIMEOUT(m_clientReceived.size(), expected.size(), 10000);
+    QCOMPARE(m_clientReceived, expected);
     // One GET for every answer, plus the one now waiting.
-    QTRY_COMPARE(splitRequests(download->received).size(), bodies.size() + 1);
-    for (const Request &request : splitRequests(download->received).mid(1)) {
+    QTRY_COMPARE(splitRequests(m_download->received).size(), bodies.size() + 1);
+    for (const Request &request : splitRequests(m_download->received).mid(1)) {
         QVERIFY2(matches(PdfRequestLine + "Host: 127.0.0.1\r\nUser-Agent: " + UserAgent
                          + "\r\nCookie: session=" + Session + "\r\nConnection: keep-alive\r\n\r\n$",
                      request.header),
             request.header.constData());
     }
-    QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
+    QCOMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Connected);
 }
 
 // A complete 200 answer closes the download channel when it asks for it, or when it is HTTP/1.0 without saying
@@ -295,25 +295,25 @@ void TestHttpTunnel::keepAlive()
     QFETCH(bool, reconnects);
 
     connectTunnel();
-    QVERIFY(!waitForRequest(download, 1).isEmpty());
-    download->socket->write(header + "Content-Length: 2\r\n\r\nab");
-    QTRY_COMPARE(clientReceived, QByteArray("ab"));
+    QVERIFY(!waitForRequest(m_download, 1).isEmpty());
+    m_download->socket->write(header + "Content-Length: 2\r\n\r\nab");
+    QTRY_COMPARE(m_clientReceived, QByteArray("ab"));
     if (reconnects) {
-        QTRY_VERIFY(peer->channel("GET", 1) != nullptr);
-        const auto again = peer->channel("GET", 1);
+        QTRY_VERIFY(m_peer->channel("GET", 1) != nullptr);
+        const auto again = m_peer->channel("GET", 1);
         const QByteArray request = waitForRequest(again, 0);
         QVERIFY2(matches(PdfRequestLine, request), request.constData());
         QCOMPARE(again->socket->peerAddress().toIPv4Address(), Loopback.toIPv4Address());
-        QTRY_COMPARE(download->socket->state(), QAbstractSocket::UnconnectedState);
+        QTRY_COMPARE(m_download->socket->state(), QAbstractSocket::UnconnectedState);
         // The reopened channel carries on.
         again->socket->write(okWithBody("cd"));
-        QTRY_COMPARE(clientReceived, QByteArray("abcd"));
+        QTRY_COMPARE(m_clientReceived, QByteArray("abcd"));
     } else {
-        QVERIFY(!waitForRequest(download, 2).isEmpty());
-        QCOMPARE(peer->channel("GET", 1), nullptr);
+        QVERIFY(!waitForRequest(m_download, 2).isEmpty());
+        QCOMPARE(m_peer->channel("GET", 1), nullptr);
     }
-    QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
-    QVERIFY(client->state() == QAbstractSocket::ConnectedState);
+    QCOMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Connected);
+    QVERIFY(m_client->state() == QAbstractSocket::ConnectedState);
 }
 
 // Any status but 200 is logged and ends the tunnel, on either channel; 407 with another scheme than Basic as well.
@@ -344,15 +344,15 @@ void TestHttpTunnel::errorStatus()
     QSettings().setValue(SettingsKeys::TunnelHttpStreaming, false);
     connectTunnel(onUpload);
     if (onUpload) {
-        client->write("hello");
-        QTRY_VERIFY(peer->channel("POST") != nullptr);
-        QVERIFY(!waitForRequest(peer->channel("POST"), 0).isEmpty());
-        peer->channel("POST")->socket->write(answer);
+        m_client->write("hello");
+        QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+        QVERIFY(!waitForRequest(m_peer->channel("POST"), 0).isEmpty());
+        m_peer->channel("POST")->socket->write(answer);
     } else {
-        download->socket->write(answer);
+        m_download->socket->write(answer);
     }
-    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
-    QTRY_COMPARE(server->httpTunnel().currentState(), HttpTunnel::Stopped);
+    QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Stopped);
     QVERIFY2(logLines().contains(logLine), qPrintable(logLines().join(QLatin1Char('|'))));
 }
 
@@ -364,9 +364,9 @@ void TestHttpTunnel::plainUploads()
     connectTunnel();
 
     const QByteArray first = streamPattern(0, 300);
-    client->write(first);
-    QTRY_VERIFY(peer->channel("POST") != nullptr);
-    const auto upload = peer->channel("POST");
+    m_client->write(first);
+    QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+    const auto upload = m_peer->channel("POST");
     QCOMPARE(waitForRequest(upload, 0),
         "POST /index.php HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + UserAgent + "\r\nCookie: session=" + Session
             + "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: 300\r\nConnection: keep-alive\r\n"
@@ -375,8 +375,8 @@ void TestHttpTunnel::plainUploads()
 
     const QByteArray second = streamPattern(1, 50), third = streamPattern(2, 20);
     for (const QByteArray &burst : { second, third }) {
-        client->write(burst);
-        client->flush();
+        m_client->write(burst);
+        m_client->flush();
         roundTrip();
         QCOMPARE(splitRequests(upload->received).size(), 1);
     }
@@ -404,9 +404,9 @@ void TestHttpTunnel::streamedUploads()
     connectTunnel();
 
     const QByteArray start = streamPattern(0, 1000);
-    client->write(start);
-    QTRY_VERIFY(peer->channel("POST") != nullptr);
-    const auto upload = peer->channel("POST");
+    m_client->write(start);
+    QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+    const auto upload = m_peer->channel("POST");
     QTRY_VERIFY(upload->received.contains(HeaderEnd));
     const int headerSize = upload->received.indexOf(HeaderEnd) + HeaderEnd.size();
     const QByteArray header = upload->received.left(headerSize);
@@ -447,9 +447,9 @@ void TestHttpTunnel::streamedUploads()
     // Fill the request and go 500 bytes past it.
     const int payload = declared - before - after;
     const QByteArray rest = streamPattern(start.size(), payload - start.size() + 500);
-    client->write(rest);
+    m_client->write(rest);
     QTRY_VERIFY_WITH_TIMEOUT(upload->received.size() >= headerSize + declared, 30000);
-    QTRY_COMPARE(client->bytesToWrite(), qint64(0));
+    QTRY_COMPARE(m_client->bytesToWrite(), qint64(0));
     roundTrip();
     QCOMPARE(upload->received.size(), headerSize + declared);
 
@@ -474,22 +474,22 @@ void TestHttpTunnel::secondConnection()
     QSettings().setValue(SettingsKeys::TunnelHttpStreaming, false);
     connectTunnel();
     QTcpSocket second;
-    second.connectToHost(Loopback, server->serverPort());
+    second.connectToHost(Loopback, m_server->serverPort());
     QTRY_COMPARE(second.state(), QAbstractSocket::UnconnectedState);
     QTRY_COMPARE(logLines(), QStringList { "Mode http (client) : a second local connection was refused" });
-    download->socket->write(okWithBody("still here"));
-    QTRY_COMPARE(clientReceived, QByteArray("still here"));
-    client->write("one");
-    QTRY_VERIFY(peer->channel("POST") != nullptr);
-    client->disconnectFromHost();
-    QTRY_COMPARE(server->httpTunnel().currentState(), HttpTunnel::Stopped);
+    m_download->socket->write(okWithBody("still here"));
+    QTRY_COMPARE(m_clientReceived, QByteArray("still here"));
+    m_client->write("one");
+    QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+    m_client->disconnectFromHost();
+    QTRY_COMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Stopped);
 
-    peer->connections.clear();
+    m_peer->connections.clear();
     connectTunnel();
-    QVERIFY(download->received.startsWith("GET /index.php HTTP/1.1\r\n"));
-    client->write("two");
-    QTRY_VERIFY(peer->channel("POST") != nullptr);
-    const QByteArray request = waitForRequest(peer->channel("POST"), 0);
+    QVERIFY(m_download->received.startsWith("GET /index.php HTTP/1.1\r\n"));
+    m_client->write("two");
+    QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+    const QByteArray request = waitForRequest(m_peer->channel("POST"), 0);
     QVERIFY2(request.contains("Content-Length: 3\r\n") && request.endsWith("\r\n\r\ntwo"), request.constData());
 }
 
@@ -498,28 +498,28 @@ void TestHttpTunnel::secondConnection()
 void TestHttpTunnel::proxyCredentials()
 {
     startServer();
-    server->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, Loopback.toString(), peer->serverPort(),
+    m_server->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, Loopback.toString(), m_peer->serverPort(),
         QStringLiteral("user"), QStringLiteral("pass")));
-    server->setHost(QStringLiteral("vpn.example"));
+    m_server->setHost(QStringLiteral("vpn.example"));
     connectTunnel();
-    QVERIFY(download->received.startsWith("GET http://vpn.example/index.php HTTP/1.1\r\nHost: vpn.example\r\n"));
-    QVERIFY(!waitForRequest(download, 1).isEmpty());
+    QVERIFY(m_download->received.startsWith("GET http://vpn.example/index.php HTTP/1.1\r\nHost: vpn.example\r\n"));
+    QVERIFY(!waitForRequest(m_download, 1).isEmpty());
     const QByteArray challenge("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
                                "Content-Length: 0\r\n\r\n");
-    download->socket->write(challenge);
-    QTRY_VERIFY(peer->channel("GET", 1) != nullptr);
-    const auto again = peer->channel("GET", 1);
+    m_download->socket->write(challenge);
+    QTRY_VERIFY(m_peer->channel("GET", 1) != nullptr);
+    const auto again = m_peer->channel("GET", 1);
     const QByteArray request = waitForRequest(again, 0);
     QVERIFY2(request.startsWith("GET http://vpn.example/")
             && request.contains("\r\nProxy-Authorization: Basic " + QByteArray("user:pass").toBase64() + "\r\n"),
         request.constData());
-    QCOMPARE(server->httpTunnel().currentState(), HttpTunnel::Connected);
+    QCOMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Connected);
 
     again->socket->write(challenge);
-    QTRY_COMPARE(server->httpTunnel().currentState(), HttpTunnel::Stopped);
+    QTRY_COMPARE(m_server->httpTunnel().currentState(), HttpTunnel::Stopped);
     QCOMPARE(
         logLines().value(0), "Mode http (download tunnel) : Unknown proxy authentication method : Basic realm=\"p\"");
-    QCOMPARE(peer->channel("GET", 2), nullptr);
+    QCOMPARE(m_peer->channel("GET", 2), nullptr);
 }
 
 // A side that reads slowly holds the other side back instead of filling the tunnel's memory; once it reads,
@@ -544,25 +544,25 @@ void TestHttpTunnel::boundedMemory()
     QSettings().setValue(SettingsKeys::TunnelHttpStreaming, false);
     connectTunnel();
     if (downstream) {
-        client->setReadBufferSize(64 * 1024);
-        disconnect(client.get(), &QTcpSocket::readyRead, this, nullptr);
-        download->socket->write("HTTP/1.1 200 OK\r\n" + QByteArray(serverCloses ? "Connection: close\r\n" : "")
+        m_client->setReadBufferSize(64 * 1024);
+        disconnect(m_client.get(), &QTcpSocket::readyRead, this, nullptr);
+        m_download->socket->write("HTTP/1.1 200 OK\r\n" + QByteArray(serverCloses ? "Connection: close\r\n" : "")
             + "Content-Length: " + QByteArray::number(StreamSize) + "\r\n\r\n");
     }
-    StreamWriter writer(downstream ? download->socket : client.get(), StreamSize);
+    StreamWriter writer(downstream ? m_download->socket : m_client.get(), StreamSize);
     // Gone while the tunnel still holds the end of the answer: that end must still arrive.
     if (serverCloses) {
-        connect(&writer, &StreamWriter::progress, download->socket, [&writer, this] {
+        connect(&writer, &StreamWriter::progress, m_download->socket, [&writer, this] {
             if (writer.written() == StreamSize)
-                download->socket->disconnectFromHost();
+                m_download->socket->disconnectFromHost();
         });
     }
     writer.start();
     // The server answers each POST, but reads nothing for a while.
     std::shared_ptr<ScriptedPeer::Connection> upload;
     if (!downstream) {
-        QTRY_VERIFY(peer->channel("POST") != nullptr);
-        upload = peer->channel("POST");
+        QTRY_VERIFY(m_peer->channel("POST") != nullptr);
+        upload = m_peer->channel("POST");
         upload->reading = false;
     }
     writer.waitUntilStalled();
@@ -571,7 +571,7 @@ void TestHttpTunnel::boundedMemory()
     StreamChecker checker;
     QObject answerer;
     if (downstream) {
-        checker.attach(client.get());
+        checker.attach(m_client.get());
     } else {
         // Answer every POST as it completes, and check the bodies.
         const auto answer = [&] {

@@ -68,7 +68,7 @@ class TargetServer : public QTcpServer
 public:
     enum Mode { Http, Echo, Hold };
 
-    explicit TargetServer(Mode mode, const QByteArray &body = QByteArray()) : mode(mode), body(body)
+    explicit TargetServer(Mode mode, const QByteArray &body = QByteArray()) : m_mode(mode), m_body(body)
     {
         connect(this, &QTcpServer::newConnection, this, &TargetServer::accept);
         listen(Loopback, 0);
@@ -85,16 +85,16 @@ private:
             sockets.append(socket);
             peerAddresses.append(socket->peerAddress());
             peerPorts.append(socket->peerPort());
-            if (mode == Http) {
+            if (m_mode == Http) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     socket->setProperty("request", socket->property("request").toByteArray() + socket->readAll());
                     if (!socket->property("request").toByteArray().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
-                        + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(m_body.size())
+                        + "\r\nConnection: close\r\n\r\n" + m_body);
                     socket->disconnectFromHost();
                 });
-            } else if (mode == Echo) {
+            } else if (m_mode == Echo) {
                 connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->write(socket->readAll()); });
             } else {
                 socket->setReadBufferSize(64 * 1024);
@@ -102,8 +102,8 @@ private:
         }
     }
 
-    Mode mode;
-    QByteArray body;
+    Mode m_mode;
+    QByteArray m_body;
 };
 
 } // namespace
@@ -133,9 +133,9 @@ private:
     std::unique_ptr<QTcpSocket> openClient();
     void expectEcho(QTcpSocket *client);
 
-    std::unique_ptr<SocksServer> server;
-    std::unique_ptr<QSignalSpy> logSpy;
-    RefusingPort refusing;
+    std::unique_ptr<SocksServer> m_server;
+    std::unique_ptr<QSignalSpy> m_logSpy;
+    RefusingPort m_refusing;
 };
 
 void TestSocksServer::initTestCase()
@@ -145,27 +145,27 @@ void TestSocksServer::initTestCase()
 
 void TestSocksServer::init()
 {
-    server.reset(new SocksServer);
-    server->setAddress(Loopback);
-    logSpy.reset(new QSignalSpy(server.get(), &SocksServer::log));
-    QVERIFY(server->listen(Loopback, 0));
+    m_server.reset(new SocksServer);
+    m_server->setAddress(Loopback);
+    m_logSpy.reset(new QSignalSpy(m_server.get(), &SocksServer::log));
+    QVERIFY(m_server->listen(Loopback, 0));
 }
 
 // Closing the server ends every tunnel, whatever it was doing.
 void TestSocksServer::cleanup()
 {
-    server->close();
+    m_server->close();
     QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 40000);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    logSpy.reset();
-    server.reset();
+    m_logSpy.reset();
+    m_server.reset();
 }
 
 std::unique_ptr<QTcpSocket> TestSocksServer::openClient()
 {
     std::unique_ptr<QTcpSocket> client(new QTcpSocket);
-    client->connectToHost(Loopback, server->serverPort());
+    client->connectToHost(Loopback, m_server->serverPort());
     // The event loop must run meanwhile: the server accepts on this thread.
     if (!QTest::qWaitFor([&client] { return client->state() == QAbstractSocket::ConnectedState; }, 5000))
         qWarning("The SOCKS server did not take the client");
@@ -195,19 +195,19 @@ void TestSocksServer::curlClients()
     if (curlPath.isEmpty())
         QSKIP("curl is not installed (packages/socks.txt lists it)");
 
-    server->setAddress(SecondLoopback);
+    m_server->setAddress(SecondLoopback);
     const QByteArray body = streamPattern(0, 1024 * 1024);
     TargetServer web(TargetServer::Http, body);
     QProcess curl;
     QSignalSpy finished(&curl, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     curl.start(curlPath,
-        { "-q", "-sS", "--max-time", "60", option, QStringLiteral("127.0.0.1:%1").arg(server->serverPort()),
+        { "-q", "-sS", "--max-time", "60", option, QStringLiteral("127.0.0.1:%1").arg(m_server->serverPort()),
             QStringLiteral("http://localhost:%1/file").arg(web.serverPort()) });
     QVERIFY(finished.wait(90000));
     QVERIFY2(curl.exitCode() == 0, curl.readAllStandardError().constData());
     QVERIFY(curl.readAllStandardOutput() == body);
     QCOMPARE(web.peerAddresses, QList<QHostAddress>() << SecondLoopback);
-    QCOMPARE(logSpy->count(), 0);
+    QCOMPARE(m_logSpy->count(), 0);
 }
 
 void TestSocksServer::connectRequests_data()
@@ -227,7 +227,7 @@ void TestSocksServer::connectRequests()
     QFETCH(int, version);
     QFETCH(QByteArray, host);
 
-    server->setAddress(SecondLoopback);
+    m_server->setAddress(SecondLoopback);
     TargetServer echo(TargetServer::Echo);
     const QByteArray request = connectRequest(version, host, echo.serverPort());
     for (int cut = 0; cut < request.size(); ++cut) {
@@ -250,7 +250,7 @@ void TestSocksServer::connectRequests()
         expectEcho(client.get());
     }
     QCOMPARE(echo.peerAddresses.count(SecondLoopback), echo.peerAddresses.size());
-    QCOMPARE(logSpy->count(), 0);
+    QCOMPARE(m_logSpy->count(), 0);
 }
 
 // Requests the server turns down, whole and byte by byte: the reply, the log lines, and whether the connection ends.
@@ -311,8 +311,8 @@ void TestSocksServer::refusals()
     QFETCH(bool, split);
 
     if (foreignBind)
-        server->setAddress(QHostAddress(QStringLiteral("198.18.0.1")));
-    const QByteArray bytes = hex(request.replace("pppp", portBytes(refusing.port()).toHex()).toLatin1());
+        m_server->setAddress(QHostAddress(QStringLiteral("198.18.0.1")));
+    const QByteArray bytes = hex(request.replace("pppp", portBytes(m_refusing.port()).toHex()).toLatin1());
     auto client = openClient();
     for (int at = 0; at < bytes.size(); at += split ? 1 : bytes.size()) {
         client->write(bytes.mid(at, split ? 1 : -1));
@@ -320,10 +320,10 @@ void TestSocksServer::refusals()
         QCoreApplication::processEvents();
     }
     const QStringList lines = log.isEmpty() ? QStringList() : log.split(QLatin1Char('|'));
-    QTRY_VERIFY_WITH_TIMEOUT(client->bytesAvailable() >= reply.size() / 2 && logSpy->count() >= lines.size(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(client->bytesAvailable() >= reply.size() / 2 && m_logSpy->count() >= lines.size(), 10000);
     QCOMPARE(client->readAll().toHex(), reply.toLatin1());
     QStringList logged;
-    for (const QList<QVariant> &arguments : qAsConst(*logSpy))
+    for (const QList<QVariant> &arguments : qAsConst(*m_logSpy))
         logged.append(arguments.first().toString());
     QCOMPARE(logged, lines);
     if (closes)
@@ -339,7 +339,7 @@ void TestSocksServer::pysocksUdp()
     if (QProcess::execute(python, { "-c", "import socks" }) != 0)
         QSKIP("Debian's python3-socks is not installed (packages/socks.txt lists it)");
 
-    server->setAddress(SecondLoopback);
+    m_server->setAddress(SecondLoopback);
     QUdpSocket echo;
     QVERIFY(echo.bind(Loopback, 0));
     QList<QHostAddress> senders;
@@ -362,7 +362,7 @@ void TestSocksServer::pysocksUdp()
                          "    print(len(data), data[:11].decode(), host, port, flush=True)\n";
     QProcess client;
     QSignalSpy finished(&client, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-    client.start(python, { "-c", script, QString::number(server->serverPort()), QString::number(echo.localPort()) });
+    client.start(python, { "-c", script, QString::number(m_server->serverPort()), QString::number(echo.localPort()) });
     QVERIFY(finished.wait(60000));
     QVERIFY2(client.exitCode() == 0, client.readAllStandardError().constData());
     const QString port = QString::number(echo.localPort());
@@ -471,7 +471,7 @@ void TestSocksServer::manyClients()
     };
     for (int i = 0; i < clientCount; ++i) {
         clients.emplace_back(new QTcpSocket);
-        clients.back()->connectToHost(Loopback, server->serverPort());
+        clients.back()->connectToHost(Loopback, m_server->serverPort());
         // Greeting, request and data at once: the data waits in the tunnel until the remote end is connected.
         clients.back()->write(request + payload(i));
         // The listener's backlog is short: let it take each batch before the next one comes.
@@ -487,10 +487,10 @@ void TestSocksServer::manyClients()
     }
     QCOMPARE(tunnelThreads(), clientCount);
 
-    server->close();
+    m_server->close();
     QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 60000);
     QTRY_VERIFY(all([](QTcpSocket *c) { return c->state() == QAbstractSocket::UnconnectedState; }));
-    QCOMPARE(logSpy->count(), 0);
+    QCOMPARE(m_logSpy->count(), 0);
 }
 
 NIMBORA_TEST_MAIN(TestSocksServer, QCoreApplication)
