@@ -36,10 +36,11 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments().mid(1);
     if (arguments.size() < 4)
         return usage();
-    bool ok = false;
-    const quint16 localPort = quint16(arguments.at(0).toUInt(&ok));
-    const quint16 port = quint16(arguments.at(2).toUInt(&ok));
-    if (!ok)
+    bool localOk = false;
+    bool remoteOk = false;
+    const uint localPort = arguments.at(0).toUInt(&localOk);
+    const uint port = arguments.at(2).toUInt(&remoteOk);
+    if (!localOk || !remoteOk || localPort > 65535 || port == 0 || port > 65535)
         return usage();
     const QString host = arguments.at(1);
     const QString session = arguments.at(3);
@@ -80,10 +81,10 @@ int main(int argc, char *argv[])
     HttpServer server;
     QObject::connect(&server, &HttpServer::log, [](const QString &text) { QTextStream(stdout) << text << Qt::endl; });
     server.setHost(host);
-    server.setPort(port);
+    server.setPort(quint16(port));
     server.setSession(session);
     server.setProxy(proxy);
-    if (!server.listen(QHostAddress::LocalHost, localPort)) {
+    if (!server.listen(QHostAddress::LocalHost, quint16(localPort))) {
         QTextStream(stderr) << "cannot listen on 127.0.0.1:" << localPort << ": " << server.errorString() << '\n';
         return 1;
     }
