@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="fr_FR">
 <context>
+    <name>AddPortMapping</name>
+    <message>
+        <source>Ajout de port</source>
+        <translation>Add a port</translation>
+    </message>
+    <message>
+        <source>Description :</source>
+        <translation>Description:</translation>
+    </message>
+    <message>
+        <source>Port distant :</source>
+        <translation>Remote port:</translation>
+    </message>
+    <message>
+        <source>Port local :</source>
+        <translation>Local port:</translation>
+    </message>
+    <message>
+        <source>Votre ordinateur sera accessible depuis Internet sur le port choisi</source>
+        <translation>Your computer will be reachable from the Internet on the chosen port</translation>
+    </message>
+</context>
+<context>
     <name>Launcher</name>
     <message>
         <source>Chargement de Nimbora...</source>

@@ -2,6 +2,29 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="fr_FR" sourcelanguage="fr_FR">
 <context>
+    <name>AddPortMapping</name>
+    <message>
+        <source>Ajout de port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Description :</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port distant :</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Port local :</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Votre ordinateur sera accessible depuis Internet sur le port choisi</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Launcher</name>
     <message>
         <source>Chargement de Nimbora...</source>
