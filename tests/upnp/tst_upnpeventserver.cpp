@@ -1,0 +1,117 @@
+#include "upnp/upnpevent.h"
+#include "upnp/upnpeventserver.h"
+
+#include "tests/support/testmain.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTcpSocket>
+
+namespace {
+
+const QHostAddress Loopback(QStringLiteral("127.0.0.1"));
+const QByteArray Answer("HTTP/1.1 200 OK\r\n\r\n");
+
+QByteArray notify(const QByteArray &body)
+{
+    return "NOTIFY /upnp/eventing/nimbora HTTP/1.1\r\nHOST: 127.0.0.1\r\nCONTENT-TYPE: text/xml\r\nCONTENT-LENGTH: "
+        + QByteArray::number(body.size())
+        + "\r\nNT: upnp:event\r\nNTS: upnp:propchange\r\nSID: uuid:7\r\nSEQ: 0\r\n\r\n" + body;
+}
+
+const QByteArray Properties("<e:propertyset xmlns:e=\"urn:schemas-upnp-org:event-1-0\"><e:property><ExternalIPAddress>"
+                            "203.0.113.7</ExternalIPAddress></e:property><e:property><PortMappingNumberOfEntries>12"
+                            "</PortMappingNumberOfEntries></e:property></e:propertyset>");
+
+} // namespace
+
+class TestUPnPEventServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void notification_data();
+    void notification();
+    void closedConnections_data();
+    void closedConnections();
+};
+
+// Each piece reaches the listener in a read of its own.
+void TestUPnPEventServer::notification_data()
+{
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<int>("changeCount");
+    QTest::addColumn<int>("answers");
+
+    const QByteArray request = notify(Properties);
+    const int inCount = request.indexOf("12</Port") + 1;
+    QTest::newRow("one write") << QList<QByteArray> { request } << 1 << 1;
+    QTest::newRow("split inside the count")
+        << QList<QByteArray> { request.left(inCount), request.mid(inCount) } << 1 << 1;
+    QTest::newRow("split inside the header") << QList<QByteArray> { request.left(30), request.mid(30) } << 1 << 1;
+    QTest::newRow("two in one write") << QList<QByteArray> { request + request } << 2 << 2;
+    QTest::newRow("address change only") << QList<QByteArray> { notify(
+        "<e:propertyset><e:property><ExternalIPAddress>203.0.113.8</ExternalIPAddress></e:property></e:propertyset>") }
+                                         << 0 << 1;
+}
+
+void TestUPnPEventServer::notification()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(int, changeCount);
+    QFETCH(int, answers);
+
+    UPnPEventServer server;
+    QVERIFY(server.listen(Loopback));
+    QSignalSpy changes(&server, &UPnPEventServer::portMappingPropertiesChanged);
+    QTcpSocket gateway;
+    gateway.connectToHost(Loopback, server.serverPort());
+    QVERIFY(gateway.waitForConnected());
+    QTRY_VERIFY(server.findChild<UPnPEvent *>());
+    QSignalSpy reads(server.findChild<UPnPEvent *>()->findChild<QTcpSocket *>(), &QTcpSocket::readyRead);
+    for (const QByteArray &piece : pieces) {
+        gateway.write(piece);
+        QVERIFY(reads.wait());
+    }
+    QTRY_COMPARE(gateway.bytesAvailable(), qint64(answers * Answer.size()));
+    QCOMPARE(gateway.readAll(), Answer.repeated(answers));
+    QCOMPARE(changes.count(), changeCount);
+    for (const QList<QVariant> &change : qAsConst(changes))
+        QCOMPARE(change, (QList<QVariant> { QStringLiteral("203.0.113.7"), QVariant::fromValue(quint16(12)) }));
+}
+
+void TestUPnPEventServer::closedConnections_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("silent");
+
+    QTest::newRow("body over the bound") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n") << false;
+    QTest::newRow("endless header") << QByteArray(17 * 1024, 'h') << false;
+    QTest::newRow("silent") << QByteArray() << true;
+    QTest::newRow("silent after a part") << notify(Properties).left(100) << true;
+}
+
+void TestUPnPEventServer::closedConnections()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, silent);
+
+    UPnPEventServer server;
+    // The idle limit, shortened, for the silent rows only: the others must be closed by the bounds.
+    if (silent)
+        server.setIdleTimeout(50);
+    QVERIFY(server.listen(Loopback));
+    QSignalSpy changes(&server, &UPnPEventServer::portMappingPropertiesChanged);
+    QTcpSocket gateway;
+    gateway.connectToHost(Loopback, server.serverPort());
+    QVERIFY(gateway.waitForConnected());
+    gateway.write(request);
+    QTRY_COMPARE(gateway.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(gateway.readAll(), QByteArray());
+    QCOMPARE(changes.count(), 0);
+    QTRY_VERIFY(!server.findChild<UPnPEvent *>());
+}
+
+NIMBORA_TEST_MAIN(TestUPnPEventServer, QCoreApplication)
+
+#include "tst_upnpeventserver.moc"
