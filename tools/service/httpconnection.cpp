@@ -108,14 +108,16 @@ void HttpConnection::processInput()
     m_processing = false;
 }
 
-void HttpConnection::respond(int status, const QByteArray &contentType, const QByteArray &body, Style style)
+void HttpConnection::respond(
+    int status, const QByteArray &contentType, const QByteArray &body, Style style, const QByteArray &extraHeaders)
 {
-    beginResponse(status, contentType, body.size(), style);
+    beginResponse(status, contentType, body.size(), style, extraHeaders);
     if (!body.isEmpty())
         writeBody(body);
 }
 
-void HttpConnection::beginResponse(int status, const QByteArray &contentType, qint64 contentLength, Style style)
+void HttpConnection::beginResponse(
+    int status, const QByteArray &contentType, qint64 contentLength, Style style, const QByteArray &extraHeaders)
 {
     if (m_state == Closing || m_responding || m_answered)
         return;
@@ -126,6 +128,7 @@ void HttpConnection::beginResponse(int status, const QByteArray &contentType, qi
         head += "Content-Type: " + contentType + "\r\n";
     head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
     head += m_closeAfterResponse ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
+    head += extraHeaders;
     head += "\r\n";
     m_socket->write(head);
     m_responding = true;
@@ -265,6 +268,10 @@ QByteArray HttpConnection::reasonPhrase(int status)
         return "Forbidden";
     case 404:
         return "Not Found";
+    case 412:
+        return "Precondition Failed";
+    case 413:
+        return "Payload Too Large";
     case 500:
         return "Internal Server Error";
     case 502:

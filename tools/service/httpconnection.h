@@ -34,10 +34,12 @@ public:
     const HttpRequest &request() const { return m_request; }
     bool isRequestComplete() const { return m_state != ReadingHeader && m_state != ReadingBody; }
 
-    // A whole answer at once.
-    void respond(int status, const QByteArray &contentType, const QByteArray &body, Style style = KeepAlive);
+    // A whole answer at once. extraHeaders: whole header lines, each ending in CR LF.
+    void respond(int status, const QByteArray &contentType, const QByteArray &body, Style style = KeepAlive,
+        const QByteArray &extraHeaders = QByteArray());
     // An answer whose body follows with writeBody(); it ends when contentLength bytes are out.
-    void beginResponse(int status, const QByteArray &contentType, qint64 contentLength, Style style = KeepAlive);
+    void beginResponse(int status, const QByteArray &contentType, qint64 contentLength, Style style = KeepAlive,
+        const QByteArray &extraHeaders = QByteArray());
     void writeBody(const QByteArray &bytes);
     bool isResponding() const { return m_responding; }
     qint64 responseRemaining() const { return m_responseRemaining; }

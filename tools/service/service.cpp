@@ -2,6 +2,7 @@
 
 #include "tools/service/endpointserver.h"
 #include "tools/service/mainserver.h"
+#include "tools/service/upnpgateway.h"
 
 Service::Service(const ServiceConfig &config, QObject *parent) : QObject(parent), m_config(config) { }
 
@@ -13,6 +14,12 @@ bool Service::start(QString *error)
     for (const ServiceConfig::Endpoint &endpoint : qAsConst(m_config.endpoints)) {
         auto *server = new EndpointServer(endpoint, this);
         m_endpoints.append(server);
+        if (!server->listen(error))
+            return false;
+    }
+    for (const ServiceConfig::Gateway &gateway : qAsConst(m_config.gateways)) {
+        auto *server = new UPnPGateway(gateway, this);
+        m_gateways.append(server);
         if (!server->listen(error))
             return false;
     }

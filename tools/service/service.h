@@ -8,8 +8,10 @@
 
 class EndpointServer;
 class MainServer;
+class UPnPGateway;
 
-// Everything one configuration file describes: the main server and the VPN endpoints.
+// Everything one configuration file describes: the main server, the VPN endpoints and the
+// UPnP gateways.
 class Service : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,7 @@ private:
     ServiceConfig m_config;
     MainServer *m_mainServer = nullptr;
     QList<EndpointServer *> m_endpoints;
+    QList<UPnPGateway *> m_gateways;
 };
 
 #endif

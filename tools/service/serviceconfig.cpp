@@ -174,7 +174,7 @@ bool ServiceConfig::parse(const QByteArray &json)
         return false;
     }
     const QJsonObject root = document.object();
-    r.allowOnly(root, "(top level)", { "mainServer", "users", "servers", "endpoints" });
+    r.allowOnly(root, "(top level)", { "mainServer", "users", "servers", "endpoints", "gateways" });
 
     const QJsonObject main = r.object(root.value("mainServer"), "mainServer");
     r.allowOnly(
@@ -294,6 +294,44 @@ bool ServiceConfig::parse(const QByteArray &json)
         r.allowOnly(transport, tw, { "streaming" });
         endpoint.streaming = r.boolean(transport, "streaming", tw + ".streaming", true);
         endpoints.append(endpoint);
+    }
+
+    const QJsonArray gatewayArray = r.array(root, "gateways", "gateways", false);
+    for (int i = 0; i < gatewayArray.size(); ++i) {
+        const QString where = QStringLiteral("gateways[%1]").arg(i);
+        const QJsonObject object = r.object(gatewayArray.at(i), where);
+        r.allowOnly(object, where,
+            { "address", "ssdpPort", "httpPort", "locationWithoutPort", "locationHeader", "controlUrlLast",
+                "withoutWanIpConnection", "subscriptionTimeout", "refusedPorts", "extraEntries", "splitNotify",
+                "externalAddress" });
+        Gateway gateway;
+        gateway.address = r.address(object, "address", where + ".address");
+        gateway.ssdpPort = quint16(r.integer(object, "ssdpPort", where + ".ssdpPort", false, 1900, 0, 65535));
+        gateway.locationWithoutPort = r.boolean(object, "locationWithoutPort", where + ".locationWithoutPort", false);
+        const int defaultPort = gateway.locationWithoutPort ? 80 : 5000;
+        gateway.httpPort = quint16(r.integer(object, "httpPort", where + ".httpPort", false, defaultPort, 0, 65535));
+        if (gateway.locationWithoutPort && gateway.httpPort != 80)
+            r.fail(where + ".httpPort", QStringLiteral("must be 80 when the LOCATION names no port"));
+        gateway.locationHeader
+            = r.string(object, "locationHeader", where + ".locationHeader", false, gateway.locationHeader);
+        if (gateway.locationHeader.compare(QLatin1String("LOCATION"), Qt::CaseInsensitive) != 0)
+            r.fail(where + ".locationHeader", QStringLiteral("expected LOCATION written in any case"));
+        gateway.controlUrlLast = r.boolean(object, "controlUrlLast", where + ".controlUrlLast", false);
+        gateway.withoutWanIpConnection
+            = r.boolean(object, "withoutWanIpConnection", where + ".withoutWanIpConnection", false);
+        gateway.subscriptionTimeout
+            = int(r.integer(object, "subscriptionTimeout", where + ".subscriptionTimeout", false, 1800, 1, 86400));
+        const QJsonArray refused = r.array(object, "refusedPorts", where + ".refusedPorts", false);
+        for (int p = 0; p < refused.size(); ++p) {
+            const QJsonObject holder { { "port", refused.at(p) } };
+            gateway.refusedPorts.append(quint16(
+                r.integer(holder, "port", where + QStringLiteral(".refusedPorts[%1]").arg(p), true, 0, 1, 65535)));
+        }
+        gateway.extraEntries = int(r.integer(object, "extraEntries", where + ".extraEntries", false, 0, 0, 16));
+        gateway.splitNotify = r.boolean(object, "splitNotify", where + ".splitNotify", false);
+        if (object.contains("externalAddress"))
+            gateway.externalAddress = r.address(object, "externalAddress", where + ".externalAddress").toString();
+        gateways.append(gateway);
     }
 
     m_error = r.error;

@@ -80,6 +80,24 @@ public:
         bool streaming = true;
     };
 
+    // A UPnP Internet gateway device: SSDP answers, its description, WANIPConnection:1 control
+    // and events, with quirks that real gateways show and miniupnpd does not make on demand.
+    struct Gateway
+    {
+        QHostAddress address;
+        quint16 ssdpPort = 1900;
+        quint16 httpPort = 5000;
+        bool locationWithoutPort = false; // LOCATION names no port, so HTTP is served on port 80
+        QString locationHeader = QStringLiteral("LOCATION"); // the header name as written
+        bool controlUrlLast = false; // eventSubURL before controlURL in the description
+        bool withoutWanIpConnection = false; // a WANPPPConnection:1 service instead
+        int subscriptionTimeout = 1800; // seconds granted to a subscriber
+        QList<quint16> refusedPorts; // AddPortMapping answers these external ports with a fault
+        int extraEntries = 0; // events announce this many entries more than the table holds
+        bool splitNotify = false; // every NOTIFY in two writes, cut inside the entry count
+        QString externalAddress = QStringLiteral("198.18.255.254");
+    };
+
     static const QStringList Commands; // check, version, login, account, servers, connection
 
     bool load(const QString &fileName);
@@ -95,6 +113,7 @@ public:
     QList<User> users;
     QList<Server> servers;
     QList<Endpoint> endpoints;
+    QList<Gateway> gateways;
 
     const User *user(const QString &username) const;
     const Server *server(int id) const;
