@@ -192,9 +192,7 @@ void TestUPnPMessages::eventRequestLength_data()
     QTest::newRow("header cut") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: 3\r\n") << 0;
     QTest::newRow("body cut") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: 3\r\n\r\nab") << 0;
     QTest::newRow("no body") << QByteArray("NOTIFY / HTTP/1.1\r\n\r\n") << 21;
-    QTest::newRow("body too large") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n") << -1;
     QTest::newRow("length not a number") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: -1\r\n\r\n") << -1;
-    QTest::newRow("endless header") << QByteArray(16 * 1024, 'a') << -1;
 }
 
 void TestUPnPMessages::eventRequestLength()
