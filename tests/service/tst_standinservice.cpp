@@ -21,7 +21,7 @@ private slots:
     void badRequests();
 
 private:
-    enum Peer { Main, Endpoint };
+    enum Peer { Main, Endpoint, Gateway };
     quint16 port(const char *what) const;
 
     QTemporaryDir m_dir;
@@ -57,7 +57,8 @@ void TestStandInService::initTestCase()
     const QByteArray config = R"({ "mainServer": { "listen": [ { "address": "127.0.0.1", "port": 0 } ] },
       "users": [ { "username": "a&b+c=d", "password": "8fe4c11451281c094a6578e6ddbf5eed" } ], "servers": [],
       "endpoints": [ { "address": "127.0.0.1", "port": 0, "openvpn": { "address": "127.0.0.1", "port": )"
-        + QByteArray::number(m_openvpn.serverPort()) + " } } ] }";
+        + QByteArray::number(m_openvpn.serverPort())
+        + R"( } } ], "gateways": [ { "address": "127.0.0.1", "ssdpPort": 0, "httpPort": 0 } ] })";
     QFile file(m_dir.filePath("service.json"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(config) == config.size());
     file.close();
@@ -127,6 +128,18 @@ void TestStandInService::badRequests_data()
     row("upload to a .pdf", Endpoint, "POST /a.pdf HTTP/1.1\r\nCookie: session=s2\r\n\r\n", "404", "unknown path");
     row("path that only ends in .pdf", Endpoint, "GET /d/a.pdf HTTP/1.1\r\nCookie: session=s3\r\n\r\n", "404",
         "unknown path");
+    const QByteArray soap = "POST /ctl/IPConn HTTP/1.1\r\nSOAPAction: \"urn:schemas-upnp-org:service:WANIPConnection:1#"
+                            "AddPortMapping\"\r\nContent-Length: ";
+    const QByteArray envelope
+        = "<s:Envelope xmlns:s=\"s\"><s:Body><u:DeletePortMapping xmlns:u=\"u\"/></s:Body></s:Envelope>";
+    const QByteArray subscribe = "SUBSCRIBE /evt/IPConn HTTP/1.1\r\n";
+    row("SOAP body not XML", Gateway, soap + "3\r\n\r\n<<<", "500", "not an envelope with an action");
+    row("SOAPAction of another action", Gateway, soap + QByteArray::number(envelope.size()) + "\r\n\r\n" + envelope,
+        "500", "does not name the action DeletePortMapping");
+    row("SOAP body above the bound", Gateway, soap + "65537\r\n\r\n", "413", "body above 65536 bytes");
+    row("callback to a host name", Gateway, subscribe + "NT: upnp:event\r\nCALLBACK: <http://gw.example/e>\r\n\r\n",
+        "412", "CALLBACK <http://IPv4 address");
+    row("renewal of an unknown SID", Gateway, subscribe + "SID: uuid:x\r\n\r\n", "412", "unknown or expired SID");
 }
 
 void TestStandInService::badRequests()
@@ -137,7 +150,8 @@ void TestStandInService::badRequests()
     QFETCH(QByteArray, text);
     const int logStart = m_log.size();
     QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port(peer == Endpoint ? "endpoint" : "main server"));
+    const char *names[] = { "main server", "endpoint", "gateway" };
+    socket.connectToHost(QHostAddress::LocalHost, port(names[peer]));
     socket.write(request);
     QByteArray body;
     int status = 0;
