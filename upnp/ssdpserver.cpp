@@ -31,7 +31,7 @@ void SSDPServer::setGatewayAddress(const QHostAddress &gatewayAddress)
 
 bool SSDPServer::bind()
 {
-    if (!m_socket.bind(adapterAddress(m_adapter), SsdpPort, QAbstractSocket::ReuseAddressHint))
+    if (!m_socket.bind(listeningAddress(adapterAddress(m_adapter)), SsdpPort, QAbstractSocket::ReuseAddressHint))
         return false;
     m_socket.joinMulticastGroup(SsdpGroup, m_adapter.networkInterface());
     return true;

@@ -28,6 +28,9 @@ private slots:
     void socketReadyRead();
 
 private:
+    // Where the socket listens to hear the group's searches on the adapter's address.
+    static QHostAddress listeningAddress(const QHostAddress &adapterAddress);
+
     NetworkAdapter m_adapter;
     QHostAddress m_gatewayAddress;
     QUdpSocket m_socket;

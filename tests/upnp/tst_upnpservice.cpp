@@ -84,7 +84,8 @@ public:
 
     Gateway()
     {
-        m_udp.bind(GatewayAddress, 1900);
+        // On Linux the relay listens on every address at port 1900: the two share the port.
+        m_udp.bind(GatewayAddress, 1900, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
         m_http.listen(GatewayAddress, 5000);
         connect(&m_udp, &QUdpSocket::readyRead, this, &Gateway::readDatagrams);
         connect(&m_http, &QTcpServer::newConnection, this, &Gateway::accept);

@@ -11,7 +11,7 @@
 //
 // The actions run one at a time, in command-line order: the first once the first list has
 // come, each next one after the next list or error. With --lists N it ends after N lists,
-// otherwise at SIGINT or SIGTERM.
+// otherwise at SIGINT or SIGTERM. A service that cannot start ends it with status 1.
 
 #include "netconfig/networkadapter.h"
 #include "netconfig/networkconfiguration.h"
@@ -177,8 +177,13 @@ int main(int argc, char *argv[])
                 service.deletePortMapping(action.externalPort, action.protocol);
         });
     };
-    QObject::connect(
-        &service, &UPnPService::log, [](const QString &text) { printLine(QStringLiteral("log: ") + text); });
+    QObject::connect(&service, &UPnPService::log, [](const QString &text) {
+        printLine(QStringLiteral("log: ") + text);
+        // Only a failed start ends this way ("... bind failed", "... listen failed"): the service has
+        // stopped itself and nothing more will come.
+        if (text.endsWith(QLatin1String(" failed")))
+            QCoreApplication::exit(1);
+    });
     QObject::connect(&service, &UPnPService::portMappingChanged, [&](const QList<QHash<QString, QVariant>> &entries) {
         printLine(QStringLiteral("mappings: %1").arg(entries.size()));
         for (const QHash<QString, QVariant> &entry : entries) {
