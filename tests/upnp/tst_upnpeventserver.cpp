@@ -40,26 +40,20 @@ private slots:
 void TestUPnPEventServer::notification_data()
 {
     QTest::addColumn<QList<QByteArray>>("pieces");
-    QTest::addColumn<int>("changeCount");
-    QTest::addColumn<int>("answers");
+    QTest::addColumn<int>("requests");
 
     const QByteArray request = notify(Properties);
     const int inCount = request.indexOf("12</Port") + 1;
-    QTest::newRow("one write") << QList<QByteArray> { request } << 1 << 1;
-    QTest::newRow("split inside the count")
-        << QList<QByteArray> { request.left(inCount), request.mid(inCount) } << 1 << 1;
-    QTest::newRow("split inside the header") << QList<QByteArray> { request.left(30), request.mid(30) } << 1 << 1;
-    QTest::newRow("two in one write") << QList<QByteArray> { request + request } << 2 << 2;
-    QTest::newRow("address change only") << QList<QByteArray> { notify(
-        "<e:propertyset><e:property><ExternalIPAddress>203.0.113.8</ExternalIPAddress></e:property></e:propertyset>") }
-                                         << 0 << 1;
+    QTest::newRow("one write") << QList<QByteArray> { request } << 1;
+    QTest::newRow("split inside the count") << QList<QByteArray> { request.left(inCount), request.mid(inCount) } << 1;
+    QTest::newRow("split inside the header") << QList<QByteArray> { request.left(30), request.mid(30) } << 1;
+    QTest::newRow("two in one write") << QList<QByteArray> { request + request } << 2;
 }
 
 void TestUPnPEventServer::notification()
 {
     QFETCH(QList<QByteArray>, pieces);
-    QFETCH(int, changeCount);
-    QFETCH(int, answers);
+    QFETCH(int, requests);
 
     UPnPEventServer server;
     QVERIFY(server.listen(Loopback));
@@ -73,9 +67,9 @@ void TestUPnPEventServer::notification()
         gateway.write(piece);
         QVERIFY(reads.wait());
     }
-    QTRY_COMPARE(gateway.bytesAvailable(), qint64(answers * Answer.size()));
-    QCOMPARE(gateway.readAll(), Answer.repeated(answers));
-    QCOMPARE(changes.count(), changeCount);
+    QTRY_COMPARE(gateway.bytesAvailable(), qint64(requests * Answer.size()));
+    QCOMPARE(gateway.readAll(), Answer.repeated(requests));
+    QCOMPARE(changes.count(), requests);
     for (const QList<QVariant> &change : qAsConst(changes))
         QCOMPARE(change, (QList<QVariant> { QStringLiteral("203.0.113.7"), QVariant::fromValue(quint16(12)) }));
 }
@@ -87,7 +81,6 @@ void TestUPnPEventServer::closedConnections_data()
 
     QTest::newRow("body over the bound") << QByteArray("NOTIFY / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n") << false;
     QTest::newRow("endless header") << QByteArray(17 * 1024, 'h') << false;
-    QTest::newRow("silent") << QByteArray() << true;
     QTest::newRow("silent after a part") << notify(Properties).left(100) << true;
 }
 
