@@ -6,27 +6,18 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTranslator>
 
 using Entry = QHash<QString, QVariant>;
-using Entries = QList<Entry>;
-Q_DECLARE_METATYPE(Entries)
 
 namespace {
 
 Entry mapping(const QVariant &externalPort, const QString &protocol)
 {
     return Entry { { "externalPort", externalPort }, { "protocol", protocol }, { "description", "web" } };
-}
-
-Entry dialogEntry(int externalPort, const QString &protocol, int internalPort, const QString &description)
-{
-    return Entry { { "externalPort", externalPort }, { "protocol", protocol }, { "internalPort", internalPort },
-        { "description", description } };
 }
 
 // One "port/protocol state" line per row on display.
@@ -39,6 +30,14 @@ QStringList rows(const PortMappingTableModel &model)
     return lines;
 }
 
+// Translates every text it is asked for.
+class EverythingTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *, const char *, const char *, int) const override { return "translated"; }
+};
+
 } // namespace
 
 class TestPortMapping : public QObject
@@ -49,85 +48,54 @@ private slots:
     void cleanup() { QSettings().clear(); }
     void sameMapping_data();
     void sameMapping();
-    void gatewayEntries_data();
-    void gatewayEntries();
-    void pendingAndOffline();
+    void states();
     void savedInSettings();
     void dialogMapping_data();
     void dialogMapping();
-    void dialogTexts();
+    void protocolsUntranslated();
 };
 
 void TestPortMapping::sameMapping_data()
 {
-    QTest::addColumn<Entry>("listed");
     QTest::addColumn<Entry>("other");
     QTest::addColumn<bool>("same");
 
-    QTest::newRow("same port and protocol") << mapping(8080, "TCP") << mapping(8080, "TCP") << true;
-    QTest::newRow("other protocol") << mapping(8080, "TCP") << mapping(8080, "UDP") << false;
-    QTest::newRow("protocol case counts") << mapping(8080, "TCP") << mapping(8080, "tcp") << false;
-    QTest::newRow("port as text") << mapping("08080", "TCP") << mapping(8080, "TCP") << true;
+    QTest::newRow("other protocol") << mapping(8080, "UDP") << false;
+    QTest::newRow("protocol case counts") << mapping(8080, "tcp") << false;
+    QTest::newRow("port as text") << mapping(" 08080", "TCP") << true;
 }
 
 // Adding refuses a mapping already listed; removing takes the listed one out of both lists.
 void TestPortMapping::sameMapping()
 {
-    QFETCH(Entry, listed);
     QFETCH(Entry, other);
     QFETCH(bool, same);
 
     PortMappingTableModel model;
-    QVERIFY(model.addEntry(listed));
+    QVERIFY(model.addEntry(mapping(8080, "TCP")));
     QCOMPARE(model.addEntry(other), !same);
     QVERIFY(model.removeEntry(other));
     QCOMPARE(model.rowCount(), same ? 0 : 1);
     QCOMPARE(model.savedEntries().size(), same ? 0 : 1);
 }
 
-void TestPortMapping::gatewayEntries_data()
+// The gateway's rows come first, then the saved ones it lacks; after a disconnection the saved
+// rows wait, and those the gateway has not mapped fail on a UPnP error.
+void TestPortMapping::states()
 {
-    QTest::addColumn<Entries>("saved");
-    QTest::addColumn<Entries>("gateway");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("gateway rows, then saved ones missing")
-        << Entries { mapping(8080, "TCP"), mapping(9000, "UDP"), mapping(5000, "UDP") }
-        << Entries { mapping(5000, "TCP"), mapping(9000, "UDP") }
-        << QStringList { "5000/TCP 1", "9000/UDP 1", "8080/TCP 0", "5000/UDP 0" };
-    QTest::newRow("saved port as text") << Entries { mapping(" 8080", "TCP") } << Entries { mapping(8080, "TCP") }
-                                        << QStringList { "8080/TCP 1" };
-}
-
-void TestPortMapping::gatewayEntries()
-{
-    QFETCH(Entries, saved);
-    QFETCH(Entries, gateway);
-    QFETCH(QStringList, expected);
-
     PortMappingTableModel model;
-    for (const Entry &entry : saved)
+    for (const Entry &entry : { mapping(8080, "TCP"), mapping(9000, "UDP"), mapping(5000, "UDP") })
         QVERIFY(model.addEntry(entry));
-    model.setGatewayEntries(gateway);
-    QCOMPARE(rows(model), expected);
-    QCOMPARE(model.savedEntries().size(), saved.size());
-}
+    model.setGatewayEntries({ mapping(5000, "TCP"), mapping(9000, "UDP") });
+    QCOMPARE(rows(model), QStringList({ "5000/TCP 1", "9000/UDP 1", "8080/TCP 0", "5000/UDP 0" }));
+    QCOMPARE(model.savedEntries().size(), 3);
 
-// Waiting rows come from the saved list after a disconnection and fail on a UPnP error; mapped
-// rows keep their state.
-void TestPortMapping::pendingAndOffline()
-{
-    PortMappingTableModel model;
-    model.addEntry(mapping(8080, "TCP"));
-    model.addEntry(mapping(9000, "UDP"));
-    model.setGatewayEntries({ mapping(5000, "TCP"), mapping(8080, "TCP") });
     model.setAllPending();
-    QCOMPARE(rows(model), QStringList({ "8080/TCP 2", "9000/UDP 2" }));
-
+    QCOMPARE(rows(model), QStringList({ "8080/TCP 2", "9000/UDP 2", "5000/UDP 2" }));
     model.setGatewayEntries({ mapping(8080, "TCP") });
-    model.addEntry(mapping(7000, "TCP"));
+    QVERIFY(model.addEntry(mapping(7000, "TCP")));
     model.setPendingOffline();
-    QCOMPARE(rows(model), QStringList({ "8080/TCP 1", "9000/UDP 0", "7000/TCP 0" }));
+    QCOMPARE(rows(model), QStringList({ "8080/TCP 1", "9000/UDP 0", "5000/UDP 0", "7000/TCP 0" }));
 }
 
 // Stored as the main window stores them and read back by a later run, saved mappings still
@@ -137,7 +105,7 @@ void TestPortMapping::savedInSettings()
     PortMappingTableModel first;
     first.addEntry(mapping(8080, "TCP"));
     first.addEntry(mapping(8080, "UDP"));
-    const Entries saved = first.savedEntries();
+    const QList<Entry> saved = first.savedEntries();
     for (int i = 0; i < saved.size(); ++i)
         QSettings().setValue(QString(SettingsKeys::PortMappingEntries) + "/" + QString::number(i), saved.at(i));
 
@@ -156,12 +124,11 @@ void TestPortMapping::dialogMapping_data()
     QTest::addColumn<int>("externalPort"); // 0: left alone
     QTest::addColumn<QString>("protocol");
     QTest::addColumn<int>("internalPort"); // 0: left alone
-    QTest::addColumn<Entry>("expected");
+    QTest::addColumn<QString>("expected"); // "external protocol internal description"
 
-    QTest::newRow("as opened") << "" << 0 << "TCP" << 0 << dialogEntry(1024, "TCP", 1024, "1024 TCP");
-    QTest::newRow("local port follows") << "web" << 5000 << "TCP" << 0 << dialogEntry(5000, "TCP", 5000, "web");
-    QTest::newRow("local port set after") << "web" << 5000 << "UDP" << 80 << dialogEntry(5000, "UDP", 80, "web");
-    QTest::newRow("empty description") << "" << 8080 << "UDP" << 0 << dialogEntry(8080, "UDP", 8080, "8080 UDP");
+    QTest::newRow("as opened") << "" << 0 << "TCP" << 0 << "1024 TCP 1024 1024 TCP";
+    QTest::newRow("local port follows") << "web" << 5000 << "UDP" << 0 << "5000 UDP 5000 web";
+    QTest::newRow("local port set after") << "web" << 5000 << "TCP" << 80 << "5000 TCP 80 web";
 }
 
 void TestPortMapping::dialogMapping()
@@ -170,7 +137,7 @@ void TestPortMapping::dialogMapping()
     QFETCH(int, externalPort);
     QFETCH(QString, protocol);
     QFETCH(int, internalPort);
-    QFETCH(Entry, expected);
+    QFETCH(QString, expected);
 
     AddPortMapping dialog;
     dialog.findChild<QLineEdit *>("descriptionLineEdit")->setText(description);
@@ -179,26 +146,24 @@ void TestPortMapping::dialogMapping()
     dialog.findChild<QComboBox *>("protocolComboBox")->setCurrentText(protocol);
     if (internalPort)
         dialog.findChild<QSpinBox *>("internalPortSpinBox")->setValue(internalPort);
-    QCOMPARE(dialog.portMapping(), expected);
+    const Entry entry = dialog.portMapping();
+    QCOMPARE(entry.size(), 4);
+    QCOMPARE(QStringList({ entry["externalPort"].toString(), entry["protocol"].toString(),
+                             entry["internalPort"].toString(), entry["description"].toString() })
+                 .join(' '),
+        expected);
 }
 
-// The English catalogue carries every text of the dialog; the protocol names are never
-// translated, as they are what the gateway is sent.
-void TestPortMapping::dialogTexts()
+// The protocol names are what the gateway is sent: no translation may touch them.
+void TestPortMapping::protocolsUntranslated()
 {
-    QTranslator translator;
-    QVERIFY(translator.load(":/translations/Nimbora_en"));
+    EverythingTranslator translator;
     QCoreApplication::installTranslator(&translator);
     AddPortMapping dialog;
     QCoreApplication::removeTranslator(&translator);
-    QStringList shown { dialog.windowTitle() };
-    for (const char *name : { "descriptionLabel", "externalPortLabel", "internalPortLabel", "warningLabel" })
-        shown << dialog.findChild<QLabel *>(name)->text();
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("translated"));
     auto *protocol = dialog.findChild<QComboBox *>("protocolComboBox");
-    shown << protocol->itemText(0) << protocol->itemText(1);
-    QCOMPARE(shown,
-        QStringList({ "Add a port", "Description:", "Remote port:", "Local port:",
-            "Your computer will be reachable from the Internet on the chosen port", "TCP", "UDP" }));
+    QCOMPARE(QStringList({ protocol->itemText(0), protocol->itemText(1) }), QStringList({ "TCP", "UDP" }));
 }
 
 NIMBORA_TEST_MAIN(TestPortMapping, QApplication)
