@@ -35,6 +35,9 @@ void TestUPnPMessages::location_data()
     QTest::newRow("another case") << QByteArray("HTTP/1.1 200 OK\r\nLocation:http://gw:49152\r\n\r\n")
                                   << "http://gw:49152"
                                   << "gw" << 49152;
+    QTest::newRow("port out of range") << QByteArray("HTTP/1.1 200 OK\r\nLOCATION: http://gw:99999/d\r\n\r\n")
+                                       << "http://gw:99999/d"
+                                       << "gw" << 0;
     QTest::newRow("name inside another header")
         << QByteArray("HTTP/1.1 200 OK\r\nX-LOCATION: http://gw/d\r\n\r\n") << ""
         << "" << 0;
@@ -66,6 +69,10 @@ void TestUPnPMessages::description_data()
                                                "serviceType><eventSubURL> /evt </eventSubURL><controlURL>/ctl</"
                                                "controlURL>")
                                  << true;
+    QTest::newRow("type after the paths") << QByteArray("<controlURL>/ctl</controlURL><eventSubURL>/evt</eventSubURL>"
+                                                        "<serviceType>urn:schemas-upnp-org:service:WANIPConnection:1"
+                                                        "</serviceType>")
+                                          << true;
     QTest::newRow("without the service") << QByteArray("<serviceType>urn:schemas-upnp-org:service:WANPPPConnection:1"
                                                        "</serviceType><controlURL>/ctl</controlURL><eventSubURL>/evt"
                                                        "</eventSubURL>")
