@@ -6,7 +6,10 @@
 #include <QHostInfo>
 #include <QNetworkDatagram>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <atomic>
 
 namespace {
 
@@ -20,6 +23,8 @@ const quint8 Socks4Rejected = 91;
 const quint8 ConnectCommand = 1;
 const quint8 UdpAssociateCommand = 3;
 const char NoAuthenticationMethod = 0x00;
+
+std::atomic<int> handshakeTimeLimit { SocksTunnel::HandshakeTimeLimit };
 
 void appendPort(QByteArray *bytes, quint16 port)
 {
@@ -65,6 +70,11 @@ SocksTunnel::SocksTunnel(qintptr socketDescriptor, const QHostAddress &bindAddre
     connect(m_remoteUdpSocket, &QUdpSocket::errorOccurred, this, &SocksTunnel::remoteUdpSocketError);
 }
 
+void SocksTunnel::setHandshakeTimeLimit(int msec)
+{
+    handshakeTimeLimit = msec;
+}
+
 void SocksTunnel::run()
 {
     if (m_clientTcpSocket->setSocketDescriptor(
@@ -73,6 +83,10 @@ void SocksTunnel::run()
         // Bounded reads from the start: a client may send far ahead while its request is still served.
         m_clientTcpSocket->setReadBufferSize(ReadBufferSize);
         m_remoteTcpSocket->setReadBufferSize(ReadBufferSize);
+        QTimer handshakeTimer;
+        handshakeTimer.setSingleShot(true);
+        connect(&handshakeTimer, &QTimer::timeout, this, &SocksTunnel::handshakeTimedOut);
+        handshakeTimer.start(handshakeTimeLimit);
         exec();
 
         m_remoteUdpSocket->close();
@@ -97,6 +111,16 @@ void SocksTunnel::run()
     }
     // Back to the main thread, whose event loop carries out the deleteLater() queued by finished().
     moveToThread(QCoreApplication::instance()->thread());
+}
+
+void SocksTunnel::handshakeTimedOut()
+{
+    // A request that is being connected or relayed is complete.
+    if (m_state == Relaying || m_remoteConnecting)
+        return;
+    emit log(QStringLiteral("SOCKS error: no complete request in time"));
+    m_clientTcpSocket->abort();
+    quit();
 }
 
 void SocksTunnel::clientTcpSocketReadyRead()

@@ -21,8 +21,14 @@ public:
     static constexpr qint64 MaxPendingBytes = 256 * 1024;
     // What each TCP socket reads from the system at most before it is emptied.
     static constexpr qint64 ReadBufferSize = 128 * 1024;
+    // A client that has not completed its greeting and request by then loses its connection, so
+    // that one that never finishes cannot hold a thread for good.
+    static constexpr int HandshakeTimeLimit = 30000;
 
     SocksTunnel(qintptr socketDescriptor, const QHostAddress &bindAddress);
+
+    // For tests: the limit of the tunnels started from now on.
+    static void setHandshakeTimeLimit(int msec);
 
 signals:
     void log(const QString &text);
@@ -46,6 +52,7 @@ private slots:
     void remoteTcpSocketBytesWritten();
 
 private:
+    void handshakeTimedOut();
     void readMessages();
     bool readGreeting();
     bool readSocks5Request();

@@ -1,4 +1,5 @@
 #include "tunnels/socksserver.h"
+#include "tunnels/sockstunnel.h"
 
 #include "tests/support/ports.h"
 #include "tests/support/streampattern.h"
@@ -128,6 +129,7 @@ private slots:
     void boundedRelay_data();
     void boundedRelay();
     void manyClients();
+    void unfinishedRequests();
 
 private:
     std::unique_ptr<QTcpSocket> openClient();
@@ -154,6 +156,7 @@ void TestSocksServer::init()
 // Closing the server ends every tunnel, whatever it was doing.
 void TestSocksServer::cleanup()
 {
+    SocksTunnel::setHandshakeTimeLimit(SocksTunnel::HandshakeTimeLimit);
     m_server->close();
     QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 40000);
     QCoreApplication::processEvents();
@@ -491,6 +494,34 @@ void TestSocksServer::manyClients()
     QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 60000);
     QTRY_VERIFY(all([](QTcpSocket *c) { return c->state() == QAbstractSocket::UnconnectedState; }));
     QCOMPARE(m_logSpy->count(), 0);
+}
+
+// Clients that never finish their greeting or request lose their connection and thread after the limit;
+// a client that asks properly is served meanwhile and keeps relaying past the limit.
+void TestSocksServer::unfinishedRequests()
+{
+    SocksTunnel::setHandshakeTimeLimit(2000);
+    TargetServer echo(TargetServer::Echo);
+    // A SOCKS 4 user id that never ends, a greeting short of its methods, nothing at all.
+    const QList<QByteArray> unfinished { hex("040100507f000001") + "user", hex("0502"), QByteArray() };
+    std::vector<std::unique_ptr<QTcpSocket>> stalled;
+    for (int i = 0; i < 60; ++i) {
+        stalled.push_back(openClient());
+        stalled.back()->write(unfinished.at(i % unfinished.size()));
+    }
+    auto client = openClient();
+    client->write(connectRequest(5, "127.0.0.1", echo.serverPort()));
+    QTRY_COMPARE(client->bytesAvailable(), qint64(12));
+    client->readAll();
+    expectEcho(client.get());
+
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(stalled.begin(), stalled.end(),
+                                 [](const auto &c) { return c->state() == QAbstractSocket::UnconnectedState; }),
+        30000);
+    QTRY_COMPARE(tunnelThreads(), 1);
+    expectEcho(client.get());
+    QCOMPARE(m_logSpy->count(), 60);
+    QCOMPARE(m_logSpy->first().first().toString(), QStringLiteral("SOCKS error: no complete request in time"));
 }
 
 NIMBORA_TEST_MAIN(TestSocksServer, QCoreApplication)
