@@ -2,6 +2,7 @@
 #define NIMBORA_CONNECTION_OPENVPN_H
 
 #include "connection/openvpnmanager.h"
+#include "connection/openvpnprocess.h"
 #include "netconfig/networkadapter.h"
 
 #include <QHostAddress>
@@ -79,7 +80,7 @@ private:
 
     State m_state = Idle;
     int m_progress = 0;
-    QProcess m_process;
+    OpenVPNProcess m_process;
     OpenVPNManager m_manager;
     Error m_lastError = NoError;
     QString m_adapterGuid;

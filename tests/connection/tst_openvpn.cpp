@@ -8,7 +8,11 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <QFile>
+#include <QProcess>
+
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +30,7 @@ private slots:
     void stop_data();
     void stop();
     void destroyedWhileRunning();
+    void childEndsWithProgram();
 
 private:
     // Steps apart with "|"; the stand-in's chunks are acknowledged as they arrive.
@@ -109,11 +114,12 @@ void TestOpenVPN::output_data()
            "Peer Connection Initiated with [AF_INET]198.18.0.11:443\\nSuccessful ARP Flush on interface [7]\\n|exit 1"
         << "progress 20, progress 40, progress 60, progress 80, error 2, disconnected";
     QTest::newRow("failure before the tunnel came up is forgotten")
-        << "print Connection refused\\n|" + Completed + "|exit 0" << "progress 100, connected, disconnected";
+        << "print Connection refused\\n|" + Completed + "|exit 0"
+        << "progress 100, connected, disconnected";
     QTest::newRow("failure after it is reported") << Completed + "|print Connection timed out\\n|exit 1"
                                                   << "progress 100, connected, error 3, disconnected";
-    QTest::newRow("completed again after a restart")
-        << Completed + "|" + Completed + "|exit 0" << "progress 100, connected, progress 100, disconnected";
+    QTest::newRow("completed again after a restart") << Completed + "|" + Completed + "|exit 0"
+                                                     << "progress 100, connected, progress 100, disconnected";
     QTest::newRow("pushed route gateway") << push + "198.19.0.1,topology subnet'\\n|" + Completed + "|exit 0"
                                           << "progress 100, connected, disconnected, gateway 198.19.0.1";
     QTest::newRow("bad gateway text") << push + "999.1..'\\n|" + Completed + "|exit 0"
@@ -121,8 +127,8 @@ void TestOpenVPN::output_data()
     QTest::newRow("route-gateway without the push line")
         << "print OPTIONS IMPORT: route-gateway 198.19.0.1 option\\n|" + Completed + "|exit 0"
         << "progress 100, connected, disconnected";
-    QTest::newRow("watched text split across two chunks")
-        << "print Initialization Sequ|print ence Completed\\n|exit 0" << "error 2, disconnected";
+    QTest::newRow("watched text split across two chunks") << "print Initialization Sequ|print ence Completed\\n|exit 0"
+                                                          << "error 2, disconnected";
     QTest::newRow("SIGUSR1 while connecting stops the program")
         << "connect|print SIGUSR1[soft,connection-reset] received, process restarting\\n|serve|exit 0"
         << "error 2, disconnected";
@@ -130,10 +136,12 @@ void TestOpenVPN::output_data()
         << Completed + "|print SIGUSR1[soft,ping-restart] received, process restarting\\n|exit 0"
         << "progress 100, connected, disconnected";
     QTest::newRow("NUL byte hides what follows it")
-        << "print garbage \\xff\\xfe\\x80 caf\\xc3\\xa9\\0AUTH_FAILED\\n|exit 1" << "error 2, disconnected";
-    QTest::newRow("standard error is not parsed")
-        << "error AUTH_FAILED Initialization Sequence Completed\\n|exit 1" << "error 2, disconnected";
-    QTest::newRow("silent end while connecting") << "exit 0" << "error 2, disconnected";
+        << "print garbage \\xff\\xfe\\x80 caf\\xc3\\xa9\\0AUTH_FAILED\\n|exit 1"
+        << "error 2, disconnected";
+    QTest::newRow("standard error is not parsed") << "error AUTH_FAILED Initialization Sequence Completed\\n|exit 1"
+                                                  << "error 2, disconnected";
+    QTest::newRow("silent end while connecting") << "exit 0"
+                                                 << "error 2, disconnected";
 }
 
 void TestOpenVPN::output()
@@ -153,8 +161,8 @@ void TestOpenVPN::output()
     QVERIFY(m_logs.first().startsWith(QStringLiteral(FAKE_OPENVPN " --client --dev Nimbora --dev-type tun ")));
     QVERIFY(m_logs.first().contains(QStringLiteral(" --management 127.0.0.1 ")));
     if (steps.contains(QStringLiteral("answer 2"))) {
-        QVERIFY(m_logs.contains(QStringLiteral(
-            "management: username \"Auth\" alice\nmanagement: password \"Auth\" 0123456789abcdef\n")));
+        QVERIFY(m_logs.contains(
+            QStringLiteral("management: username \"Auth\" alice\nmanagement: password \"Auth\" 0123456789abcdef\n")));
     }
 }
 
@@ -169,11 +177,12 @@ void TestOpenVPN::stop_data()
     QTest::newRow("ended by the management close") << "connect|" + Completed + "|serve|print closed\\n|exit 0"
                                                    << "connected" << 0 << "progress 100, connected, disconnected";
     // Once per run: the management close and SIGTERM go unheeded.
-    QTest::newRow("stubborn program killed") << "ignore|connect|" + Completed + "|hang" << "connected" << 2
-                                             << "progress 100, connected, disconnected";
+    QTest::newRow("stubborn program killed") << "ignore|connect|" + Completed + "|hang"
+                                             << "connected" << 2 << "progress 100, connected, disconnected";
     // The tunnel comes up while the stop waits for the program: it is not announced.
     QTest::newRow("completed while stopping") << "connect|print managed\\n|serve|" + Completed + "|exit 0"
-                                              << "managed\n" << 0 << "progress 100, disconnected";
+                                              << "managed\n"
+                                              << 0 << "progress 100, disconnected";
 }
 
 void TestOpenVPN::stop()
@@ -209,6 +218,30 @@ void TestOpenVPN::destroyedWhileRunning()
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("connected")), 20000);
     delete openvpn;
     QCOMPARE(m_events, QStringList({ "progress 100", "connected" }));
+}
+
+// A killed program leaves no OpenVPN behind: its child ends with it.
+void TestOpenVPN::childEndsWithProgram()
+{
+    // Running, not a zombie that nobody reaps.
+    const auto running = [](qint64 id) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(id));
+        return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+    };
+    QProcess holder;
+    holder.start(QStringLiteral(OPENVPN_HOLDER), QStringList());
+    QVERIFY(holder.waitForReadyRead(20000));
+    const qint64 child = holder.readLine().trimmed().toLongLong();
+    QVERIFY(child > 0 && running(child));
+    // Whatever the outcome, the child does not outlive the test.
+    const struct Reaper
+    {
+        qint64 id;
+        ~Reaper() { ::kill(pid_t(id), SIGKILL); }
+    } reaper { child };
+    ::kill(pid_t(holder.processId()), SIGKILL);
+    QVERIFY(holder.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!running(child), 10000);
 }
 
 NIMBORA_TEST_MAIN(TestOpenVPN, QCoreApplication)
