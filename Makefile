@@ -6,7 +6,7 @@ CHECK_DIR   := $(BUILD_ROOT)/check
 RELEASE_DIR := $(BUILD_ROOT)/release
 JOBS        ?= $(shell nproc)
 
-.PHONY: all check demo packages layers check-build test windows-check release clean
+.PHONY: all check demo packages layers translations-check check-build test windows-check release clean
 
 all: release
 
@@ -26,7 +26,10 @@ test: check-build
 windows-check: check-build
 	scripts/check-windows-sources $(CHECK_DIR)
 
-check: test windows-check
+translations-check: packages
+	scripts/check-translations
+
+check: test windows-check translations-check
 
 release: packages
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
