@@ -1,8 +1,8 @@
 #include "app/application.h"
 #include "app/launcher.h"
-#include "app/terminationwatcher.h"
 #include "app/translations.h"
 #include "app/windowscreenshots.h"
+#include "base/terminationwatcher.h"
 #include "buildconfig.h"
 #include "core/networkproxystream.h"
 

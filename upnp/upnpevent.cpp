@@ -19,6 +19,8 @@ bool UPnPEvent::setSocketDescriptor(qintptr socketDescriptor)
 {
     if (!m_clientTcpSocket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite))
         return false;
+    // No read holds more than one whole request may: a flood waits in the system's buffers.
+    m_clientTcpSocket.setReadBufferSize(UPnPMessages::MaxEventHeaderSize + UPnPMessages::MaxEventBodySize);
     m_idleTimer.start();
     return true;
 }

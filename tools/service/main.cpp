@@ -1,42 +1,15 @@
 // nimbora-service: a stand-in for the service side (main server, VPN endpoint responders and
 // the server end of the HTTP transport), for the lab, the end-to-end tests and the demo.
 
+#include "base/terminationwatcher.h"
 #include "tools/service/service.h"
 #include "tools/service/serviceconfig.h"
 #include "tools/service/servicelog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-int signalPipe[2] = { -1, -1 };
-
-// Only write() is safe in a signal handler; the event loop reads the pipe and quits.
-void signalHandler(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-void quitOnTermination(QCoreApplication *application)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, application);
-    QObject::connect(notifier, &QSocketNotifier::activated, application, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = signalHandler;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -73,7 +46,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "nimbora-service: %s\n", qPrintable(error));
         return 1;
     }
-    quitOnTermination(&application);
+    TerminationWatcher terminationWatcher;
+    QObject::connect(
+        &terminationWatcher, &TerminationWatcher::terminationRequested, &application, &QCoreApplication::quit);
     ServiceLog::problem(QStringLiteral("ready"));
     return application.exec();
 }

@@ -13,6 +13,7 @@
 // come, each next one after the next list or error. With --lists N it ends after N lists,
 // otherwise at SIGINT or SIGTERM. A service that cannot start ends it with status 1.
 
+#include "base/terminationwatcher.h"
 #include "netconfig/networkadapter.h"
 #include "netconfig/networkconfiguration.h"
 #include "upnp/upnpservice.h"
@@ -21,13 +22,9 @@
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkInterface>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -39,28 +36,6 @@ struct Action
     quint16 internalPort = 0;
     QString description;
 };
-
-int signalPipe[2] = { -1, -1 };
-
-void signalHandler(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// Only write() is safe in a signal handler; the event loop reads the pipe and quits.
-void quitOnTermination(QCoreApplication *application)
-{
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, application);
-    QObject::connect(notifier, &QSocketNotifier::activated, application, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = signalHandler;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
-}
 
 int usage(const QString &problem)
 {
@@ -209,7 +184,9 @@ int main(int argc, char *argv[])
         next();
     });
 
-    quitOnTermination(&application);
+    TerminationWatcher terminationWatcher;
+    QObject::connect(
+        &terminationWatcher, &TerminationWatcher::terminationRequested, &application, &QCoreApplication::quit);
     service.setInterface(adapter);
     service.setGatewayAddress(gatewayAddress);
     QTimer::singleShot(0, &service, &UPnPService::start);

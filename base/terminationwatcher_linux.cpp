@@ -1,4 +1,4 @@
-#include "app/terminationwatcher.h"
+#include "base/terminationwatcher.h"
 
 #include <QSocketNotifier>
 
@@ -20,8 +20,7 @@ void forwardSignal(int signalNumber)
 
 } // namespace
 
-TerminationWatcher::TerminationWatcher(QObject *parent)
-    : QObject(parent)
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0) {
         qWarning("Cannot watch for termination signals");

@@ -1,0 +1,7 @@
+#include "base/terminationwatcher.h"
+
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent) { }
+
+TerminationWatcher::~TerminationWatcher() = default;
+
+void TerminationWatcher::readSignal() { }
