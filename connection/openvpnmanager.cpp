@@ -3,6 +3,31 @@
 namespace {
 const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password");
 const QByteArray ProxyPrompt = QByteArrayLiteral(">PASSWORD:Need 'HTTP Proxy' username/password");
+
+// A line break would end the line early and let the rest of the value, from the network or the
+// user, pass for a management command of its own.
+QByteArray firstLine(const QByteArray &value)
+{
+    for (int i = 0; i < value.size(); ++i) {
+        if (value.at(i) == '\n' || value.at(i) == '\r')
+            return value.left(i);
+    }
+    return value;
+}
+
+// OpenVPN splits a management line at spaces outside double quotes and reads a backslash as an
+// escape: a password with a space or a quote would otherwise reach the server cut or changed.
+QByteArray quoted(const QByteArray &value)
+{
+    QByteArray result("\"");
+    for (const char c : value) {
+        if (c == '\\' || c == '"')
+            result += '\\';
+        result += c;
+    }
+    result += '"';
+    return result;
+}
 } // namespace
 
 OpenVPNManager::OpenVPNManager(QObject *parent) : QTcpServer(parent)
@@ -60,20 +85,11 @@ void OpenVPNManager::socketDisconnected() { }
 
 void OpenVPNManager::writeLine(const char *keyword, const char *realm, const QString &value)
 {
-    // Written as they are, but a line break would end the line early and let the rest of the
-    // value, from the network or the user, pass for a management command of its own.
-    QByteArray bytes = value.toLocal8Bit();
-    for (int i = 0; i < bytes.size(); ++i) {
-        if (bytes.at(i) == '\n' || bytes.at(i) == '\r') {
-            bytes.truncate(i);
-            break;
-        }
-    }
     QByteArray line(keyword);
     line += " \"";
     line += realm;
     line += "\" ";
-    line += bytes;
+    line += quoted(firstLine(value.toLocal8Bit()));
     line += "\r\n";
     m_socket.write(line);
 }

@@ -21,8 +21,8 @@ namespace {
 const QByteArray AuthPrompt = QByteArrayLiteral(">PASSWORD:Need 'Auth' username/password\r\n");
 const QByteArray ProxyPrompt = QByteArrayLiteral(">PASSWORD:Need 'HTTP Proxy' username/password\r\n");
 const QByteArray Greeting = QByteArrayLiteral(">INFO:OpenVPN Management Interface Version 5\r\n");
-const QByteArray AliceLines = "username \"Auth\" alice\r\npassword \"Auth\" token\r\n";
-const QByteArray ProxyLines = "username \"HTTP Proxy\" proxyuser\r\npassword \"HTTP Proxy\" proxypass\r\n";
+const QByteArray AliceLines = "username \"Auth\" \"alice\"\r\npassword \"Auth\" \"token\"\r\n";
+const QByteArray ProxyLines = "username \"HTTP Proxy\" \"proxyuser\"\r\npassword \"HTTP Proxy\" \"proxypass\"\r\n";
 
 bool connectTo(OpenVPNManager *manager, QTcpSocket *client)
 {
@@ -54,10 +54,16 @@ void TestOpenVPNManager::answers_data()
     QTest::newRow("repeated prompt") << AuthPrompt + AuthPrompt << "alice" << "token" << "proxyuser" << alice;
     QTest::newRow("empty proxy user")
         << ProxyPrompt << "alice" << "token" << ""
-        << QByteArray("username \"HTTP Proxy\" \r\npassword \"HTTP Proxy\" proxypass\r\n");
-    QTest::newRow("spaces, quotes, backslashes unquoted")
-        << AuthPrompt << "al ice" << "pa ss \"x\" \\" << ""
-        << QByteArray("username \"Auth\" al ice\r\npassword \"Auth\" pa ss \"x\" \\\r\n");
+        << QByteArray("username \"HTTP Proxy\" \"\"\r\npassword \"HTTP Proxy\" \"proxypass\"\r\n");
+    // OpenVPN splits an answer at spaces outside quotes and takes a backslash as an escape.
+    QTest::newRow("space") << AuthPrompt << "al ice" << "pa ss" << ""
+                           << QByteArray(R"(username "Auth" "al ice")" "\r\n" R"(password "Auth" "pa ss")" "\r\n");
+    QTest::newRow("double quote")
+        << AuthPrompt << "al\"ice" << "\"" << ""
+        << QByteArray(R"(username "Auth" "al\"ice")" "\r\n" R"(password "Auth" "\"")" "\r\n");
+    QTest::newRow("backslash")
+        << AuthPrompt << "al\\ice" << "token\\" << ""
+        << QByteArray(R"(username "Auth" "al\\ice")" "\r\n" R"(password "Auth" "token\\")" "\r\n");
     // A line break would let the rest of a value pass for a management command of its own.
     QTest::newRow("line break ends the value") << AuthPrompt << "alice\r\nsignal SIGTERM"
                                                << "token\nremote 198.18.9.9 443" << "" << alice;
