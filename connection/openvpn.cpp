@@ -129,7 +129,7 @@ void OpenVPN::start()
     if (!arguments.useServerDns) {
         const NetworkAdapter adapter = defaultAdapter();
         if (adapter.isValid())
-            arguments.dnsServers = dnsServers(adapter.networkInterface());
+            arguments.dnsServers = ::dnsServers(adapter.networkInterface());
     }
     const QStringList argumentList = arguments.build(OpenVPNArguments::currentPlatform());
 
@@ -181,6 +181,16 @@ void OpenVPN::readyReadStandardOutput()
         const QRegularExpressionMatch match = routeGateway.match(text);
         if (match.hasMatch())
             m_gateway = QHostAddress(match.captured(1));
+        static const QRegularExpression dnsOption(QStringLiteral("dhcp-option DNS ([0-9\\.]+)"));
+        QList<QHostAddress> servers;
+        QRegularExpressionMatchIterator options = dnsOption.globalMatch(text);
+        while (options.hasNext()) {
+            const QHostAddress server(options.next().captured(1));
+            if (server.protocol() == QAbstractSocket::IPv4Protocol && !servers.contains(server))
+                servers << server;
+        }
+        if (!servers.isEmpty())
+            m_dnsServers = servers;
     }
     if (text.contains(QLatin1String("Route: Waiting for TUN/TAP interface to come up...")))
         wakeUpInterface();

@@ -6,6 +6,7 @@
 #include "netconfig/networkadapter.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QNetworkProxy>
 #include <QObject>
 #include <QProcess>
@@ -55,6 +56,8 @@ public:
     State state() const { return m_state; }
     int progress() const { return m_progress; }
     QHostAddress gateway() const { return m_gateway; }
+    // The name servers the server pushed ("dhcp-option DNS"), in the order it gave them.
+    QList<QHostAddress> dnsServers() const { return m_dnsServers; }
     NetworkAdapter tapAdapter() const;
 
     void start();
@@ -85,6 +88,7 @@ private:
     Error m_lastError = NoError;
     QString m_adapterGuid;
     QHostAddress m_gateway;
+    QList<QHostAddress> m_dnsServers;
     QString m_host;
     quint16 m_port = 0;
     QNetworkProxy m_proxy;

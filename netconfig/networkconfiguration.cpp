@@ -2,6 +2,7 @@
 
 #include "netconfig/networksystem.h"
 
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -62,17 +63,24 @@ QStringList routeExeArguments(const QString &command, const Route &route, bool w
 }
 
 // The command-line way, for when the system call refused: route.exe says "OK" on success,
-// ip says it with its exit status.
-bool changeRouteByProgram(NetworkSystem *system, const QString &command, const Route &route, bool withMetric)
+// ip says it with its exit status. The reason of a failure goes after systemError.
+bool changeRouteByProgram(NetworkSystem *system, const QString &command, const Route &route, bool withMetric,
+    const QString &systemError, QString *errorString)
 {
-    if (system->platform() == NetworkSystem::Windows) {
-        const NetworkSystem::ProgramResult result = system->runProgram(
-            QString::fromLatin1(RouteProgram), routeExeArguments(command, route, withMetric), RouteProgramTimeout);
-        return result.finished && result.output.contains("OK");
+    const bool windows = system->platform() == NetworkSystem::Windows;
+    const QString program = windows ? QString::fromLatin1(RouteProgram) : NetworkConfiguration::ipProgram();
+    const QStringList arguments = windows ? routeExeArguments(command, route, withMetric)
+                                          : ipRouteArguments(command, route, withMetric);
+    const NetworkSystem::ProgramResult result = system->runProgram(program, arguments, RouteProgramTimeout);
+    const bool changed
+        = result.finished && (windows ? result.output.contains("OK") : result.exitCode == 0);
+    if (!changed && errorString) {
+        const QString programOutcome = result.finished
+            ? QStringLiteral("exit status %1").arg(result.exitCode)
+            : QStringLiteral("did not run to its end");
+        *errorString = QStringLiteral("%1; %2 %3").arg(systemError, QFileInfo(program).fileName(), programOutcome);
     }
-    const NetworkSystem::ProgramResult result = system->runProgram(
-        NetworkConfiguration::ipProgram(), ipRouteArguments(command, route, withMetric), RouteProgramTimeout);
-    return result.finished && result.exitCode == 0;
+    return changed;
 }
 
 void runNetsh(NetworkSystem *system, const QStringList &arguments)
@@ -166,21 +174,26 @@ NetworkAdapter defaultAdapter()
     return best ? best->adapter : NetworkAdapter();
 }
 
-bool addRoute(const Route &route)
+bool addRoute(const Route &route, QString *errorString)
 {
-    if (!route.isValid())
+    if (!route.isValid()) {
+        if (errorString)
+            *errorString = QStringLiteral("not a valid route");
         return false;
+    }
     NetworkSystem *system = NetworkSystem::instance();
     NetworkSystem::ForwardRow row = forwardRow(route);
-    if (system->createForwardEntry(row) == 0)
+    quint32 result = system->createForwardEntry(row);
+    if (result == 0)
         return true;
+    const quint32 firstResult = result;
     // Some adapters take a route only as a direct one, or only above their own metric.
     if (system->platform() == NetworkSystem::Windows) {
         bool badArguments = true;
         while (badArguments && row.metric <= NetworkConfiguration::HighestRetriedMetric) {
             for (int type : { 4, 3 }) {
                 row.type = type;
-                const quint32 result = system->createForwardEntry(row);
+                result = system->createForwardEntry(row);
                 if (result == 0)
                     return true;
                 if (result != NetworkSystem::ErrorBadArguments) {
@@ -192,18 +205,24 @@ bool addRoute(const Route &route)
                 ++row.metric;
         }
     }
-    return changeRouteByProgram(system, QStringLiteral("add"), route, true);
+    return changeRouteByProgram(
+        system, QStringLiteral("add"), route, true, system->errorText(firstResult), errorString);
 }
 
-bool deleteRoute(const Route &route)
+bool deleteRoute(const Route &route, QString *errorString)
 {
-    if (!route.isValid())
+    if (!route.isValid()) {
+        if (errorString)
+            *errorString = QStringLiteral("not a valid route");
         return false;
+    }
     NetworkSystem *system = NetworkSystem::instance();
-    if (system->deleteForwardEntry(forwardRow(route)) == 0)
+    const quint32 result = system->deleteForwardEntry(forwardRow(route));
+    if (result == 0)
         return true;
     return changeRouteByProgram(system,
-        system->platform() == NetworkSystem::Windows ? QStringLiteral("delete") : QStringLiteral("del"), route, false);
+        system->platform() == NetworkSystem::Windows ? QStringLiteral("delete") : QStringLiteral("del"), route, false,
+        system->errorText(result), errorString);
 }
 
 QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface)

@@ -31,9 +31,9 @@ QHostAddress adapterGateway(NetworkAdapter &adapter);
 NetworkAdapter defaultAdapter();
 
 // An invalid route is refused without asking the system. The command-line fallback may block
-// for up to RouteProgramTimeout.
-bool addRoute(const Route &route);
-bool deleteRoute(const Route &route);
+// for up to RouteProgramTimeout. On failure errorString says why, for the log.
+bool addRoute(const Route &route, QString *errorString = nullptr);
+bool deleteRoute(const Route &route, QString *errorString = nullptr);
 
 QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface);
 QList<QNetworkAddressEntry> addressEntries(

@@ -20,6 +20,11 @@ void NetworkSystem::setInstance(NetworkSystem *system)
     replacement = system;
 }
 
+QString NetworkSystem::errorText(quint32 code) const
+{
+    return QStringLiteral("error %1").arg(code);
+}
+
 NetworkSystem::ProgramResult NetworkSystem::runProgram(
     const QString &program, const QStringList &arguments, int timeout)
 {

@@ -73,6 +73,8 @@ public:
     // 0 on success, else the system's error code.
     virtual quint32 createForwardEntry(const ForwardRow &row) = 0;
     virtual quint32 deleteForwardEntry(const ForwardRow &row) = 0;
+    // What an error code of the two calls above means, for the log.
+    virtual QString errorText(quint32 code) const;
     // The adapter's DNS server list as the system keeps it per adapter (Windows).
     virtual bool adapterDnsServers(int interfaceIndex, QStringList *addresses) = 0;
     // The resolver's configuration file (Linux).

@@ -12,6 +12,7 @@
 #include <linux/ethtool.h>
 #include <linux/rtnetlink.h>
 #include <linux/sockios.h>
+#include <netlink/errno.h>
 #include <net/if.h>
 #include <netlink/route/link.h>
 #include <netlink/route/route.h>
@@ -204,6 +205,7 @@ public:
 
     quint32 createForwardEntry(const ForwardRow &row) override { return changeRoute(row, RouteChange::Add); }
     quint32 deleteForwardEntry(const ForwardRow &row) override { return changeRoute(row, RouteChange::Delete); }
+    QString errorText(quint32 code) const override { return QString::fromLocal8Bit(nl_geterror(int(code))); }
 
     bool adapterDnsServers(int, QStringList *) override { return false; }
 

@@ -134,6 +134,18 @@ public:
         return DeleteIpForwardEntry(&entry);
     }
 
+    QString errorText(quint32 code) const override
+    {
+        wchar_t *text = nullptr;
+        const DWORD length = FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+            0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        const QString result
+            = length ? QString::fromWCharArray(text, int(length)).trimmed() : NetworkSystem::errorText(code);
+        LocalFree(text);
+        return result;
+    }
+
     bool adapterDnsServers(int interfaceIndex, QStringList *addresses) override
     {
         ULONG size = 52;

@@ -1,5 +1,6 @@
 #include "tunnels/sockstunnel.h"
 
+#include "tunnels/interfacebinding.h"
 #include "tunnels/socksparser.h"
 
 #include <QCoreApplication>
@@ -355,6 +356,11 @@ void SocksTunnel::connectRemote(const QHostAddress &address, quint16 port)
         sendReply(m_version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
         return;
     }
+    if (!bindToAddressInterface(m_remoteTcpSocket, m_bindAddress)) {
+        emit log(errorPrefix() + QStringLiteral("cannot keep the connection on the adapter of ") + m_bindAddress.toString());
+        sendReply(m_version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
+        return;
+    }
     m_remoteConnecting = true;
     m_remoteTcpSocket->connectToHost(address, port);
 }
@@ -366,7 +372,8 @@ void SocksTunnel::associateUdp(quint16 port)
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);
         return;
     }
-    if (!m_remoteUdpSocket->bind(m_bindAddress, port) && !m_remoteUdpSocket->bind(m_bindAddress, 0)) {
+    if ((!m_remoteUdpSocket->bind(m_bindAddress, port) && !m_remoteUdpSocket->bind(m_bindAddress, 0))
+        || !bindToAddressInterface(m_remoteUdpSocket, m_bindAddress)) {
         emit log(errorPrefix() + m_remoteUdpSocket->errorString());
         m_clientUdpSocket->close();
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);

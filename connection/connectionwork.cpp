@@ -1,0 +1,437 @@
+#include "connection/connectionwork.h"
+
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "connection/machinechanges.h"
+#include "core/mainservercall.h"
+#include "netconfig/networkconfiguration.h"
+#include "tunnels/httpserver.h"
+#include "tunnels/httpsserver.h"
+#include "tunnels/socksserver.h"
+
+#include <QCoreApplication>
+#include <QHostInfo>
+#include <QNetworkProxyFactory>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QTimer>
+
+namespace {
+
+const QString Rule = QStringLiteral("----------------------------------");
+
+QString protocolName(int protocol)
+{
+    switch (protocol) {
+    case ConnectionWork::OpenVpnProtocol:
+        return QStringLiteral("OpenVPN");
+    case ConnectionWork::HttpsProtocol:
+        return QStringLiteral("HTTPS");
+    default:
+        return QStringLiteral("HTTP");
+    }
+}
+
+QHostAddress firstIPv4Address(const QNetworkInterface &networkInterface)
+{
+    const QList<QNetworkAddressEntry> entries = addressEntries(networkInterface, QAbstractSocket::IPv4Protocol);
+    return entries.isEmpty() ? QHostAddress() : entries.first().ip();
+}
+
+QList<QHostAddress> ipv4Addresses(const QList<QHostAddress> &addresses)
+{
+    QList<QHostAddress> found;
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            found << address;
+    }
+    return found;
+}
+
+QString routingTableLine(const Route &route)
+{
+    const QNetworkInterface networkInterface = route.adapter.networkInterface();
+    const QString interfaceAddress = networkInterface.isValid() ? firstIPv4Address(networkInterface).toString()
+                                                                : QStringLiteral("127.0.0.1");
+    return QStringList { route.destination.toString(), route.mask.toString(), route.gateway.toString(),
+        interfaceAddress, QString::number(route.metric) }
+        .join(QLatin1Char(' '));
+}
+
+} // namespace
+
+ConnectionWork::ConnectionWork(QObject *parent) : BackgroundWorker(parent)
+{
+    qRegisterMetaType<ConnectionWork::Error>("ConnectionWork::Error");
+    qRegisterMetaType<OpenVPN::Error>("OpenVPN::Error");
+    qRegisterMetaType<UPnPService::Error>("UPnPService::Error");
+    qRegisterMetaType<QList<QHash<QString, QVariant>>>("QList<QHash<QString, QVariant> >");
+    connect(this, &QThread::finished, this, &ConnectionWork::disconnected);
+}
+
+ConnectionWork::~ConnectionWork()
+{
+    if (isRunning()) {
+        stop();
+        wait();
+    }
+    deleteObjects();
+}
+
+void ConnectionWork::setServer(const QHash<QString, QVariant> &server)
+{
+    m_server = server;
+}
+
+void ConnectionWork::setProtocol(int protocol)
+{
+    m_protocol = protocol;
+}
+
+bool ConnectionWork::isConnected() const
+{
+    return m_connected;
+}
+
+void ConnectionWork::setTunnelWaitTime(int seconds)
+{
+    m_tunnelWaitTime = seconds;
+}
+
+ConnectionWork::Error ConnectionWork::replyCodeError(const QString &code)
+{
+    static const QHash<QString, Error> errors {
+        { QStringLiteral("OK"), NoError },
+        { QStringLiteral("FAILED"), FailedError },
+        { QStringLiteral("DENIED"), DeniedError },
+        { QStringLiteral("CONNECTED"), AlreadyConnectedError },
+        { QStringLiteral("OFFLINE"), OfflineError },
+        { QStringLiteral("NOGROUP"), ForbiddenError },
+        { QStringLiteral("NOPREMIUM"), ForbiddenError },
+        { QStringLiteral("FULL"), FullError },
+        { QStringLiteral("SATURATED"), SaturatedError },
+    };
+    return errors.value(code, ServerError);
+}
+
+void ConnectionWork::stop()
+{
+    exit(StopRequested);
+}
+
+void ConnectionWork::timeout()
+{
+    exit(TimedOut);
+}
+
+void ConnectionWork::openvpnProgressChanged(int value)
+{
+    setProgress(int(value * 0.4 + 20));
+}
+
+void ConnectionWork::openvpnConnected()
+{
+    exit(TunnelUp);
+}
+
+void ConnectionWork::openvpnDisconnected()
+{
+    exit(OpenVpnGone);
+}
+
+void ConnectionWork::addPortMapping(
+    quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description)
+{
+    if (m_upnpService)
+        m_upnpService->addPortMapping(externalPort, protocol, internalPort, description);
+}
+
+void ConnectionWork::deletePortMapping(quint16 externalPort, const QString &protocol)
+{
+    if (m_upnpService)
+        m_upnpService->deletePortMapping(externalPort, protocol);
+}
+
+int ConnectionWork::waitForEvent(int seconds)
+{
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, this, &ConnectionWork::timeout);
+    if (seconds > 0)
+        timer.start(seconds * 1000);
+    const int result = exec();
+    timer.stop();
+    return result;
+}
+
+void ConnectionWork::createObjects()
+{
+    deleteObjects();
+    m_httpsServer = new HttpsServer;
+    m_httpServer = new HttpServer;
+    m_openvpn = new OpenVPN;
+    m_socksServer = new SocksServer;
+    m_upnpService = new UPnPService;
+
+    for (TunnelServer *server : { static_cast<TunnelServer *>(m_httpsServer), static_cast<TunnelServer *>(m_httpServer) }) {
+        connect(server, &TunnelServer::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);
+        connect(server, &TunnelServer::log, this, &ConnectionWork::log);
+    }
+    connect(m_openvpn, &OpenVPN::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);
+    connect(m_openvpn, &OpenVPN::error, this, &ConnectionWork::openvpnError);
+    connect(m_openvpn, &OpenVPN::progressChanged, this, &ConnectionWork::openvpnProgressChanged);
+    connect(m_openvpn, &OpenVPN::log, this, &ConnectionWork::log);
+    connect(m_openvpn, &OpenVPN::connected, this, &ConnectionWork::openvpnConnected);
+    connect(m_openvpn, &OpenVPN::disconnected, this, &ConnectionWork::openvpnDisconnected);
+    connect(m_socksServer, &SocksServer::log, this, &ConnectionWork::log);
+    connect(m_upnpService, &UPnPService::log, this, &ConnectionWork::log);
+    connect(m_upnpService, &UPnPService::portMappingChanged, this, &ConnectionWork::portMappingChanged);
+    connect(m_upnpService, &UPnPService::error, this, &ConnectionWork::upnpError);
+}
+
+void ConnectionWork::deleteObjects()
+{
+    delete m_upnpService;
+    m_upnpService = nullptr;
+    delete m_socksServer;
+    m_socksServer = nullptr;
+    delete m_openvpn;
+    m_openvpn = nullptr;
+    delete m_httpServer;
+    m_httpServer = nullptr;
+    delete m_httpsServer;
+    m_httpsServer = nullptr;
+}
+
+void ConnectionWork::run()
+{
+    // Everything a run makes lives on this thread and goes with the run.
+    createObjects();
+    const auto objectsGone = qScopeGuard([this] { deleteObjects(); });
+
+    const QString username = GlobalValues::value(GlobalValues::Username).toString();
+    const QString session = GlobalValues::value(GlobalValues::Session).toString();
+    const bool useAddress = QSettings().value(SettingsKeys::IpAddress, SettingsKeys::IpAddressDefault).toBool();
+
+    const Error refusal = requestConnection(session);
+    if (refusal != NoError) {
+        emit error(refusal);
+        return;
+    }
+    setProgress(10);
+
+    const QNetworkProxy proxy = proxyInForce();
+    const QHostAddress endpoint(
+        proxy.type() == QNetworkProxy::NoProxy ? m_server.value(QStringLiteral("address")).toString() : proxy.hostName());
+    writeLogHeader(proxy);
+
+    const QString connectHost = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
+    startListener(connectHost, proxy, session);
+    setProgress(20);
+    startOpenVpn(connectHost, proxy, username, session);
+
+    // From here on whatever way the run ends, the machine is put back as it was.
+    MachineChanges changes;
+    connect(&changes, &MachineChanges::log, this, &ConnectionWork::log);
+    const auto tornDown = qScopeGuard([this, &changes] { tearDown(&changes); });
+
+    if (!waitForTunnel() || !configure(endpoint, &changes))
+        return;
+    setProgress(100);
+    m_connected = true;
+    emit connected();
+    stayConnected();
+}
+
+ConnectionWork::Error ConnectionWork::requestConnection(const QString &session)
+{
+    const MainServerReply reply = MainServerCall::call(this, &ConnectionWork::proxyAuthenticationRequired,
+        MainServerAccess::Connection,
+        { { QStringLiteral("session"), session },
+            { QStringLiteral("server_id"), QString::number(m_server.value(QStringLiteral("id")).toInt()) } });
+    return reply.status == MainServerReply::NoReply ? ServerError : replyCodeError(reply.code);
+}
+
+QNetworkProxy ConnectionWork::proxyInForce() const
+{
+    const QNetworkProxyQuery query(m_server.value(QStringLiteral("address")).toString(),
+        m_protocol == HttpProtocol ? 80 : 443, QString(), QNetworkProxyQuery::TcpSocket);
+    const QList<QNetworkProxy> proxies = QNetworkProxyFactory::proxyForQuery(query);
+    QNetworkProxy proxy = proxies.isEmpty() ? QNetworkProxy(QNetworkProxy::NoProxy) : proxies.first();
+    if (proxy.type() != QNetworkProxy::NoProxy) {
+        // Named by its address from here on: that is what stays routed outside the tunnel.
+        const QList<QHostAddress> addresses = QHostInfo::fromName(proxy.hostName()).addresses();
+        proxy.setHostName(addresses.isEmpty() ? QString() : addresses.first().toString());
+    }
+    return proxy;
+}
+
+void ConnectionWork::writeLogHeader(const QNetworkProxy &proxy)
+{
+    emit log(QStringLiteral("Nimbora version ") + QCoreApplication::applicationVersion());
+    emit log(Rule);
+    emit log(QStringLiteral("Server: ") + m_server.value(QStringLiteral("name")).toString());
+    if (proxy.type() != QNetworkProxy::NoProxy)
+        emit log(QStringLiteral("Proxy: %1:%2").arg(proxy.hostName()).arg(proxy.port()));
+    emit log(QStringLiteral("Protocol: ") + protocolName(m_protocol));
+    emit log(Rule);
+}
+
+void ConnectionWork::startListener(const QString &connectHost, const QNetworkProxy &proxy, const QString &session)
+{
+    if (m_protocol == HttpsProtocol) {
+        m_httpsServer->setHost(connectHost);
+        m_httpsServer->setPort(443);
+        m_httpsServer->setProxy(proxy);
+        m_httpsServer->listen(QHostAddress::LocalHost, 0);
+    } else if (m_protocol == HttpProtocol) {
+        m_httpServer->setHost(connectHost);
+        m_httpServer->setPort(80);
+        m_httpServer->setProxy(proxy);
+        m_httpServer->setSession(session);
+        m_httpServer->listen(QHostAddress::LocalHost, 0);
+    }
+}
+
+void ConnectionWork::startOpenVpn(
+    const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session)
+{
+    const bool direct = m_protocol == OpenVpnProtocol;
+    m_openvpn->setHost(direct ? connectHost : QHostAddress(QHostAddress::LocalHost).toString());
+    if (m_protocol == HttpsProtocol)
+        m_openvpn->setPort(m_httpsServer->serverPort());
+    else if (m_protocol == HttpProtocol)
+        m_openvpn->setPort(m_httpServer->serverPort());
+    else
+        m_openvpn->setPort(443);
+    m_openvpn->setUsername(username);
+    m_openvpn->setPassword(session);
+    // Through a local listener the listener meets the proxy, not OpenVPN.
+    m_openvpn->setProxy(direct ? proxy : QNetworkProxy(QNetworkProxy::NoProxy, QString(), 0));
+    m_openvpn->start();
+}
+
+bool ConnectionWork::waitForTunnel()
+{
+    int result;
+    do {
+        // A stop request cannot cut this wait short: OpenVPN is mid-handshake.
+        result = waitForEvent(m_tunnelWaitTime);
+    } while (result != TunnelUp && result != OpenVpnGone && result != TimedOut);
+    return result == TunnelUp;
+}
+
+bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *changes)
+{
+    setProgress(60);
+    const NetworkAdapter vpnAdapter = m_openvpn->tapAdapter();
+    if (!vpnAdapter.isValid()) {
+        emit log(QStringLiteral("The virtual interface is not valid!"));
+        return false;
+    }
+    m_upnpService->setInterface(vpnAdapter);
+    m_upnpService->setGatewayAddress(m_openvpn->gateway());
+    m_upnpService->start();
+
+    QSettings settings;
+    RoutePlan::Input input;
+    input.snapshot = routingTable();
+    input.endpoint = endpoint;
+    input.vpnAdapter = vpnAdapter;
+    input.vpnGateway = m_openvpn->gateway();
+    input.redirect = settings.value(SettingsKeys::Redirect, SettingsKeys::RedirectDefault).toBool();
+    input.overrideDefaultGateway
+        = settings.value(SettingsKeys::OverrideDefaultGateway, SettingsKeys::OverrideDefaultGatewayDefault).toBool();
+    const Route endpointRoute = RoutePlan::endpointRoute(input.snapshot, endpoint);
+
+    setProgress(70);
+    NetworkAdapter physicalAdapter = defaultAdapter();
+    if (!physicalAdapter.isValid()) {
+        if (!endpointRoute.isValid()) {
+            emit error(DefaultInterfaceError);
+            return false;
+        }
+        physicalAdapter = endpointRoute.adapter;
+    }
+    input.physicalAdapter = physicalAdapter;
+    input.physicalGateway = adapterGateway(physicalAdapter);
+    input.dnsServer = settings.value(SettingsKeys::DnsServer, SettingsKeys::DnsServerDefault).toBool();
+    if (input.redirect && !input.dnsServer)
+        input.physicalDnsServers = dnsServers(physicalAdapter.networkInterface());
+    RoutePlan plan = RoutePlan::make(input);
+    setProgress(80);
+
+    if (settings.value(SettingsKeys::SocksServer, SettingsKeys::SocksServerDefault).toBool()
+        && !startSocksServer(input.redirect ? physicalAdapter : vpnAdapter)) {
+        emit error(SocksServerError);
+        return false;
+    }
+    addExceptionRoutes(&plan, input);
+
+    setProgress(90);
+    changes->changeRoutes(plan.remove, plan.add);
+    if (input.dnsServer)
+        changes->useNameServers(vpnAdapter, m_openvpn->dnsServers());
+    if (input.redirect
+        && settings.value(SettingsKeys::DisableSystemProxy, SettingsKeys::DisableSystemProxyDefault).toBool())
+        changes->disableSystemProxy();
+    logRoutingTable();
+    return true;
+}
+
+bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter)
+{
+    const quint16 port = quint16(
+        QSettings().value(SettingsKeys::SocksServerPort, SettingsKeys::SocksServerPortDefault).toUInt());
+    disableWeakHost(adapter.networkInterface());
+    m_socksServer->setAddress(firstIPv4Address(adapter.networkInterface()));
+    return m_socksServer->listen(QHostAddress::LocalHost, port);
+}
+
+void ConnectionWork::addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input)
+{
+    QSettings settings;
+    settings.beginGroup(QLatin1String(SettingsKeys::Exceptions));
+    const QStringList keys = settings.childKeys();
+    for (const QString &key : keys) {
+        const QString hostName = RoutePlan::exceptionHostName(settings.value(key).toStringList());
+        if (!hostName.isEmpty())
+            plan->addExceptionRoutes(input, ipv4Addresses(QHostInfo::fromName(hostName).addresses()));
+    }
+    settings.endGroup();
+}
+
+void ConnectionWork::logRoutingTable()
+{
+    emit log(QStringLiteral("IPv4 routing table :"));
+    const QList<Route> table = routingTable();
+    for (const Route &route : table)
+        emit log(routingTableLine(route));
+}
+
+void ConnectionWork::stayConnected()
+{
+    int result;
+    do {
+        result = waitForEvent(0);
+    } while (result != OpenVpnGone && result != StopRequested);
+    if (result == OpenVpnGone)
+        emit error(DisconnectedError);
+}
+
+void ConnectionWork::tearDown(MachineChanges *changes)
+{
+    changes->undo();
+    if (m_socksServer->isListening())
+        m_socksServer->close();
+    m_upnpService->stop();
+    if (m_openvpn->state() != OpenVPN::Idle) {
+        m_openvpn->stop();
+        waitForEvent(OpenVpnStopWaitTime);
+    }
+    if (m_httpsServer->isListening())
+        m_httpsServer->close();
+    if (m_httpServer->isListening())
+        m_httpServer->close();
+    setProgress(0);
+    m_connected = false;
+}

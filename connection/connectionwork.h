@@ -1,0 +1,125 @@
+#ifndef NIMBORA_CONNECTION_CONNECTIONWORK_H
+#define NIMBORA_CONNECTION_CONNECTIONWORK_H
+
+#include "connection/openvpn.h"
+#include "connection/routeplan.h"
+#include "core/backgroundworker.h"
+#include "upnp/upnpservice.h"
+
+#include <QAuthenticator>
+#include <QHash>
+#include <QList>
+#include <QNetworkProxy>
+#include <QString>
+#include <QVariant>
+
+#include <atomic>
+
+class HttpServer;
+class HttpsServer;
+class MachineChanges;
+class SocksServer;
+
+// One VPN connection from the main server's permission to teardown: the local listener of the
+// transport, OpenVPN, UPnP on the VPN side, the routes, the SOCKS server, the exceptions and the
+// system proxy and resolver, then everything undone in a fixed order when it ends.
+class ConnectionWork : public BackgroundWorker
+{
+    Q_OBJECT
+
+public:
+    enum Protocol { OpenVpnProtocol = 1, HttpsProtocol = 2, HttpProtocol = 4 };
+    Q_ENUM(Protocol)
+
+    enum Error {
+        NoError = 0,
+        ServerError = 1,
+        DeniedError = 2,
+        AlreadyConnectedError = 3,
+        OfflineError = 4,
+        ForbiddenError = 5,
+        FullError = 6,
+        SaturatedError = 7,
+        DefaultInterfaceError = 8,
+        SocksServerError = 9,
+        DisconnectedError = 10,
+        FailedError = 11
+    };
+    Q_ENUM(Error)
+
+    // Seconds OpenVPN has to bring the tunnel up, and to go away at teardown.
+    static constexpr int TunnelWaitTime = 60;
+    static constexpr int OpenVpnStopWaitTime = 20;
+
+    explicit ConnectionWork(QObject *parent = nullptr);
+    ~ConnectionWork() override;
+
+    void setServer(const QHash<QString, QVariant> &server);
+    void setProtocol(int protocol);
+    bool isConnected() const;
+
+    // Shortens the wait for the tunnel, for tests of what follows a silent OpenVPN.
+    void setTunnelWaitTime(int seconds);
+
+    // The main server's reply code to the work's error; NoError for "OK".
+    static Error replyCodeError(const QString &code);
+
+signals:
+    void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+    void error(ConnectionWork::Error error);
+    void log(const QString &line);
+    void connected();
+    void disconnected();
+    void openvpnError(OpenVPN::Error error);
+    void portMappingChanged(QList<QHash<QString, QVariant>> entries);
+    void upnpError(UPnPService::Error error);
+
+public slots:
+    // Safe from any thread.
+    void stop();
+    void timeout();
+    void openvpnProgressChanged(int value);
+    void openvpnConnected();
+    void openvpnDisconnected();
+    void addPortMapping(
+        quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description);
+    void deletePortMapping(quint16 externalPort, const QString &protocol);
+
+protected:
+    void run() override;
+
+private:
+    enum WaitResult { TunnelUp = 0, OpenVpnGone = 1, TimedOut = 3, StopRequested = 4 };
+
+    int waitForEvent(int seconds);
+    void createObjects();
+    void deleteObjects();
+    Error requestConnection(const QString &session);
+    QNetworkProxy proxyInForce() const;
+    void writeLogHeader(const QNetworkProxy &proxy);
+    void startListener(const QString &connectHost, const QNetworkProxy &proxy, const QString &session);
+    void startOpenVpn(const QString &connectHost, const QNetworkProxy &proxy, const QString &username,
+        const QString &session);
+    bool waitForTunnel();
+    // From the tunnel being up to connected(); false when the run must end instead.
+    bool configure(const QHostAddress &endpoint, MachineChanges *changes);
+    bool startSocksServer(const NetworkAdapter &adapter);
+    void addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input);
+    void logRoutingTable();
+    void stayConnected();
+    void tearDown(MachineChanges *changes);
+
+    HttpsServer *m_httpsServer = nullptr;
+    HttpServer *m_httpServer = nullptr;
+    OpenVPN *m_openvpn = nullptr;
+    SocksServer *m_socksServer = nullptr;
+    UPnPService *m_upnpService = nullptr;
+    QHash<QString, QVariant> m_server;
+    int m_protocol = OpenVpnProtocol;
+    std::atomic<bool> m_connected { false };
+    int m_tunnelWaitTime = TunnelWaitTime;
+};
+
+Q_DECLARE_METATYPE(ConnectionWork::Error)
+
+#endif
