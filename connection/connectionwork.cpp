@@ -51,8 +51,8 @@ QList<QHostAddress> ipv4Addresses(const QList<QHostAddress> &addresses)
 QString routingTableLine(const Route &route)
 {
     const QNetworkInterface networkInterface = route.adapter.networkInterface();
-    const QString interfaceAddress = networkInterface.isValid() ? firstIPv4Address(networkInterface).toString()
-                                                                : QStringLiteral("127.0.0.1");
+    const QString interfaceAddress
+        = networkInterface.isValid() ? firstIPv4Address(networkInterface).toString() : QStringLiteral("127.0.0.1");
     return QStringList { route.destination.toString(), route.mask.toString(), route.gateway.toString(),
         interfaceAddress, QString::number(route.metric) }
         .join(QLatin1Char(' '));
@@ -172,7 +172,8 @@ void ConnectionWork::createObjects()
     m_socksServer = new SocksServer;
     m_upnpService = new UPnPService;
 
-    for (TunnelServer *server : { static_cast<TunnelServer *>(m_httpsServer), static_cast<TunnelServer *>(m_httpServer) }) {
+    for (TunnelServer *server :
+        { static_cast<TunnelServer *>(m_httpsServer), static_cast<TunnelServer *>(m_httpServer) }) {
         connect(server, &TunnelServer::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);
         connect(server, &TunnelServer::log, this, &ConnectionWork::log);
     }
@@ -220,11 +221,13 @@ void ConnectionWork::run()
     setProgress(10);
 
     const QNetworkProxy proxy = proxyInForce();
-    const QHostAddress endpoint(
-        proxy.type() == QNetworkProxy::NoProxy ? m_server.value(QStringLiteral("address")).toString() : proxy.hostName());
+    const QHostAddress endpoint(proxy.type() == QNetworkProxy::NoProxy
+            ? m_server.value(QStringLiteral("address")).toString()
+            : proxy.hostName());
     writeLogHeader(proxy);
 
-    const QString connectHost = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
+    const QString connectHost
+        = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
     startListener(connectHost, proxy, session);
     setProgress(20);
     startOpenVpn(connectHost, proxy, username, session);
@@ -244,10 +247,10 @@ void ConnectionWork::run()
 
 ConnectionWork::Error ConnectionWork::requestConnection(const QString &session)
 {
-    const MainServerReply reply = MainServerCall::call(this, &ConnectionWork::proxyAuthenticationRequired,
-        MainServerAccess::Connection,
-        { { QStringLiteral("session"), session },
-            { QStringLiteral("server_id"), QString::number(m_server.value(QStringLiteral("id")).toInt()) } });
+    const MainServerReply reply
+        = MainServerCall::call(this, &ConnectionWork::proxyAuthenticationRequired, MainServerAccess::Connection,
+            { { QStringLiteral("session"), session },
+                { QStringLiteral("server_id"), QString::number(m_server.value(QStringLiteral("id")).toInt()) } });
     return reply.status == MainServerReply::NoReply ? ServerError : replyCodeError(reply.code);
 }
 
@@ -380,8 +383,8 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *cha
 
 bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter)
 {
-    const quint16 port = quint16(
-        QSettings().value(SettingsKeys::SocksServerPort, SettingsKeys::SocksServerPortDefault).toUInt());
+    const quint16 port
+        = quint16(QSettings().value(SettingsKeys::SocksServerPort, SettingsKeys::SocksServerPortDefault).toUInt());
     disableWeakHost(adapter.networkInterface());
     m_socksServer->setAddress(firstIPv4Address(adapter.networkInterface()));
     return m_socksServer->listen(QHostAddress::LocalHost, port);

@@ -98,8 +98,8 @@ private:
     QNetworkProxy proxyInForce() const;
     void writeLogHeader(const QNetworkProxy &proxy);
     void startListener(const QString &connectHost, const QNetworkProxy &proxy, const QString &session);
-    void startOpenVpn(const QString &connectHost, const QNetworkProxy &proxy, const QString &username,
-        const QString &session);
+    void startOpenVpn(
+        const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session);
     bool waitForTunnel();
     // From the tunnel being up to connected(); false when the run must end instead.
     bool configure(const QHostAddress &endpoint, MachineChanges *changes);

@@ -69,8 +69,7 @@ RoutePlan RoutePlan::make(const Input &input)
         }
     }
     if (!endpointRoute(input.snapshot, input.endpoint).isValid()) {
-        plan.add << makeRoute(
-            input.endpoint, HostMask, input.physicalGateway, input.physicalAdapter, AutomaticMetric);
+        plan.add << makeRoute(input.endpoint, HostMask, input.physicalGateway, input.physicalAdapter, AutomaticMetric);
     }
     if (input.overrideDefaultGateway) {
         // Two halves beat the default route without touching it.

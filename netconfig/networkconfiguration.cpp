@@ -69,15 +69,13 @@ bool changeRouteByProgram(NetworkSystem *system, const QString &command, const R
 {
     const bool windows = system->platform() == NetworkSystem::Windows;
     const QString program = windows ? QString::fromLatin1(RouteProgram) : NetworkConfiguration::ipProgram();
-    const QStringList arguments = windows ? routeExeArguments(command, route, withMetric)
-                                          : ipRouteArguments(command, route, withMetric);
+    const QStringList arguments
+        = windows ? routeExeArguments(command, route, withMetric) : ipRouteArguments(command, route, withMetric);
     const NetworkSystem::ProgramResult result = system->runProgram(program, arguments, RouteProgramTimeout);
-    const bool changed
-        = result.finished && (windows ? result.output.contains("OK") : result.exitCode == 0);
+    const bool changed = result.finished && (windows ? result.output.contains("OK") : result.exitCode == 0);
     if (!changed && errorString) {
-        const QString programOutcome = result.finished
-            ? QStringLiteral("exit status %1").arg(result.exitCode)
-            : QStringLiteral("did not run to its end");
+        const QString programOutcome = result.finished ? QStringLiteral("exit status %1").arg(result.exitCode)
+                                                       : QStringLiteral("did not run to its end");
         *errorString = QStringLiteral("%1; %2 %3").arg(systemError, QFileInfo(program).fileName(), programOutcome);
     }
     return changed;

@@ -28,7 +28,7 @@ bool bindToAddressInterface(QAbstractSocket *socket, const QHostAddress &address
     const QByteArray name = interfaceHolding(address).toLocal8Bit();
     if (name.isEmpty())
         return true; // the address is gone: the bind itself has already told
-    return setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_BINDTODEVICE, name.constData(),
-               socklen_t(name.size()))
+    return setsockopt(
+               int(socket->socketDescriptor()), SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size()))
         == 0;
 }

@@ -357,7 +357,8 @@ void SocksTunnel::connectRemote(const QHostAddress &address, quint16 port)
         return;
     }
     if (!bindToAddressInterface(m_remoteTcpSocket, m_bindAddress)) {
-        emit log(errorPrefix() + QStringLiteral("cannot keep the connection on the adapter of ") + m_bindAddress.toString());
+        emit log(
+            errorPrefix() + QStringLiteral("cannot keep the connection on the adapter of ") + m_bindAddress.toString());
         sendReply(m_version == Socks5 ? Socks5HostUnreachable : Socks4Rejected, QHostAddress(), 0);
         return;
     }

@@ -166,8 +166,8 @@ void TestConnectionWork::routePlan_data()
     QTest::newRow("redirect off: one demoted default through the VPN, nothing else")
         << Table << "198.18.0.11" << false << true << false << QStringList()
         << QStringList { "0.0.0.0 0.0.0.0 198.19.1.1 9999" };
-    QTest::newRow("two halves keep the default route") << Table << "198.18.0.11" << true << true << true
-                                                        << QStringList() << QStringList { endpointRoute } + halves;
+    QTest::newRow("two halves keep the default route")
+        << Table << "198.18.0.11" << true << true << true << QStringList() << QStringList { endpointRoute } + halves;
     QTest::newRow("defaults deleted and demoted, then the VPN's")
         << Table + QStringList { "0.0.0.0 0.0.0.0 198.18.9.1 5" } << "198.18.0.11" << true << false << true
         << QStringList { "0.0.0.0 0.0.0.0 198.18.1.1 0", "0.0.0.0 0.0.0.0 198.18.9.1 5" }
@@ -177,9 +177,8 @@ void TestConnectionWork::routePlan_data()
         << Table << "198.18.1.77" << true << true << true << QStringList() << halves;
     // 198.18.1.1 is the gateway itself, 198.18.0.53 already has its route.
     QTest::newRow("physical name servers kept outside the tunnel")
-        << Table + QStringList { "198.18.0.53 255.255.255.255 198.18.1.1 0" } << "198.18.0.11" << true << true
-        << false << QStringList()
-        << QStringList { "198.18.0.54 255.255.255.255 198.18.1.1 -1", endpointRoute } + halves;
+        << Table + QStringList { "198.18.0.53 255.255.255.255 198.18.1.1 0" } << "198.18.0.11" << true << true << false
+        << QStringList() << QStringList { "198.18.0.54 255.255.255.255 198.18.1.1 -1", endpointRoute } + halves;
 }
 
 void TestConnectionWork::routePlan()
@@ -218,8 +217,8 @@ void TestConnectionWork::exceptionHostName_data()
     QTest::addColumn<QStringList>("exception");
     QTest::addColumn<QString>("hostName");
 
-    QTest::newRow("URL with scheme and path") << QStringList { "Site", "https://www.example.org/a/b?c" }
-                                              << "www.example.org";
+    QTest::newRow("URL with scheme and path")
+        << QStringList { "Site", "https://www.example.org/a/b?c" } << "www.example.org";
     QTest::newRow("host and path") << QStringList { "Site", "www.example.org/a" } << "www.example.org";
     QTest::newRow("address") << QStringList { "Site", "198.18.0.20" } << "198.18.0.20";
     QTest::newRow("single element") << QStringList { "www.example.org" } << "";
@@ -255,8 +254,8 @@ void TestConnectionWork::changesUndone()
             "0.0.0.0 0.0.0.0 198.19.1.1 1", "0.0.0.0 0.0.0.0 198.18.1.1 0" }));
     // The refused route is not deleted: a route of the user's with the same address would go.
     QCOMPARE(rowTexts(system.deleted),
-        QStringList({ "0.0.0.0 0.0.0.0 198.18.1.1 0", "0.0.0.0 0.0.0.0 198.18.1.1 9999",
-            "0.0.0.0 0.0.0.0 198.19.1.1 1" }));
+        QStringList(
+            { "0.0.0.0 0.0.0.0 198.18.1.1 0", "0.0.0.0 0.0.0.0 198.18.1.1 9999", "0.0.0.0 0.0.0.0 198.19.1.1 1" }));
 }
 
 void TestConnectionWork::refusals_data()
@@ -321,21 +320,24 @@ void TestConnectionWork::runs_data()
         = "connect|print LZO compression initialized\\n"
           "|print PUSH: Received control message: 'PUSH_REPLY,route-gateway 198.19.1.1,dhcp-option DNS 198.19.1.1'\\n"
           "|print Initialization Sequence Completed\\n";
-    const QStringList connectedThenStopped { "progress 10", "progress 20", "progress 28", "progress 60",
-        "progress 60", "progress 70", "progress 80", "progress 90", "progress 100", "connected", "progress 0",
-        "disconnected" };
+    const QStringList connectedThenStopped { "progress 10", "progress 20", "progress 28", "progress 60", "progress 60",
+        "progress 70", "progress 80", "progress 90", "progress 100", "connected", "progress 0", "disconnected" };
 
-    QTest::newRow("stop while connected ends without error")
-        << tunnelUp + "|serve" << "stop" << false << connectedThenStopped;
-    QTest::newRow("a stop while OpenVPN starts is swallowed")
-        << tunnelUp + "|serve" << "stop early" << false << connectedThenStopped;
-    QTest::newRow("tunnel lost") << tunnelUp + "|exit 1" << "none" << false
+    QTest::newRow("stop while connected ends without error") << tunnelUp + "|serve"
+                                                             << "stop" << false << connectedThenStopped;
+    QTest::newRow("a stop while OpenVPN starts is swallowed") << tunnelUp + "|serve"
+                                                              << "stop early" << false << connectedThenStopped;
+    QTest::newRow("tunnel lost") << tunnelUp + "|exit 1"
+                                 << "none" << false
                                  << connectedThenStopped.mid(0, 10)
             + QStringList { "error 10", "progress 0", "disconnected" };
     QTest::newRow("tunnel never up within the wait")
-        << "connect|serve" << "none" << false << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" };
-    QTest::newRow("SOCKS port taken") << tunnelUp + "|serve" << "none" << true
-                                      << connectedThenStopped.mid(0, 7) + QStringList { "error 9", "progress 0", "disconnected" };
+        << "connect|serve"
+        << "none" << false << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" };
+    QTest::newRow("SOCKS port taken") << tunnelUp + "|serve"
+                                      << "none" << true
+                                      << connectedThenStopped.mid(0, 7)
+            + QStringList { "error 9", "progress 0", "disconnected" };
 }
 
 void TestConnectionWork::runs()
@@ -371,8 +373,10 @@ void TestConnectionWork::runs()
     work.setTunnelWaitTime(1);
     QStringList events;
     QStringList logs;
-    connect(&work, &ConnectionWork::progressChanged, this, [&](int value) { events << QString("progress %1").arg(value); });
-    connect(&work, &ConnectionWork::error, this, [&](ConnectionWork::Error error) { events << QString("error %1").arg(error); });
+    connect(
+        &work, &ConnectionWork::progressChanged, this, [&](int value) { events << QString("progress %1").arg(value); });
+    connect(&work, &ConnectionWork::error, this,
+        [&](ConnectionWork::Error error) { events << QString("error %1").arg(error); });
     connect(&work, &ConnectionWork::openvpnError, this,
         [&](OpenVPN::Error error) { events << QString("openvpn error %1").arg(error); });
     connect(&work, &ConnectionWork::connected, this, [&] { events << "connected"; });
@@ -397,9 +401,8 @@ void TestConnectionWork::runs()
     QTEST(events, "events");
     // The header, exactly.
     QCOMPARE(logs.mid(0, 5),
-        QStringList({ "Nimbora version " + QCoreApplication::applicationVersion(),
-            "----------------------------------", "Server: Paris", "Protocol: OpenVPN",
-            "----------------------------------" }));
+        QStringList({ "Nimbora version " + QCoreApplication::applicationVersion(), "----------------------------------",
+            "Server: Paris", "Protocol: OpenVPN", "----------------------------------" }));
     // Whatever was added is gone again, whatever was deleted is back.
     QStringList created = rowTexts(system.created);
     QStringList deleted = rowTexts(system.deleted);
@@ -409,8 +412,8 @@ void TestConnectionWork::runs()
     if (events.contains("connected") && !socksPortTaken) {
         QCOMPARE(rowTexts(system.created),
             QStringList({ "198.18.0.53 255.255.255.255 198.18.1.1 1", "198.18.0.11 255.255.255.255 198.18.1.1 1",
-                "0.0.0.0 128.0.0.0 198.19.1.1 1",
-                "128.0.0.0 128.0.0.0 198.19.1.1 1", "198.18.0.20 255.255.255.255 198.18.1.1 1" }));
+                "0.0.0.0 128.0.0.0 198.19.1.1 1", "128.0.0.0 128.0.0.0 198.19.1.1 1",
+                "198.18.0.20 255.255.255.255 198.18.1.1 1" }));
         QVERIFY(logs.contains("IPv4 routing table :"));
         QVERIFY(logs.contains("0.0.0.0 0.0.0.0 198.18.1.1 127.0.0.1 0"));
     } else {
