@@ -297,21 +297,18 @@ void ConnectSession::connectionDown()
         finish(EndedQuietlyStatus);
 }
 
-// Never a prompt: the stored credentials or none, in which case the request fails as refused.
+// Never a prompt: the credentials in force (the stored ones, see main.cpp) or none, in which case
+// the request fails as refused.
 void ConnectSession::answerProxyAuthentication(const QNetworkProxy &proxy, QAuthenticator *authenticator)
 {
-    QString user = GlobalValues::value(GlobalValues::ProxyUsername).toString();
-    QString password = GlobalValues::value(GlobalValues::ProxyPassword).toString();
-    if (user.isEmpty() && password.isEmpty()) {
-        QSettings settings;
-        user = settings.value(SettingsKeys::ProxyUsername).toString();
-        password = settings.value(SettingsKeys::ProxyPassword).toString();
-    }
+    const QString user = GlobalValues::value(GlobalValues::ProxyUsername).toString();
+    const QString password = GlobalValues::value(GlobalValues::ProxyPassword).toString();
+    const bool known = !user.isEmpty() || !password.isEmpty();
     printLine(QStringLiteral("proxy authentication: %1:%2%3")
                   .arg(printable(proxy.hostName()))
                   .arg(proxy.port())
-                  .arg(user.isEmpty() && password.isEmpty() ? QStringLiteral(" (no stored credentials)") : QString()));
-    if (user.isEmpty() && password.isEmpty())
+                  .arg(known ? QString() : QStringLiteral(" (no stored credentials)")));
+    if (!known)
         return;
     authenticator->setUser(user);
     authenticator->setPassword(password);

@@ -172,6 +172,8 @@ QString adapterGuid(const QString &name)
 }
 
 // What the launcher fills for the works, without its update check, migration or renaming.
+// Stored proxy credentials are put in force even without automatic proxy authentication: here
+// they stand for the answer a user would type into the credentials dialog.
 void fillGlobalValues(const Setup &setup)
 {
     GlobalValues::setValue(GlobalValues::DefaultUserAgent, QString::fromLatin1(DefaultUserAgentValue));
@@ -180,10 +182,8 @@ void fillGlobalValues(const Setup &setup)
     GlobalValues::setValue(GlobalValues::InterfaceName, QString::fromLatin1(DefaultInterfaceName));
     GlobalValues::setValue(GlobalValues::Interface, adapterGuid(setup.interfaceName));
     QSettings settings;
-    if (settings.value(SettingsKeys::ProxyAutoAuth, SettingsKeys::ProxyAutoAuthDefault).toBool()) {
-        GlobalValues::setValue(GlobalValues::ProxyUsername, settings.value(SettingsKeys::ProxyUsername).toString());
-        GlobalValues::setValue(GlobalValues::ProxyPassword, settings.value(SettingsKeys::ProxyPassword).toString());
-    }
+    GlobalValues::setValue(GlobalValues::ProxyUsername, settings.value(SettingsKeys::ProxyUsername).toString());
+    GlobalValues::setValue(GlobalValues::ProxyPassword, settings.value(SettingsKeys::ProxyPassword).toString());
 }
 
 void addOptions(QCommandLineParser *parser)
