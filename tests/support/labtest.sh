@@ -7,7 +7,8 @@
 #   lab_init TAG NIMBORA_SERVICE_PROGRAM [LOG_FOLDER]
 #
 # lab_init exits 77 (skipped) with the reason when not root or when this kernel offers no
-# network namespaces or tun devices.
+# network namespaces or tun devices. Everything the script starts gets NIMBORA_RESOLVER_METHOD=file:
+# the product then changes only the client's own resolver file, never the machine's resolver.
 set -u
 
 lab_root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -32,7 +33,7 @@ lab_init() {
     [ "$(id -u)" -eq 0 ] || { echo "SKIP: the lab needs root (network namespaces, veth pairs, tun devices)"; exit 77; }
     unshare --net true 2>/dev/null || { echo "SKIP: network namespaces are not available here"; exit 77; }
     [ -c /dev/net/tun ] || { echo "SKIP: /dev/net/tun is missing"; exit 77; }
-    export NIMBORA_LAB_NAME="nimbora-test-$1-$$" NIMBORA_SERVICE="$2"
+    export NIMBORA_LAB_NAME="nimbora-test-$1-$$" NIMBORA_SERVICE="$2" NIMBORA_RESOLVER_METHOD=file
     LAB_WORK=$(mktemp -d "/tmp/$NIMBORA_LAB_NAME.XXXXXX")
     export NIMBORA_LAB_LOGS="${3:-$LAB_WORK/logs}"
     # shellcheck source=../../scripts/lab.d/lab.conf
@@ -60,13 +61,15 @@ lab_up() {
 }
 
 # What a lab must leave as it found it. Other labs may come and go meanwhile: only this one's
-# namespaces and files are listed.
+# namespaces and files are listed. A namespace's /etc is the host's but for its resolv.conf and
+# hosts, so a resolver file written beside them (a copy, a backup) would land in the host's /etc.
 lab_host_state() {
     ip netns list | awk '{ print $1 }' | grep "^$LAB_NAME-"
     ls -d "/etc/netns/$LAB_NAME"-* "$LAB_RUN" 2>/dev/null
     ip -o link show | awk -F': ' '{ print $2 }' | sort
     ip route show | sort
     md5sum /etc/resolv.conf /etc/hosts
+    ls -a /etc | grep -i -e resolv -e '^hosts'
 }
 
 # Live processes whose command line names the lab's run folder or the script's work folder.
@@ -107,7 +110,7 @@ lab_finish() {
 # Started in the background, a program must be given to "ip netns exec" straight, so that $! is its
 # own process id and not that of a shell running this function.
 lab_client() {
-    ip netns exec "$NS_CLIENT" "$@"
+    NIMBORA_RESOLVER_METHOD=file ip netns exec "$NS_CLIENT" "$@"
 }
 
 lab_endpoint() {
@@ -117,6 +120,30 @@ lab_endpoint() {
 # The server's side of endpoint N's VPN subnet, where the echo service answers.
 lab_gateway() {
     echo "$VPN_NETWORK_PREFIX.$1.1"
+}
+
+# The DNS server that endpoint N pushes to its clients.
+lab_dns() {
+    echo "$VPN_NETWORK_PREFIX.$1.$VPN_DNS_HOST"
+}
+
+# lab_whoami [SOCKS_PORT [4a|5]]: the whoami service's answer as seen from the client host, the
+# address the connection came from: CLIENT_ADDRESS straight, 198.19.N.x through endpoint N's VPN.
+# With SOCKS_PORT the connection goes through a SOCKS server on 127.0.0.1:SOCKS_PORT of the client
+# host, which resolves the service's name (SOCKS 4a, or 5). False with no answer within 10 s.
+lab_whoami() {
+    case "${1:+${2:-4a}}" in
+        "") lab_client socat -u -T 10 "TCP:$WHOAMI_HOST:$WHOAMI_PORT,connect-timeout=5" - ;;
+        4a) lab_client socat -u -T 10 "SOCKS4A:127.0.0.1:$WHOAMI_HOST:$WHOAMI_PORT,socksport=$1,connect-timeout=5" - ;;
+        5) lab_client curl -s --max-time 10 --socks5-hostname "127.0.0.1:$1" "telnet://$WHOAMI_HOST:$WHOAMI_PORT" </dev/null ;;
+        *) echo "lab_whoami: SOCKS version 4a or 5, not $2" >&2; return 2 ;;
+    esac 2>>"$LAB_LOGS/whoami.log"
+}
+
+# lab_kick [N]: endpoint N's OpenVPN server drops its clients (every endpoint's without N); false
+# when none was connected.
+lab_kick() {
+    "$lab_command" kick "$@" >>"$LAB_LOGS/kick.log" 2>&1
 }
 
 # Runs COMMAND... every tenth of a second until it succeeds, for SECONDS at most.
@@ -200,21 +227,25 @@ lab_echo() {
 }
 
 # lab_qtest PROGRAM ARGUMENTS...: a QtTest program on the client host, told about the lab
-# through NIMBORA_LAB_* variables.
+# through NIMBORA_LAB_* variables: NIMBORA_LAB_COMMAND is scripts/lab (for "kick"), and endpoint N
+# has NIMBORA_LAB_ENDPOINT_N, NIMBORA_LAB_GATEWAY_N and NIMBORA_LAB_DNS_N.
 lab_qtest() {
     if (
         export NIMBORA_LAB_HOST=client NIMBORA_LAB_USER="$LAB_USER" NIMBORA_LAB_PASSWORD="$LAB_PASSWORD" \
             NIMBORA_LAB_PREMIUM="$LAB_PREMIUM" NIMBORA_LAB_SESSION="$LAB_SESSION" NIMBORA_LAB_TUN="$CLIENT_TUN" \
             NIMBORA_LAB_CA="$LAB_RUN/pki/ca.crt" NIMBORA_LAB_OPENVPN_LOG="$LAB_LOGS/qtest-openvpn.log" \
             NIMBORA_LAB_PROXY_HOST="$PROXY_ADDRESS" NIMBORA_LAB_PROXY_PORT="$HTTP_PROXY_PORT" \
-            NIMBORA_LAB_PROXY_USER="$HTTP_PROXY_USER" NIMBORA_LAB_PROXY_PASSWORD="$HTTP_PROXY_PASSWORD"
+            NIMBORA_LAB_PROXY_USER="$HTTP_PROXY_USER" NIMBORA_LAB_PROXY_PASSWORD="$HTTP_PROXY_PASSWORD" \
+            NIMBORA_LAB_COMMAND="$lab_command" NIMBORA_LAB_VERIFIED_USERS="$VERIFIED_USERS" \
+            NIMBORA_LAB_CLIENT_ADDRESS="$CLIENT_ADDRESS" NIMBORA_LAB_WHOAMI_HOST="$WHOAMI_HOST" \
+            NIMBORA_LAB_WHOAMI_ADDRESS="$WHOAMI_ADDRESS" NIMBORA_LAB_WHOAMI_PORT="$WHOAMI_PORT"
         # The endpoints' keys, shortest responder delay first, and each one's addresses.
         NIMBORA_LAB_ENDPOINTS=$(printf '%s\n' "$ENDPOINTS" | awk 'NF >= 9 { print $9, $4 "/" $6 "/" $7 }' \
             | sort -n | cut -d' ' -f2 | tr '\n' ' ')
         export NIMBORA_LAB_ENDPOINTS
         for lab_index in $(printf '%s\n' "$ENDPOINTS" | awk 'NF >= 9 { print $1 }'); do
             export "NIMBORA_LAB_ENDPOINT_$lab_index=$(lab_endpoint "$lab_index")" \
-                "NIMBORA_LAB_GATEWAY_$lab_index=$(lab_gateway "$lab_index")"
+                "NIMBORA_LAB_GATEWAY_$lab_index=$(lab_gateway "$lab_index")" "NIMBORA_LAB_DNS_$lab_index=$(lab_dns "$lab_index")"
         done
         lab_client "$@"
     ); then
