@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -22,6 +23,7 @@ private slots:
     void connectThenStop();
     void failures_data();
     void failures();
+    void droppedByServer();
 
 private:
     void record(OpenVPN *openvpn);
@@ -120,29 +122,62 @@ void TestLabOpenVPN::connectThenStop()
 void TestLabOpenVPN::failures_data()
 {
     QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("username");
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("error");
 
-    QTest::newRow("wrong session token") << 443 << QStringLiteral("00000000000000000000000000000000")
+    const QString user = environment("NIMBORA_LAB_USER");
+    const QString session = environment("NIMBORA_LAB_SESSION");
+    QTest::newRow("wrong session token") << 443 << user << QStringLiteral("00000000000000000000000000000000")
                                          << int(OpenVPN::AuthenticationError);
-    QTest::newRow("closed port") << 444 << environment("NIMBORA_LAB_SESSION") << int(OpenVPN::ConnectionRefusedError);
+    // The server must see the name whole: a space or a quote must not cut it on the management channel.
+    QTest::newRow("user name with a space and a quote")
+        << 443 << QStringLiteral("al ice\"q") << session << int(OpenVPN::AuthenticationError);
+    QTest::newRow("closed port") << 444 << user << session << int(OpenVPN::ConnectionRefusedError);
 }
 
 void TestLabOpenVPN::failures()
 {
     QFETCH(int, port);
+    QFETCH(QString, username);
     QFETCH(QString, password);
     QFETCH(int, error);
 
     // One attempt only: with automatic reconnection OpenVPN would retry a closed port forever.
     QSettings().setValue(SettingsKeys::AutoReconnect, false);
+    QFile verified(environment("NIMBORA_LAB_VERIFIED_USERS"));
+    verified.remove();
     OpenVPN openvpn;
     configure(&openvpn, environment("NIMBORA_LAB_ENDPOINT_1"), port, password);
+    openvpn.setUsername(username);
     openvpn.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     openvpn.start();
     QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("disconnected")), 60000);
     QVERIFY(!m_events.contains(QStringLiteral("connected")));
     QCOMPARE(m_events.mid(m_events.size() - 2), QStringList({ QStringLiteral("error %1").arg(error), "disconnected" }));
+    QCOMPARE(openvpn.state(), OpenVPN::Idle);
+    if (error == OpenVPN::AuthenticationError) {
+        QVERIFY(verified.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(verified.readAll()), username + QLatin1Char('\n'));
+    }
+}
+
+// The server drops its client, as when it restarts: without automatic reconnection OpenVPN ends,
+// which ends a connected tunnel without an error.
+void TestLabOpenVPN::droppedByServer()
+{
+    QSettings().setValue(SettingsKeys::AutoReconnect, false);
+    OpenVPN openvpn;
+    configure(&openvpn, environment("NIMBORA_LAB_ENDPOINT_2"), 443, environment("NIMBORA_LAB_SESSION"));
+    openvpn.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    openvpn.start();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        m_events.contains(QStringLiteral("connected")) || m_events.contains("disconnected"), 60000);
+    QCOMPARE(openvpn.state(), OpenVPN::Connected);
+
+    QCOMPARE(QProcess::execute(environment("NIMBORA_LAB_COMMAND"), { QStringLiteral("kick"), QStringLiteral("2") }), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(QStringLiteral("disconnected")), 20000);
+    QCOMPARE(m_events.mid(m_events.indexOf(QStringLiteral("connected"))), QStringList({ "connected", "disconnected" }));
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
 }
 
