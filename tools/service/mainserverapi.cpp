@@ -82,13 +82,15 @@ MainServerApi::Reply MainServerApi::answer(const HttpRequest &request)
     } else {
         QString code;
         const ServiceConfig::User *user = sessionUser(request, &code);
-        const ServiceConfig::Server *server = nullptr;
+        // The client connects to a tunnel: "server_id" is the tunnel's id.
+        const ServiceConfig::Tunnel *tunnel = nullptr;
         if (user && command == QLatin1String("connection")) {
             bool ok = false;
-            server = m_config.server(request.queryValue(QStringLiteral("server_id")).toInt(&ok));
-            if (!ok || !server)
+            const ServiceConfig::Server *server = nullptr;
+            tunnel = m_config.tunnel(request.queryValue(QStringLiteral("server_id")).toInt(&ok), &server);
+            if (!ok || !tunnel)
                 code = QStringLiteral("FAILED");
-            else if (server->state != 1)
+            else if (tunnel->state != 1 || server->state != 1)
                 code = QStringLiteral("OFFLINE");
         }
         if (code != QLatin1String("OK"))
@@ -104,8 +106,8 @@ MainServerApi::Reply MainServerApi::answer(const HttpRequest &request)
             // The client walks the "server" siblings without checking names: nothing may follow them.
             writeText(xml, "premium", user->premium ? QStringLiteral("1") : QStringLiteral("0"));
             writeServers(xml, m_config.servers);
-        } else if (server && code == QLatin1String("OK")) {
-            writeText(xml, "server_id", QString::number(server->id));
+        } else if (tunnel && code == QLatin1String("OK")) {
+            writeText(xml, "server_id", QString::number(tunnel->id));
         }
     }
     xml.writeEndElement();

@@ -347,11 +347,18 @@ const ServiceConfig::User *ServiceConfig::user(const QString &username) const
     return nullptr;
 }
 
-const ServiceConfig::Server *ServiceConfig::server(int id) const
+const ServiceConfig::Tunnel *ServiceConfig::tunnel(int id, const Server **owner) const
 {
     for (const Server &server : servers) {
-        if (server.id == id)
-            return &server;
+        for (const Country &country : server.countries) {
+            for (const Tunnel &tunnel : country.tunnels) {
+                if (tunnel.id != id)
+                    continue;
+                if (owner)
+                    *owner = &server;
+                return &tunnel;
+            }
+        }
     }
     return nullptr;
 }

@@ -116,7 +116,8 @@ public:
     QList<Gateway> gateways;
 
     const User *user(const QString &username) const;
-    const Server *server(int id) const;
+    // The tunnel with that id, and the server it belongs to; null when there is none.
+    const Tunnel *tunnel(int id, const Server **server = nullptr) const;
 
 private:
     QString m_error;
