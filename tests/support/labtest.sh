@@ -69,7 +69,7 @@ lab_host_state() {
     ip -o link show | awk -F': ' '{ print $2 }' | sort
     ip route show | sort
     md5sum /etc/resolv.conf /etc/hosts
-    ls -a /etc | grep -i -e resolv -e '^hosts'
+    ls -d /etc/*resolv* /etc/.*resolv* /etc/hosts* 2>/dev/null
 }
 
 # Live processes whose command line names the lab's run folder or the script's work folder.
@@ -110,7 +110,7 @@ lab_finish() {
 # Started in the background, a program must be given to "ip netns exec" straight, so that $! is its
 # own process id and not that of a shell running this function.
 lab_client() {
-    NIMBORA_RESOLVER_METHOD=file ip netns exec "$NS_CLIENT" "$@"
+    NIMBORA_RESOLVER_METHOD='file' ip netns exec "$NS_CLIENT" "$@"
 }
 
 lab_endpoint() {
