@@ -162,7 +162,7 @@ void TestOpenVPN::output()
     QVERIFY(m_logs.first().contains(QStringLiteral(" --management 127.0.0.1 ")));
     if (steps.contains(QStringLiteral("answer 2"))) {
         QVERIFY(m_logs.contains(
-            QStringLiteral("management: username \"Auth\" alice\nmanagement: password \"Auth\" 0123456789abcdef\n")));
+            QStringLiteral("management: username \"Auth\" \"alice\"\nmanagement: password \"Auth\" \"0123456789abcdef\"\n")));
     }
 }
 
