@@ -139,7 +139,6 @@ void TestConnectionWork::initTestCase()
     qputenv("NIMBORA_FAKE_OPENVPN_STEPS", QFile::encodeName(m_folder.filePath(QStringLiteral("steps"))));
     GlobalValues::setValue(GlobalValues::OpenvpnPath, QStringLiteral(FAKE_OPENVPN));
     GlobalValues::setValue(GlobalValues::CertificatPath, m_folder.filePath(QStringLiteral("ca.crt")));
-    GlobalValues::setValue(GlobalValues::Interface, QStringLiteral("lo"));
     GlobalValues::setValue(GlobalValues::Username, QStringLiteral("alice"));
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("0123&456"));
 }
@@ -314,6 +313,7 @@ void TestConnectionWork::runs_data()
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("action"); // "stop" once connected, "stop early", "none"
     QTest::addColumn<bool>("socksPortTaken");
+    QTest::addColumn<QString>("adapter");
     QTest::addColumn<QStringList>("events");
 
     const QString tunnelUp
@@ -323,19 +323,24 @@ void TestConnectionWork::runs_data()
     const QStringList connectedThenStopped { "progress 10", "progress 20", "progress 28", "progress 60", "progress 60",
         "progress 70", "progress 80", "progress 90", "progress 100", "connected", "progress 0", "disconnected" };
 
+    const QString lo = QStringLiteral("lo");
     QTest::newRow("stop while connected ends without error") << tunnelUp + "|serve"
-                                                             << "stop" << false << connectedThenStopped;
+                                                             << "stop" << false << lo << connectedThenStopped;
     QTest::newRow("a stop while OpenVPN starts is swallowed") << tunnelUp + "|serve"
-                                                              << "stop early" << false << connectedThenStopped;
+                                                              << "stop early" << false << lo << connectedThenStopped;
     QTest::newRow("tunnel lost") << tunnelUp + "|exit 1"
-                                 << "none" << false
+                                 << "none" << false << lo
                                  << connectedThenStopped.mid(0, 10)
             + QStringList { "error 10", "progress 0", "disconnected" };
     QTest::newRow("tunnel never up within the wait")
         << "connect|serve"
-        << "none" << false << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" };
+        << "none" << false << lo << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" };
+    QTest::newRow("VPN adapter missing") << tunnelUp + "|serve"
+                                         << "none" << false << "NoSuchAdapter"
+                                         << connectedThenStopped.mid(0, 5)
+            + QStringList { "progress 0", "disconnected" };
     QTest::newRow("SOCKS port taken") << tunnelUp + "|serve"
-                                      << "none" << true
+                                      << "none" << true << lo
                                       << connectedThenStopped.mid(0, 7)
             + QStringList { "error 9", "progress 0", "disconnected" };
 }
@@ -347,6 +352,8 @@ void TestConnectionWork::runs()
     QFETCH(QString, steps);
     QFETCH(QString, action);
     QFETCH(bool, socksPortTaken);
+    QFETCH(QString, adapter);
+    GlobalValues::setValue(GlobalValues::Interface, adapter);
 
     FakeNetworkSystem system(NetworkSystem::Linux);
     for (const QString &text : Table)
@@ -419,6 +426,7 @@ void TestConnectionWork::runs()
     } else {
         QVERIFY(system.created.isEmpty());
     }
+    QCOMPARE(logs.contains("The virtual interface is not valid!"), adapter != QLatin1String("lo"));
 }
 
 NIMBORA_TEST_MAIN(TestConnectionWork, QCoreApplication)
