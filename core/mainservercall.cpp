@@ -15,11 +15,9 @@ QString encodeQuery(const Query &query)
     return encoded;
 }
 
-MainServerReply reply(const MainServerAccess &access, const QDomElement &root)
+MainServerReply reply(const QDomElement &root)
 {
     MainServerReply reply;
-    if (access.error() != QNetworkReply::NoError)
-        return reply;
     reply.root = root;
     reply.code = root.firstChildElement(QStringLiteral("code")).text();
     // Codes compare case-sensitively.

@@ -27,7 +27,13 @@ using Query = QList<QPair<QString, QString>>;
 // a digest cannot change the query; letters and digits go out as they are.
 QString encodeQuery(const Query &query);
 
-MainServerReply reply(const MainServerAccess &access, const QDomElement &root);
+// What a reply's root element says; a null element, from a body that is not XML, reads as another code.
+MainServerReply reply(const QDomElement &root);
+
+inline MainServerReply reply(const MainServerAccess &access, const QDomElement &root)
+{
+    return access.error() == QNetworkReply::NoError ? reply(root) : MainServerReply();
+}
 
 // One call on the calling thread. The access object's proxy credential requests are emitted as
 // the work's own signal, on the same thread, so the work's blocking connection to the GUI holds.

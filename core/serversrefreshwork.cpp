@@ -4,6 +4,7 @@
 #include "base/settingskeys.h"
 #include "base/useragent.h"
 #include "core/mainservercall.h"
+#include "core/serverlist.h"
 #include "http/httprequest.h"
 
 #include <QDomElement>
@@ -18,16 +19,6 @@ namespace {
 const QByteArray Pong("pong");
 constexpr int ServerBandwidthLimit = 90;
 constexpr int TunnelSlotsLimit = 100;
-
-QString childText(const QDomElement &element, const char *name)
-{
-    return element.firstChildElement(QLatin1String(name)).text();
-}
-
-int childNumber(const QDomElement &element, const char *name)
-{
-    return childText(element, name).toInt();
-}
 
 } // namespace
 
@@ -134,54 +125,13 @@ bool ServersRefreshWork::fetchList()
     }
     const QDomElement &root = reply.root;
 
-    m_premium = childText(root, "premium") == QLatin1String("1");
-    m_servers.clear();
+    m_premium = ServerList::isPremium(root);
     m_proxyAuthorization.clear();
     m_retryWithCredentials = false;
     m_userAgent = UserAgent::configured();
-    readList(root);
+    m_servers = ServerList::read(root);
     emit updated();
     return true;
-}
-
-// Siblings are followed whatever their names: the list holds nothing else after its first
-// entry, and an element that is not one reads as an entry with empty fields.
-void ServersRefreshWork::readList(const QDomElement &root)
-{
-    for (QDomElement serverElement = root.firstChildElement(QStringLiteral("server")); !serverElement.isNull();
-         serverElement = serverElement.nextSiblingElement()) {
-        QVariantHash server;
-        server.insert(QStringLiteral("id"), childNumber(serverElement, "id"));
-        server.insert(QStringLiteral("name"), childText(serverElement, "name"));
-        server.insert(QStringLiteral("state"), childText(serverElement, "state"));
-        server.insert(QStringLiteral("bandwidth"), childNumber(serverElement, "bandwidth"));
-
-        QVariantList countries;
-        for (QDomElement countryElement = serverElement.firstChildElement(QStringLiteral("country"));
-             !countryElement.isNull(); countryElement = countryElement.nextSiblingElement()) {
-            QVariantHash country;
-            country.insert(QStringLiteral("code"), childText(countryElement, "code"));
-
-            QVariantList tunnels;
-            for (QDomElement tunnelElement = countryElement.firstChildElement(QStringLiteral("tunnel"));
-                 !tunnelElement.isNull(); tunnelElement = tunnelElement.nextSiblingElement()) {
-                QVariantHash tunnel;
-                tunnel.insert(QStringLiteral("id"), childNumber(tunnelElement, "id"));
-                tunnel.insert(QStringLiteral("type"), childNumber(tunnelElement, "type"));
-                tunnel.insert(QStringLiteral("name"), childText(tunnelElement, "name"));
-                tunnel.insert(QStringLiteral("hostname"), childText(tunnelElement, "hostname"));
-                tunnel.insert(QStringLiteral("address"), childText(tunnelElement, "address"));
-                tunnel.insert(QStringLiteral("protocols"), childNumber(tunnelElement, "protocols"));
-                tunnel.insert(QStringLiteral("slots"), childNumber(tunnelElement, "slots"));
-                tunnel.insert(QStringLiteral("state"), childNumber(tunnelElement, "state"));
-                tunnels.append(tunnel);
-            }
-            country.insert(QStringLiteral("tunnels"), tunnels);
-            countries.append(country);
-        }
-        server.insert(QStringLiteral("countries"), countries);
-        m_servers.append(server);
-    }
 }
 
 void ServersRefreshWork::measure()

@@ -15,7 +15,6 @@
 #include <QTimer>
 #include <QVariant>
 
-class QDomElement;
 class QEventLoop;
 
 // Fetches the list of VPN servers, hands it to the main window, then measures each usable
@@ -64,7 +63,6 @@ private slots:
 
 private:
     bool fetchList();
-    void readList(const QDomElement &root);
     void measure();
     void finishMeasurement();
 

@@ -86,6 +86,14 @@ bool SocksParser::parseDatagramHeader(const QByteArray &datagram, Request *heade
     return header->addressType == IPv4Address || header->addressType == DomainName;
 }
 
+QByteArray SocksParser::datagramHeader(const QHostAddress &address, quint16 port)
+{
+    const quint32 ip = address.protocol() == QAbstractSocket::IPv4Protocol ? address.toIPv4Address() : 0;
+    const char header[] = { 0, 0, 0, char(IPv4Address), char(ip >> 24), char((ip >> 16) & 0xff), char((ip >> 8) & 0xff),
+        char(ip & 0xff), char(port >> 8), char(port & 0xff) };
+    return QByteArray(header, int(sizeof header));
+}
+
 // The address part is laid out alike in requests and datagrams: type at byte 3, then the address and the port.
 SocksParser::Result SocksParser::parseSocks5Address(const QByteArray &buffer, Request *request)
 {

@@ -40,6 +40,8 @@ public:
     static Result parseSocks5Request(const QByteArray &buffer, Request *request);
     // RSV FRAG ATYP DST.ADDR DST.PORT DATA. False for a short datagram or an address type other than 1 or 3.
     static bool parseDatagramHeader(const QByteArray &datagram, Request *header);
+    // The header of a datagram relayed back to the client: fragment 0, an IPv4 address (0.0.0.0 for any other).
+    static QByteArray datagramHeader(const QHostAddress &address, quint16 port);
 
 private:
     static Result parseSocks5Address(const QByteArray &buffer, Request *request);

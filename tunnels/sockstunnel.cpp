@@ -204,10 +204,8 @@ void SocksTunnel::remoteUdpSocketReadyRead()
         const QNetworkDatagram datagram = m_remoteUdpSocket->receiveDatagram();
         if (m_clientUdpAddress.isNull())
             continue;
-        QByteArray packet("\x00\x00\x00\x01", 4);
-        appendIPv4(&packet, datagram.senderAddress());
-        appendPort(&packet, quint16(datagram.senderPort()));
-        packet.append(datagram.data());
+        const QByteArray packet
+            = SocksParser::datagramHeader(datagram.senderAddress(), quint16(datagram.senderPort())) + datagram.data();
         m_clientUdpSocket->writeDatagram(packet, m_clientUdpAddress, m_clientUdpPort);
     }
 }
