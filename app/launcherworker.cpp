@@ -2,6 +2,7 @@
 
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "base/useragent.h"
 #include "core/mainservercall.h"
 #include "core/networkproxyfactory.h"
 #include "netconfig/networkconfiguration.h"
@@ -15,8 +16,6 @@
 
 namespace {
 
-constexpr char DefaultUserAgentValue[]
-    = "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0";
 constexpr char InterfaceNameValue[] = "Nimbora";
 constexpr int ComparedVersionParts = 4;
 
@@ -118,7 +117,7 @@ void LauncherWorker::start()
     setProgress(0);
 
     const QString programDirectory = QCoreApplication::applicationDirPath();
-    GlobalValues::setValue(GlobalValues::DefaultUserAgent, QString::fromLatin1(DefaultUserAgentValue));
+    GlobalValues::setValue(GlobalValues::DefaultUserAgent, QString::fromLatin1(UserAgent::Default));
     GlobalValues::setValue(GlobalValues::OpenvpnPath, openvpnPath());
     GlobalValues::setValue(GlobalValues::CertificatPath, programDirectory + QLatin1String("/ca.crt"));
     GlobalValues::setValue(GlobalValues::DriverName, driverName());

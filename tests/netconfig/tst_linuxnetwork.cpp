@@ -156,14 +156,14 @@ void TestLinuxNetwork::addDeleteRoundTrip()
     QFETCH(int, tableMetric);
 
     const Route wanted = route("198.18.60.0 255.255.255.0 198.18.50.2 nimv0", metric);
-    auto change = [&](bool (*operation)(const Route &)) {
+    auto change = [&](bool (*operation)(const Route &, QString *)) {
         if (!ipFallback)
-            return operation(wanted);
+            return operation(wanted, nullptr);
         FakeNetworkSystem refusing(NetworkSystem::Linux);
         refusing.createAnswer = [](const NetworkSystem::ForwardRow &) { return 1u; };
         refusing.deleteAnswer = 1;
         refusing.runPrograms = true;
-        return operation(wanted);
+        return operation(wanted, nullptr);
     };
     QVERIFY(change(addRoute));
     const Route added = found(wanted);

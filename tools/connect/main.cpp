@@ -11,6 +11,7 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
 #include "base/terminationwatcher.h"
+#include "base/useragent.h"
 #include "buildconfig.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
@@ -32,8 +33,6 @@ namespace {
 constexpr int UsageStatus = 2;
 
 // The launcher's defaults, which a program without the launcher has to give itself.
-constexpr char DefaultUserAgentValue[]
-    = "Mozilla/5.0 (Windows NT 10.0; Win64; x64; rv:61.0) Gecko/20100101 Firefox/61.0";
 constexpr char DefaultInterfaceName[] = "Nimbora";
 
 const char Description[] = "Logs in, fetches the server list and runs one VPN connection until SIGINT or SIGTERM,\n"
@@ -176,7 +175,7 @@ QString adapterGuid(const QString &name)
 // they stand for the answer a user would type into the credentials dialog.
 void fillGlobalValues(const Setup &setup)
 {
-    GlobalValues::setValue(GlobalValues::DefaultUserAgent, QString::fromLatin1(DefaultUserAgentValue));
+    GlobalValues::setValue(GlobalValues::DefaultUserAgent, QString::fromLatin1(UserAgent::Default));
     GlobalValues::setValue(GlobalValues::OpenvpnPath, setup.openvpnPath);
     GlobalValues::setValue(GlobalValues::CertificatPath, setup.certificatePath);
     GlobalValues::setValue(GlobalValues::InterfaceName, QString::fromLatin1(DefaultInterfaceName));
