@@ -3,56 +3,13 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
 #include "connection/openvpnarguments.h"
+#include "connection/openvpnmessages.h"
 #include "netconfig/networkconfiguration.h"
 
 #include <QHostInfo>
-#include <QRegularExpression>
 #include <QSettings>
 
 namespace {
-
-struct FailureText
-{
-    const char *text;
-    OpenVPN::Error error;
-};
-
-// In the order they are tested: the last one present in a chunk wins.
-const FailureText FailureTexts[] = {
-    { "Cannot resolve host address", OpenVPN::HostNotFoundError },
-    { "Connection refused", OpenVPN::ConnectionRefusedError },
-    { "Connection timed out", OpenVPN::ConnectionTimeoutError },
-    { "HTTP proxy returned bad status", OpenVPN::ProxyError },
-    { "TCP port read timeout expired", OpenVPN::ProxyTimeoutError },
-    { "TCP port read failed", OpenVPN::ProxyConnectionError },
-    { "TCP port write failed", OpenVPN::ProxyConnectionError },
-    { "HTTP proxy: do not recognize the authentication method required by proxy",
-        OpenVPN::ProxyAuthenticationMethodError },
-    { "AUTH_FAILED", OpenVPN::AuthenticationError },
-    { "All TAP-Win32 adapters on this system are currently in use", OpenVPN::InterfaceBusyError },
-    { "CreateFile failed on TAP device", OpenVPN::InterfaceBusyError },
-    { "There are no TAP-Win32 adapters on this system", OpenVPN::NoInterfaceError },
-};
-
-struct ProgressText
-{
-    const char *text;
-    int progress;
-};
-
-const ProgressText ProgressTexts[] = {
-    { "LZO compression initialized", 20 },
-    { "TCP connection established", 40 },
-    { "Peer Connection Initiated", 60 },
-    { "Successful ARP Flush on interface", 80 },
-};
-
-// OpenVPN's output is Latin-1 for our purposes; anything past a NUL byte is dropped.
-QString outputText(const QByteArray &chunk)
-{
-    const int end = chunk.indexOf('\0');
-    return QString::fromLatin1(end < 0 ? chunk : chunk.left(end));
-}
 
 QString resolvedAddress(const QString &hostName)
 {
@@ -164,43 +121,26 @@ void OpenVPN::setProgress(int progress)
 
 void OpenVPN::readyReadStandardOutput()
 {
-    // One read is one chunk: a watched text split across two reads is not recognised.
-    const QString text = outputText(m_process.readAllStandardOutput());
-    emit log(text);
+    const OpenVPNMessages::Output output = OpenVPNMessages::readOutput(m_process.readAllStandardOutput());
+    emit log(output.text);
 
-    for (const FailureText &failure : FailureTexts) {
-        if (text.contains(QLatin1String(failure.text)))
-            m_lastError = failure.error;
-    }
-    for (const ProgressText &step : ProgressTexts) {
-        if (text.contains(QLatin1String(step.text)))
-            setProgress(step.progress);
-    }
-    if (text.contains(QLatin1String("PUSH: Received control message:"))) {
-        static const QRegularExpression routeGateway(QStringLiteral("route-gateway ([0-9\\.]+)"));
-        const QRegularExpressionMatch match = routeGateway.match(text);
-        if (match.hasMatch())
-            m_gateway = QHostAddress(match.captured(1));
-        static const QRegularExpression dnsOption(QStringLiteral("dhcp-option DNS ([0-9\\.]+)"));
-        QList<QHostAddress> servers;
-        QRegularExpressionMatchIterator options = dnsOption.globalMatch(text);
-        while (options.hasNext()) {
-            const QHostAddress server(options.next().captured(1));
-            if (server.protocol() == QAbstractSocket::IPv4Protocol && !servers.contains(server))
-                servers << server;
-        }
-        if (!servers.isEmpty())
-            m_dnsServers = servers;
-    }
-    if (text.contains(QLatin1String("Route: Waiting for TUN/TAP interface to come up...")))
+    if (output.error != NoError)
+        m_lastError = output.error;
+    for (const int progress : output.progress)
+        setProgress(progress);
+    if (output.gatewayPushed)
+        m_gateway = output.gateway;
+    if (!output.dnsServers.isEmpty())
+        m_dnsServers = output.dnsServers;
+    if (output.waitingForInterface)
         wakeUpInterface();
-    if (text.contains(QLatin1String("SIGUSR1")) && m_state == Connecting) {
+    if (output.restarting && m_state == Connecting) {
         m_lastError = ConnectionRefusedError;
         stop();
         // stop() may have seen the program end and reported it already.
         return;
     }
-    if (text.contains(QLatin1String("Initialization Sequence Completed"))) {
+    if (output.initialized) {
         setProgress(100);
         m_lastError = NoError;
         // Not while stopping: the tunnel that comes up then is already on its way down.
@@ -213,7 +153,7 @@ void OpenVPN::readyReadStandardOutput()
 
 void OpenVPN::readyReadStandardError()
 {
-    emit log(outputText(m_process.readAllStandardError()));
+    emit log(OpenVPNMessages::outputText(m_process.readAllStandardError()));
 }
 
 void OpenVPN::finished(int exitCode, QProcess::ExitStatus exitStatus)

@@ -35,8 +35,6 @@ private slots:
     void socketDisconnected();
 
 private:
-    void writeLine(const char *keyword, const char *realm, const QString &value);
-
     QTcpSocket m_socket;
     QString m_username;
     QString m_password;
