@@ -1,7 +1,8 @@
 #include "app/singleapplicationprivate.h"
 
+#include "app/connectionmessage.h"
+
 #include <QCryptographicHash>
-#include <QDataStream>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -114,18 +115,7 @@ void SingleApplicationPrivate::genBlockServerName()
 QByteArray SingleApplicationPrivate::makeConnectionMessage(const QString &name, ConnectionType type,
                                                            quint32 instanceNumber)
 {
-    QByteArray body;
-    QDataStream bodyStream(&body, QIODevice::WriteOnly);
-    bodyStream.setVersion(QDataStream::Qt_5_6);
-    bodyStream << name.toLatin1() << quint8(type) << instanceNumber;
-    const quint16 checksum = qChecksum(body.constData(), uint(body.size()));
-    bodyStream << checksum;
-
-    QByteArray message;
-    QDataStream headerStream(&message, QIODevice::WriteOnly);
-    headerStream.setVersion(QDataStream::Qt_5_6);
-    headerStream << quint64(body.size());
-    return message + body;
+    return ConnectionMessage::make(name, type, instanceNumber);
 }
 
 bool SingleApplicationPrivate::blockIsConsistent(const char *block)
@@ -245,33 +235,17 @@ bool SingleApplicationPrivate::readConnectionMessage(QLocalSocket *connection, C
 {
     QElapsedTimer timer;
     timer.start();
-    if (!waitForBytes(connection, sizeof(quint64), timer, ConnectionReadTimeout))
+    if (!waitForBytes(connection, ConnectionMessage::HeaderSize, timer, ConnectionReadTimeout))
+        return false;
+    const qint64 length = ConnectionMessage::bodyLength(connection->read(ConnectionMessage::HeaderSize));
+    if (length == 0)
+        return false;
+    if (!waitForBytes(connection, length, timer, ConnectionReadTimeout))
         return false;
 
-    QDataStream headerStream(connection->read(sizeof(quint64)));
-    headerStream.setVersion(QDataStream::Qt_5_6);
-    quint64 length = 0;
-    headerStream >> length;
-    if (length < 2 || length > MaximumMessageBodySize)
-        return false;
-    if (!waitForBytes(connection, qint64(length), timer, ConnectionReadTimeout))
-        return false;
-
-    const QByteArray body = connection->read(qint64(length));
-    QDataStream bodyStream(body);
-    bodyStream.setVersion(QDataStream::Qt_5_6);
-    QByteArray name;
     quint8 connectionType = InvalidConnection;
     quint32 sender = 0;
-    bodyStream >> name >> connectionType >> sender;
-    const qint64 checkedLength = bodyStream.device()->pos();
-    quint16 checksum = 0;
-    bodyStream >> checksum;
-    if (bodyStream.status() != QDataStream::Ok)
-        return false;
-    if (name != blockServerName.toLatin1())
-        return false;
-    if (checksum != qChecksum(body.constData(), uint(checkedLength)))
+    if (!ConnectionMessage::readBody(connection->read(length), blockServerName.toLatin1(), &connectionType, &sender))
         return false;
     if (connectionType < NewInstance || connectionType > Reconnect)
         return false;

@@ -21,9 +21,6 @@ public:
     // primary pid at 8, checksum of bytes 0..15 at 16.
     static constexpr int BlockSize = 24;
     static constexpr int ChecksummedSize = 16;
-    // A connection message is a name of about 44 bytes and 7 bytes of fields; anything much
-    // longer is not ours and must not make the primary buffer it.
-    static constexpr quint64 MaximumMessageBodySize = 4096;
     static constexpr int ConnectionReadTimeout = 100;
 
     explicit SingleApplicationPrivate(SingleApplication *application);
