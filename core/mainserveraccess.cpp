@@ -2,11 +2,17 @@
 
 #include "base/settingskeys.h"
 #include "base/useragent.h"
+#include "buildconfig.h"
 
+#include <QCryptographicHash>
 #include <QDomDocument>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QUrl>
 
 namespace {
@@ -33,7 +39,97 @@ const char *commandPath(MainServerAccess::Command command)
 // Throttles Qt's network thread so that a flood cannot pile up faster than it is counted.
 const qint64 ReadBufferSize = 256 * 1024;
 
+QList<QByteArray> parsePins(const QString &pins)
+{
+    QList<QByteArray> digests;
+    const QStringList texts = pins.split(QRegularExpression(QStringLiteral("[;\\s]+")), Qt::SkipEmptyParts);
+    for (const QString &text : texts) {
+        const QByteArray digest = QByteArray::fromBase64(text.toLatin1());
+        // A broken pin matches no key: with pins set, pinning stays on rather than failing open.
+        if (digest.size() != 32)
+            qWarning("MainServerAccess: ignoring the key pin \"%s\", not a base64 SHA-256 digest", qPrintable(text));
+        digests.append(digest);
+    }
+    return digests;
+}
+
+// Set once before any work thread starts, read only afterwards.
+QList<QByteArray> &pinnedKeys()
+{
+    static QList<QByteArray> digests = parsePins(QStringLiteral(NIMBORA_MAIN_SERVER_PIN));
+    return digests;
+}
+
+struct DerElement
+{
+    quint8 tag = 0;
+    int start = 0;
+    int contentStart = 0;
+    int end = 0;
+};
+
+// The DER element at offset, within limit; false when its header or length does not fit.
+bool readDerElement(const QByteArray &der, int offset, int limit, DerElement *element)
+{
+    if (offset < 0 || limit > der.size() || offset + 2 > limit)
+        return false;
+    const quint8 tag = quint8(der.at(offset));
+    if ((tag & 0x1f) == 0x1f) // multi-byte tags have no place in a certificate's fields
+        return false;
+    qint64 length = quint8(der.at(offset + 1));
+    int position = offset + 2;
+    if (length & 0x80) {
+        const int lengthBytes = int(length & 0x7f);
+        if (lengthBytes == 0 || lengthBytes > 4 || position + lengthBytes > limit)
+            return false;
+        length = 0;
+        for (int i = 0; i < lengthBytes; ++i)
+            length = (length << 8) | quint8(der.at(position++));
+    }
+    if (length > limit - position)
+        return false;
+    *element = { tag, offset, position, position + int(length) };
+    return true;
+}
+
+// The certificate's SubjectPublicKeyInfo as it stands in the DER, empty when the shape is not
+// that of an X.509 certificate. Hashing these bytes gives the usual pin whatever the key type.
+QByteArray subjectPublicKeyInfo(const QByteArray &certificate)
+{
+    const quint8 sequence = 0x30;
+    const quint8 explicitVersion = 0xa0;
+    DerElement whole;
+    DerElement toBeSigned;
+    if (!readDerElement(certificate, 0, certificate.size(), &whole) || whole.tag != sequence
+        || !readDerElement(certificate, whole.contentStart, whole.end, &toBeSigned) || toBeSigned.tag != sequence)
+        return QByteArray();
+    // [version,] serial number, signature, issuer, validity, subject, subjectPublicKeyInfo.
+    QList<DerElement> fields;
+    DerElement field;
+    for (int offset = toBeSigned.contentStart; fields.size() < 7 && offset < toBeSigned.end; offset = field.end) {
+        if (!readDerElement(certificate, offset, toBeSigned.end, &field))
+            return QByteArray();
+        fields.append(field);
+    }
+    const int keyIndex = (!fields.isEmpty() && fields.first().tag == explicitVersion) ? 6 : 5;
+    if (keyIndex >= fields.size() || fields.at(keyIndex).tag != sequence)
+        return QByteArray();
+    const DerElement &key = fields.at(keyIndex);
+    return certificate.mid(key.start, key.end - key.start);
+}
+
+bool isPinned(const QSslCertificate &certificate)
+{
+    const QByteArray key = subjectPublicKeyInfo(certificate.toDer());
+    return !key.isEmpty() && pinnedKeys().contains(QCryptographicHash::hash(key, QCryptographicHash::Sha256));
+}
+
 } // namespace
+
+void MainServerAccess::setPinnedKeys(const QString &pins)
+{
+    pinnedKeys() = parsePins(pins);
+}
 
 MainServerAccess::MainServerAccess(QObject *parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
@@ -78,6 +174,16 @@ QDomElement MainServerAccess::request(Command command, const QString &query)
     if (!query.isEmpty())
         url += QLatin1Char('?') + query;
     m_request.setUrl(QUrl(url, QUrl::TolerantMode));
+    // Plain HTTP is the settings' choice and carries no key to pin. Over HTTPS with pins, an
+    // empty trust store makes every certificate raise sslErrors, where the key is checked
+    // during the handshake, before the request can be written. An abort from encrypted() would
+    // race with Qt's network thread, which goes on to write the request once that signal returns.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    if (!pinnedKeys().isEmpty()) {
+        tls.setCaCertificates({});
+        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    }
+    m_request.setSslConfiguration(tls);
 
     m_reply = m_manager->get(m_request);
     m_reply->setReadBufferSize(ReadBufferSize);
@@ -115,9 +221,22 @@ void MainServerAccess::proxyAuthenticationRequiredForward(const QNetworkProxy &p
         m_timer.start(TimeLimit);
 }
 
+// Without pins any certificate is accepted. With pins only the server's own key counts, not its
+// issuers': the chain it sends is not verified, so a pinned issuer in it would prove nothing.
 void MainServerAccess::sslErrors(QNetworkReply *reply, const QList<QSslError> &errors)
 {
-    reply->ignoreSslErrors(errors);
+    if (pinnedKeys().isEmpty() || isPinned(reply->sslConfiguration().peerCertificate()))
+        reply->ignoreSslErrors(errors);
+    else
+        refuseUnpinnedKey(reply); // not ignoring the errors ends the handshake
+}
+
+void MainServerAccess::refuseUnpinnedKey(QNetworkReply *reply)
+{
+    if (reply != m_reply || m_error != QNetworkReply::NoError)
+        return;
+    m_error = QNetworkReply::SslHandshakeFailedError;
+    m_errorString = QStringLiteral("The main server's certificate key is not among the pinned keys");
 }
 
 void MainServerAccess::requestFinished(QNetworkReply *reply)

@@ -38,6 +38,11 @@ public:
     QNetworkReply::NetworkError error() const;
     QString errorString() const;
 
+    // The main server's key pins, as the build-time NIMBORA_MAIN_SERVER_PIN gives them: base64
+    // SHA-256 digests of SubjectPublicKeyInfo, separated by semicolons or spaces. Test seam: the
+    // built-in value is in force until a test sets another; not for use while requests run.
+    static void setPinnedKeys(const QString &pins);
+
 signals:
     void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
@@ -49,6 +54,8 @@ private slots:
     void replyReadyRead();
 
 private:
+    void refuseUnpinnedKey(QNetworkReply *reply);
+
     QNetworkAccessManager *m_manager;
     QNetworkReply *m_reply = nullptr;
     QTimer m_timer;

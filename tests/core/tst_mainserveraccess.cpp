@@ -1,21 +1,31 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "buildconfig.h"
 #include "core/mainserveraccess.h"
 #include "core/mainservercall.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
 #include "tests/core/proxyenvironment.h"
 #include "tests/support/ports.h"
+#include "tests/support/testcertificate.h"
 #include "tests/support/testhttpserver.h"
 
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QSslConfiguration>
+#include <QTcpSocket>
 #include <QTimer>
 
 Q_DECLARE_METATYPE(MainServerReply::Status)
+
+namespace {
+const QString BrokenPin = QStringLiteral("bm90IGEgZGlnZXN0");
+} // namespace
 
 // The main server's client and what the works make of its replies: every reply handling rule is
 // tested here once; the works' suites keep only their own errors and what they store.
@@ -35,6 +45,8 @@ private slots:
     void unknownCommand();
     void oneObjectSeveralRequests();
     void nestedRequestRefused();
+    void pinnedKey_data();
+    void pinnedKey();
     void silentServerEndsAfterTimeLimit();
 
 private:
@@ -244,6 +256,61 @@ void TestMainServerAccess::nestedRequestRefused()
     QCOMPARE(access.error(), QNetworkReply::NoError);
     QCOMPARE(root.firstChildElement(QStringLiteral("code")).text(), QStringLiteral("OK"));
     QCOMPARE(m_server.requests().size(), before + 1);
+}
+
+void TestMainServerAccess::pinnedKey_data()
+{
+    QTest::addColumn<QString>("pins"); // "<own>" stands for the stand-in's key
+    QTest::addColumn<bool>("secure");
+    QTest::addColumn<bool>("trusted"); // the certificate is in the default trust store
+    QTest::addColumn<bool>("answered");
+
+    const QString other = QCryptographicHash::hash("another key", QCryptographicHash::Sha256).toBase64();
+    QTest::newRow("no pin") << "" << true << false << true;
+    QTest::newRow("own key among others") << other + "; <own>\t" + other << true << false << true;
+    QTest::newRow("another key") << other << true << false << false;
+    QTest::newRow("another key, certificate trusted") << other << true << true << false;
+    QTest::newRow("only a broken pin") << BrokenPin << true << false << false;
+    QTest::newRow("plain http is not pinned") << other << false << false << true;
+}
+
+// A key that is not pinned ends the request in the handshake: the server never sees the GET,
+// and the caller sees the main server as unreachable.
+void TestMainServerAccess::pinnedKey()
+{
+    QFETCH(QString, pins);
+    QFETCH(bool, secure);
+    QFETCH(bool, trusted);
+    QFETCH(bool, answered);
+
+    const QString ownPin = TestHttpServer::certificateKeyPin();
+    QVERIFY(!ownPin.isEmpty());
+    if (pins == BrokenPin)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ignoring the key pin"));
+    const QSslConfiguration defaults = QSslConfiguration::defaultConfiguration();
+    const auto restore = qScopeGuard([&defaults]() {
+        MainServerAccess::setPinnedKeys(QStringLiteral(NIMBORA_MAIN_SERVER_PIN));
+        QSslConfiguration::setDefaultConfiguration(defaults);
+    });
+    MainServerAccess::setPinnedKeys(pins.replace(QLatin1String("<own>"), ownPin));
+    if (trusted) {
+        QSslConfiguration trusting = defaults;
+        trusting.setCaCertificates({ TestCertificate::certificate() });
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
+    TestHttpServer server;
+    QVERIFY(server.start(secure));
+    server.useAsMainServer();
+
+    MainServerAccess access;
+    const MainServerReply reply = MainServerCall::reply(access, access.request(MainServerAccess::Check, QString()));
+
+    QCOMPARE(reply.status, answered ? MainServerReply::Ok : MainServerReply::NoReply);
+    // Once the server has seen the connection end, it has read all that came on it.
+    QTRY_VERIFY(server.findChildren<QTcpSocket *>().isEmpty());
+    QCOMPARE(server.requests().size(), answered ? 1 : 0);
+    if (!answered)
+        QCOMPARE(access.error(), QNetworkReply::SslHandshakeFailedError);
 }
 
 // The one test here that waits for the product's 10 s limit.

@@ -3,6 +3,7 @@
 #include "base/settingskeys.h"
 #include "tests/support/testcertificate.h"
 
+#include <QProcess>
 #include <QSettings>
 #include <QSslSocket>
 
@@ -46,6 +47,22 @@ void TestHttpServer::useAsMainServer() const
     settings.setValue(SettingsKeys::MainServerAddress, address());
     settings.setValue(SettingsKeys::MainServerSecure, m_secure);
     settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+}
+
+QString TestHttpServer::certificateKeyPin()
+{
+    if (!TestCertificate::generate())
+        return QString();
+    QProcess openssl;
+    openssl.start(QStringLiteral("bash"),
+        { QStringLiteral("-o"), QStringLiteral("pipefail"), QStringLiteral("-c"),
+            QStringLiteral("openssl x509 -pubkey -noout | openssl pkey -pubin -outform der"
+                           " | openssl dgst -sha256 -binary | base64") });
+    openssl.write(TestCertificate::certificate().toPem());
+    openssl.closeWriteChannel();
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        return QString();
+    return QString::fromLatin1(openssl.readAllStandardOutput().trimmed());
 }
 
 void TestHttpServer::setAnswer(

@@ -43,6 +43,9 @@ public:
     // proxy) over HTTP or HTTPS as started, so that nothing a test starts looks up the built-in
     // host name.
     void useAsMainServer() const;
+    // The key pin of its certificate as openssl computes it (base64 SHA-256 of the DER
+    // SubjectPublicKeyInfo), so that the client's own computation is checked against another's.
+    static QString certificateKeyPin();
 
     void setBehaviour(Behaviour behaviour) { m_behaviour = behaviour; }
     // The answer for "/client/<command>"; an empty command sets the answer for everything else.
