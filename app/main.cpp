@@ -4,6 +4,7 @@
 #include "app/windowscreenshots.h"
 #include "base/terminationwatcher.h"
 #include "buildconfig.h"
+#include "connection/machinechanges.h"
 #include "core/networkproxystream.h"
 
 #include <QFontDatabase>
@@ -38,6 +39,11 @@ int main(int argc, char *argv[])
     const QByteArray screenshotDirectory = qgetenv("NIMBORA_SCREENSHOT_DIR");
     if (!screenshotDirectory.isEmpty())
         application.installEventFilter(new WindowScreenshots(QString::fromLocal8Bit(screenshotDirectory), &application));
+
+    // Before any check: what a run killed before its teardown left on the machine.
+    const QStringList leftovers = MachineChanges::undoLeftovers();
+    for (const QString &line : leftovers)
+        qInfo("%s", qPrintable(line));
 
     auto *settings = new QSettings;
     Translations::install(Translations::language(QLocale::system().name()));

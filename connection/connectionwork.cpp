@@ -230,11 +230,12 @@ void ConnectionWork::run()
         = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
     startListener(connectHost, proxy, session);
     setProgress(20);
-    startOpenVpn(connectHost, proxy, username, session);
-
-    // From here on whatever way the run ends, the machine is put back as it was.
     MachineChanges changes;
     connect(&changes, &MachineChanges::log, this, &ConnectionWork::log);
+    startOpenVpn(connectHost, proxy, username, session);
+    changes.noteOpenVpn(m_openvpn->processId());
+
+    // From here on whatever way the run ends, the machine is put back as it was.
     const auto tornDown = qScopeGuard([this, &changes] { tearDown(&changes); });
 
     if (!waitForTunnel() || !configure(endpoint, &changes))
@@ -431,6 +432,7 @@ void ConnectionWork::tearDown(MachineChanges *changes)
         m_openvpn->stop();
         waitForEvent(OpenVpnStopWaitTime);
     }
+    changes->forgetOpenVpn();
     if (m_httpsServer->isListening())
         m_httpsServer->close();
     if (m_httpServer->isListening())

@@ -1,12 +1,114 @@
 #include "connection/machinechanges.h"
 
+#include "connection/leftoveropenvpn.h"
 #include "netconfig/networkconfiguration.h"
 
-MachineChanges::MachineChanges(QObject *parent) : QObject(parent) { }
+#include <QDateTime>
+#include <QFile>
+#include <QUrl>
+
+namespace {
+
+const QString RouteAdded = QStringLiteral("route-added");
+const QString RouteRemoved = QStringLiteral("route-removed");
+const QString Resolver = QStringLiteral("resolver");
+const QString SystemProxy = QStringLiteral("system-proxy");
+const QString OpenVpn = QStringLiteral("openvpn");
+
+QString encodedName(const QString &name)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(name));
+}
+
+QString decodedName(const QString &text)
+{
+    return QUrl::fromPercentEncoding(text.toLatin1());
+}
+
+// "route-added 0.0.0.0 128.0.0.0 198.19.1.1 Nimbora -1"
+QString routeEntry(const char *kind, const Route &route)
+{
+    return QStringList { QLatin1String(kind), route.destination.toString(), route.mask.toString(),
+        route.gateway.toString(), encodedName(route.adapter.networkInterface().name()), QString::number(route.metric) }
+        .join(QLatin1Char(' '));
+}
+
+bool parseRoute(const QStringList &fields, Route *route)
+{
+    if (fields.size() != 6)
+        return false;
+    bool metricRead = false;
+    route->destination = QHostAddress(fields.at(1));
+    route->mask = QHostAddress(fields.at(2));
+    route->gateway = QHostAddress(fields.at(3));
+    route->adapter = NetworkAdapter(QNetworkInterface::interfaceFromName(decodedName(fields.at(4))));
+    route->metric = fields.at(5).toInt(&metricRead);
+    return metricRead && !route->destination.isNull() && !route->mask.isNull();
+}
+
+ResolverSwitch::Method resolverMethod(const QString &name)
+{
+    for (ResolverSwitch::Method method :
+        { ResolverSwitch::Resolvectl, ResolverSwitch::Resolvconf, ResolverSwitch::ResolvConfFile }) {
+        if (ResolverSwitch::methodName(method) == name)
+            return method;
+    }
+    return ResolverSwitch::NoMethod;
+}
+
+// One leftover change undone; a line for the log, empty when the entry cannot be understood.
+QString undoEntry(const QString &entry)
+{
+    const QStringList fields = entry.split(QLatin1Char(' '));
+    const QString &kind = fields.first();
+    Route route;
+    QString reason;
+    if ((kind == RouteAdded || kind == RouteRemoved) && parseRoute(fields, &route)) {
+        const bool added = kind == RouteAdded;
+        const bool done = added ? deleteRoute(route, &reason) : addRoute(route, &reason);
+        return QStringLiteral("Route %1 %2%3")
+            .arg(MachineChanges::routeText(route), QLatin1String(added ? "deleted" : "restored"),
+                done ? QString() : QStringLiteral(" failed: ") + reason);
+    }
+    if (kind == Resolver && fields.size() == 3 && resolverMethod(fields.at(1)) != ResolverSwitch::NoMethod) {
+        ResolverSwitch resolver;
+        resolver.resume(resolverMethod(fields.at(1)), decodedName(fields.at(2)));
+        return resolver.restore(&reason) ? QStringLiteral("Name servers restored")
+                                         : QStringLiteral("Name servers not restored: ") + reason;
+    }
+    bool read = false;
+    if (kind == SystemProxy && fields.size() == 2) {
+        const quint32 flags = fields.at(1).toUInt(&read);
+        if (read) {
+            NetworkProxySwitch().restoreFlags(flags);
+            return QStringLiteral("System proxy restored");
+        }
+    }
+    if (kind == OpenVpn && fields.size() == 2) {
+        const qint64 processId = fields.at(1).toLongLong(&read);
+        if (read)
+            return endLeftoverOpenVpn(processId);
+    }
+    return QStringLiteral("Unknown change left as it is: ") + entry;
+}
+
+QString keepAside(const QString &path)
+{
+    QString aside = path + QStringLiteral(".unreadable");
+    if (QFile::exists(aside))
+        aside += QLatin1Char('-') + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    return QFile::rename(path, aside) ? aside : path;
+}
+
+} // namespace
+
+MachineChanges::MachineChanges(const QString &journalPath, QObject *parent)
+    : QObject(parent), m_journal(journalPath) { }
 
 MachineChanges::~MachineChanges()
 {
     undo();
+    forgetOpenVpn();
 }
 
 QString MachineChanges::routeText(const Route &route)
@@ -16,58 +118,148 @@ QString MachineChanges::routeText(const Route &route)
         .join(QLatin1Char(' '));
 }
 
+bool MachineChanges::journal(const QString &entry)
+{
+    if (m_journal.add(entry))
+        return true;
+    // Said once; the connection goes on, only a crash would now leave this change behind.
+    if (!m_journalFailed)
+        emit log(QStringLiteral("Undo journal cannot be written: ") + m_journal.path());
+    m_journalFailed = true;
+    return false;
+}
+
 void MachineChanges::changeRoutes(const QList<Route> &remove, const QList<Route> &add)
 {
-    deleteRoutes(remove, &m_removed, "delete");
-    addRoutes(add, &m_added, "add");
+    deleteRoutes(remove, &m_removed, "delete", "route-removed");
+    addRoutes(add, &m_added, "add", "route-added");
 }
 
 void MachineChanges::useNameServers(const NetworkAdapter &vpnAdapter, const QList<QHostAddress> &servers)
 {
+    if (servers.isEmpty())
+        return;
     QString reason;
+    const ResolverSwitch::Method method = ResolverSwitch::plannedMethod(&reason);
+    if (method == ResolverSwitch::NoMethod && !reason.isEmpty()) {
+        emit log(QStringLiteral("Name servers not changed: ") + reason);
+        return;
+    }
+    if (method != ResolverSwitch::NoMethod) {
+        m_resolverEntry = QStringList { Resolver, ResolverSwitch::methodName(method),
+            encodedName(vpnAdapter.networkInterface().name()) }
+                              .join(QLatin1Char(' '));
+        journal(m_resolverEntry);
+    }
     if (!m_resolver.apply(vpnAdapter, servers, &reason))
         emit log(QStringLiteral("Name servers not changed: ") + reason);
+    if (!m_resolver.isApplied()) {
+        m_journal.remove(m_resolverEntry);
+        m_resolverEntry.clear();
+    }
 }
 
 void MachineChanges::disableSystemProxy()
 {
-    m_proxySwitch.disable();
+    m_proxySwitch.disable([this](quint32 savedFlags) {
+        m_proxyEntry = SystemProxy + QLatin1Char(' ') + QString::number(savedFlags);
+        journal(m_proxyEntry);
+        return true;
+    });
+}
+
+void MachineChanges::noteOpenVpn(qint64 processId)
+{
+    if (processId <= 0)
+        return;
+    m_openvpnEntry = OpenVpn + QLatin1Char(' ') + QString::number(processId);
+    journal(m_openvpnEntry);
+}
+
+void MachineChanges::forgetOpenVpn()
+{
+    m_journal.remove(m_openvpnEntry);
+    m_openvpnEntry.clear();
 }
 
 void MachineChanges::undo()
 {
     m_proxySwitch.restore();
+    m_journal.remove(m_proxyEntry);
+    m_proxyEntry.clear();
+
     QString reason;
     if (m_resolver.isApplied() && !m_resolver.restore(&reason))
-        emit log(QStringLiteral("Name servers not restored: ") + reason);
+        emit log(QStringLiteral("Name servers not restored: ") + reason); // the entry stays for the next start
+    else
+        m_journal.remove(m_resolverEntry);
 
     const QList<Route> added = m_added;
     const QList<Route> removed = m_removed;
     m_added.clear();
     m_removed.clear();
     QList<Route> undone;
-    deleteRoutes(added, &undone, "delete");
-    addRoutes(removed, &undone, "restore");
+    deleteRoutes(added, &undone, "delete", nullptr);
+    addRoutes(removed, &undone, "restore", nullptr);
+    for (const Route &route : added)
+        m_journal.remove(routeEntry("route-added", route));
+    for (const Route &route : removed)
+        m_journal.remove(routeEntry("route-removed", route));
 }
 
-void MachineChanges::addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what)
+void MachineChanges::addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind)
 {
     for (const Route &route : routes) {
+        const QString entry = entryKind ? routeEntry(entryKind, route) : QString();
+        if (entryKind)
+            journal(entry);
         QString reason;
-        if (addRoute(route, &reason))
+        if (addRoute(route, &reason)) {
             *done << route;
-        else
-            emit log(QStringLiteral("Route %1 failed: %2: %3").arg(QLatin1String(what), routeText(route), reason));
+            continue;
+        }
+        if (entryKind)
+            m_journal.remove(entry);
+        emit log(QStringLiteral("Route %1 failed: %2: %3").arg(QLatin1String(what), routeText(route), reason));
     }
 }
 
-void MachineChanges::deleteRoutes(const QList<Route> &routes, QList<Route> *done, const char *what)
+void MachineChanges::deleteRoutes(
+    const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind)
 {
     for (const Route &route : routes) {
+        const QString entry = entryKind ? routeEntry(entryKind, route) : QString();
+        if (entryKind)
+            journal(entry);
         QString reason;
-        if (deleteRoute(route, &reason))
+        if (deleteRoute(route, &reason)) {
             *done << route;
-        else
-            emit log(QStringLiteral("Route %1 failed: %2: %3").arg(QLatin1String(what), routeText(route), reason));
+            continue;
+        }
+        if (entryKind)
+            m_journal.remove(entry);
+        emit log(QStringLiteral("Route %1 failed: %2: %3").arg(QLatin1String(what), routeText(route), reason));
     }
+}
+
+QStringList MachineChanges::undoLeftovers(const QString &journalPath)
+{
+    QStringList entries;
+    switch (UndoJournal::read(journalPath, &entries)) {
+    case UndoJournal::Absent:
+        return {};
+    case UndoJournal::Unreadable:
+        return { QStringLiteral("The undo journal of an earlier run cannot be read; it is kept in ")
+            + keepAside(journalPath) };
+    case UndoJournal::Read:
+        break;
+    }
+    QStringList lines;
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
+        const QString line = undoEntry(*entry);
+        if (!line.isEmpty())
+            lines << QStringLiteral("After an earlier run: ") + line;
+    }
+    QFile::remove(journalPath);
+    return lines;
 }

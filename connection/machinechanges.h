@@ -1,6 +1,7 @@
 #ifndef NIMBORA_CONNECTION_MACHINECHANGES_H
 #define NIMBORA_CONNECTION_MACHINECHANGES_H
 
+#include "connection/undojournal.h"
 #include "core/networkproxyswitch.h"
 #include "netconfig/networkadapter.h"
 #include "netconfig/resolverswitch.h"
@@ -10,16 +11,19 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // Every change a connection makes to the machine goes through here, and only what was really
 // changed is recorded, so that undo() puts back exactly what was there: the routes, the
-// resolver and the system proxy. What cannot be changed is logged, and the connection goes on.
+// resolver and the system proxy. Each change is first written to the undo journal, so that
+// undoLeftovers() can put the machine back after a run that never reached its teardown. What
+// cannot be changed is logged, and the connection goes on.
 class MachineChanges : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit MachineChanges(QObject *parent = nullptr);
+    explicit MachineChanges(const QString &journalPath = UndoJournal::defaultPath(), QObject *parent = nullptr);
     // Undoes whatever is still changed.
     ~MachineChanges() override;
 
@@ -27,13 +31,17 @@ public:
     void changeRoutes(const QList<Route> &remove, const QList<Route> &add);
     void useNameServers(const NetworkAdapter &vpnAdapter, const QList<QHostAddress> &servers);
     void disableSystemProxy();
+    // The OpenVPN program of this run, for a next start to end it if this run cannot.
+    void noteOpenVpn(qint64 processId);
+    void forgetOpenVpn();
 
     // The system proxy, the resolver, the added routes deleted and the deleted ones added back,
     // in that order. Safe to call again.
     void undo();
 
-    QList<Route> addedRoutes() const { return m_added; }
-    QList<Route> removedRoutes() const { return m_removed; }
+    // Undoes what a run left in the journal and removes it; the lines say what was done. A
+    // journal that cannot be read is kept aside under another name, and said so once.
+    static QStringList undoLeftovers(const QString &journalPath = UndoJournal::defaultPath());
 
     // "0.0.0.0 128.0.0.0 198.19.1.1 Nimbora -1", the way the log shows a route.
     static QString routeText(const Route &route);
@@ -42,11 +50,17 @@ signals:
     void log(const QString &line);
 
 private:
-    void addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what);
-    void deleteRoutes(const QList<Route> &routes, QList<Route> *done, const char *what);
+    bool journal(const QString &entry);
+    void addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind);
+    void deleteRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind);
 
+    UndoJournal m_journal;
+    bool m_journalFailed = false;
     NetworkProxySwitch m_proxySwitch;
     ResolverSwitch m_resolver;
+    QString m_resolverEntry;
+    QString m_proxyEntry;
+    QString m_openvpnEntry;
     QList<Route> m_added;
     QList<Route> m_removed;
 };

@@ -59,6 +59,8 @@ public:
     // The name servers the server pushed ("dhcp-option DNS"), in the order it gave them.
     QList<QHostAddress> dnsServers() const { return m_dnsServers; }
     NetworkAdapter tapAdapter() const;
+    // The running program's process id, 0 when none runs.
+    qint64 processId() const { return m_process.processId(); }
 
     void start();
     bool stop();

@@ -2,7 +2,7 @@
 
 NetworkProxySwitch::NetworkProxySwitch(QObject *parent) : QObject(parent) { }
 
-bool NetworkProxySwitch::disable()
+bool NetworkProxySwitch::disable(const std::function<bool(quint32 savedFlags)> &beforeSwitch)
 {
     quint32 flags = 0;
     if (!readSystemFlags(&flags))
@@ -10,6 +10,8 @@ bool NetworkProxySwitch::disable()
     m_savedFlags = flags;
     if (flags == ProxyTypeDirect)
         return true;
+    if (beforeSwitch && !beforeSwitch(flags))
+        return false;
     // Marked as switched even if the write fails: writing the saved flags back is harmless.
     const bool written = writeSystemFlags(ProxyTypeDirect);
     m_switched = true;
@@ -22,4 +24,11 @@ void NetworkProxySwitch::restore()
         return;
     m_switched = false;
     writeSystemFlags(m_savedFlags);
+}
+
+void NetworkProxySwitch::restoreFlags(quint32 savedFlags)
+{
+    m_savedFlags = savedFlags;
+    m_switched = true;
+    restore();
 }

@@ -3,6 +3,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 // Turns the system proxy off while a VPN connection is up and puts it back afterwards.
 // The decision lives here; reading and writing the system's proxy flags is the platform's
 // (WinINet per-connection flags on Windows, GNOME's proxy mode on Linux).
@@ -16,8 +18,12 @@ public:
 
     explicit NetworkProxySwitch(QObject *parent = nullptr);
 
-    bool disable();
+    // beforeSwitch, when given, gets the flags to put back once they are read and before anything
+    // is written; false from it leaves the system proxy as it is.
+    bool disable(const std::function<bool(quint32 savedFlags)> &beforeSwitch = nullptr);
     void restore();
+    // Puts back flags saved by a run that ended without restoring them.
+    void restoreFlags(quint32 savedFlags);
 
 protected:
     // The seam to the system; false when the system setting cannot be read or written.

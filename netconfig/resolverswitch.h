@@ -39,6 +39,11 @@ public:
     // the saved copy in place; the reason says where it is.
     bool restore(QString *errorString = nullptr);
     bool isApplied() const { return m_applied; }
+    // The method apply() would take on this machine now; NoMethod with a reason when none.
+    static Method plannedMethod(QString *errorString = nullptr);
+    // Takes over what a run that never restored had applied with that method on that
+    // interface, so that restore() undoes it.
+    void resume(Method method, const QString &interfaceName);
     // The method of the last apply() that changed something (kept after restore()), else NoMethod.
     Method method() const { return m_method; }
     static QString methodName(Method method);

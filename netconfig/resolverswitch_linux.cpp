@@ -123,10 +123,7 @@ bool ResolverSwitch::apply(const NetworkAdapter &vpnAdapter, const QList<QHostAd
     }
     m_method = NoMethod;
     QString reason;
-    const QString forced = QString::fromLocal8Bit(qgetenv(MethodVariable));
-    const bool probe = forced.isEmpty();
-    const Method chosen = chooseMethod(forced, probe && resolvedRunning(),
-        probe && !installedProgram(QStringLiteral("resolvconf")).isEmpty(), &reason);
+    const Method chosen = plannedMethod(&reason);
     if (chosen == NoMethod) {
         setError(errorString, reason);
         return false;
@@ -164,6 +161,28 @@ bool ResolverSwitch::apply(const NetworkAdapter &vpnAdapter, const QList<QHostAd
     m_method = chosen;
     m_applied = true;
     return true;
+}
+
+ResolverSwitch::Method ResolverSwitch::plannedMethod(QString *errorString)
+{
+    const QString forced = QString::fromLocal8Bit(qgetenv(MethodVariable));
+    const bool probe = forced.isEmpty();
+    return chooseMethod(forced, probe && resolvedRunning(),
+        probe && !installedProgram(QStringLiteral("resolvconf")).isEmpty(), errorString);
+}
+
+void ResolverSwitch::resume(Method method, const QString &interfaceName)
+{
+    m_method = method;
+    m_interfaceName = interfaceName;
+    m_applied = true;
+    if (method != ResolvConfFile)
+        return;
+    // Without a saved copy the file was never rewritten: nothing to put back.
+    m_savedCopy = savedCopyPath();
+    QString reason;
+    if (!QFile::exists(m_savedCopy) || !readFile(m_savedCopy, &m_previousContents, &reason))
+        m_applied = false;
 }
 
 bool ResolverSwitch::restore(QString *errorString)

@@ -18,3 +18,15 @@ bool ResolverSwitch::restore(QString *errorString)
     Q_UNUSED(errorString)
     return true;
 }
+
+ResolverSwitch::Method ResolverSwitch::plannedMethod(QString *errorString)
+{
+    Q_UNUSED(errorString)
+    return NoMethod;
+}
+
+void ResolverSwitch::resume(Method method, const QString &interfaceName)
+{
+    Q_UNUSED(method)
+    Q_UNUSED(interfaceName)
+}

@@ -12,6 +12,8 @@ void isolateSettings()
     if (!configHome.isValid())
         qFatal("Cannot create a temporary settings folder");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    // Test mode keeps state files under the home folder: a home of the test's own keeps them private.
+    qputenv("HOME", QFile::encodeName(configHome.path()));
     QStandardPaths::setTestModeEnabled(true);
     // Test mode alone would put every test process's settings in one shared ~/.qttest folder.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome.path());

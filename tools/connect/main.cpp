@@ -13,6 +13,7 @@
 #include "base/terminationwatcher.h"
 #include "base/useragent.h"
 #include "buildconfig.h"
+#include "connection/machinechanges.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
 #include "netconfig/networkconfiguration.h"
@@ -237,6 +238,12 @@ int main(int argc, char *argv[])
         return usageError(parser, problem);
     if (!QFileInfo(setup.certificatePath).isReadable())
         fprintf(stderr, "nimbora-connect: no CA certificate at %s (see --ca)\n", qPrintable(setup.certificatePath));
+
+    // What a run killed before its teardown left on the machine goes first.
+    const QStringList leftovers = MachineChanges::undoLeftovers();
+    for (const QString &line : leftovers)
+        printf("log: %s\n", qPrintable(line));
+    fflush(stdout);
 
     fillGlobalValues(setup);
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);

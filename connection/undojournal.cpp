@@ -1,0 +1,91 @@
+#include "connection/undojournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QByteArray Header = QByteArrayLiteral("Nimbora undo journal 1");
+const QByteArray Trailer = QByteArrayLiteral("end ");
+// A journal is a few dozen lines; anything much larger is not one of ours.
+constexpr qint64 MaximumSize = 1024 * 1024;
+
+bool isPrintable(const QByteArray &line)
+{
+    for (const char c : line) {
+        if (uchar(c) < 0x20 || uchar(c) == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+UndoJournal::UndoJournal(const QString &path) : m_path(path) { }
+
+QString UndoJournal::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/undo-journal");
+}
+
+bool UndoJournal::add(const QString &entry)
+{
+    m_entries << entry;
+    if (write())
+        return true;
+    m_entries.removeLast();
+    return false;
+}
+
+void UndoJournal::remove(const QString &entry)
+{
+    const int index = m_entries.lastIndexOf(entry);
+    if (index < 0)
+        return;
+    m_entries.removeAt(index);
+    write();
+}
+
+bool UndoJournal::write()
+{
+    if (m_entries.isEmpty())
+        return QFile::remove(m_path) || !QFile::exists(m_path);
+    if (!QDir().mkpath(QFileInfo(m_path).path()))
+        return false;
+    QByteArray contents = Header + '\n';
+    for (const QString &entry : qAsConst(m_entries))
+        contents += entry.toUtf8() + '\n';
+    contents += Trailer + QByteArray::number(m_entries.size()) + '\n';
+    // QSaveFile syncs the new file and renames it over the old one: never a journal half written.
+    QSaveFile file(m_path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() && file.commit();
+}
+
+UndoJournal::ReadResult UndoJournal::read(const QString &path, QStringList *entries)
+{
+    entries->clear();
+    QFile file(path);
+    if (!file.exists())
+        return Absent;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaximumSize)
+        return Unreadable;
+    const QByteArray contents = file.readAll();
+    if (!contents.endsWith('\n'))
+        return Unreadable;
+    QList<QByteArray> lines = contents.left(contents.size() - 1).split('\n');
+    if (lines.size() < 2 || lines.first() != Header || !lines.last().startsWith(Trailer))
+        return Unreadable;
+    bool counted = false;
+    const int count = lines.last().mid(Trailer.size()).toInt(&counted);
+    if (!counted || count != lines.size() - 2)
+        return Unreadable;
+    for (int i = 1; i < lines.size() - 1; ++i) {
+        if (lines.at(i).isEmpty() || !isPrintable(lines.at(i)))
+            return Unreadable;
+        *entries << QString::fromUtf8(lines.at(i));
+    }
+    return Read;
+}

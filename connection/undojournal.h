@@ -1,0 +1,38 @@
+#ifndef NIMBORA_CONNECTION_UNDOJOURNAL_H
+#define NIMBORA_CONNECTION_UNDOJOURNAL_H
+
+#include <QString>
+#include <QStringList>
+
+// What a connection has changed on the machine, one entry a line, kept on disk so that a run
+// that never reached its teardown (a crash, a kill, a power cut) can be undone at the next
+// start. Every change is written, and the file synced, before the change is made. The file
+// holds a header and a trailer with the count of entries: a file cut anywhere is refused
+// whole, never half applied.
+class UndoJournal
+{
+public:
+    enum ReadResult { Absent, Read, Unreadable };
+
+    explicit UndoJournal(const QString &path = defaultPath());
+
+    // The user's state folder: "undo-journal" in AppLocalDataLocation.
+    static QString defaultPath();
+    QString path() const { return m_path; }
+
+    // False when the journal cannot be put on disk.
+    bool add(const QString &entry);
+    // Takes back the last entry equal to this one; the file goes when it is empty.
+    void remove(const QString &entry);
+    QStringList entries() const { return m_entries; }
+
+    static ReadResult read(const QString &path, QStringList *entries);
+
+private:
+    bool write();
+
+    QString m_path;
+    QStringList m_entries;
+};
+
+#endif

@@ -1,0 +1,156 @@
+#include "connection/machinechanges.h"
+#include "connection/undojournal.h"
+#include "tests/netconfig/fakenetworksystem.h"
+
+#include "tests/support/testmain.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <signal.h>
+
+// What a run that never reached its teardown leaves in the undo journal, undone at the next
+// start, and a journal cut anywhere refused whole.
+class TestUndoJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void leftoversUndone_data();
+    void leftoversUndone();
+    void cutJournalKeptAside();
+
+private:
+    // The journal of a run that deleted a default route and added two, as it is on disk
+    // while connected; nothing is left changed on the stand-in system.
+    QByteArray connectedJournal(qint64 openvpn);
+
+    QTemporaryDir m_folder;
+    QString m_path;
+};
+
+namespace {
+
+Route route(const QString &destination, const QString &mask, const QString &gateway, int metric)
+{
+    Route route;
+    route.destination = QHostAddress(destination);
+    route.mask = QHostAddress(mask);
+    route.gateway = QHostAddress(gateway);
+    route.adapter = NetworkAdapter(QNetworkInterface::interfaceFromName(QStringLiteral("lo")));
+    route.metric = metric;
+    return route;
+}
+
+QStringList rowTexts(const QList<NetworkSystem::ForwardRow> &rows)
+{
+    QStringList texts;
+    for (const NetworkSystem::ForwardRow &row : rows)
+        texts << QHostAddress(row.destination).toString() + QLatin1Char('/') + QString::number(row.metric);
+    return texts;
+}
+
+} // namespace
+
+void TestUndoJournal::initTestCase()
+{
+    QVERIFY(m_folder.isValid());
+    m_path = m_folder.filePath(QStringLiteral("undo-journal"));
+    qputenv("GSETTINGS_BACKEND", "memory");
+}
+
+QByteArray TestUndoJournal::connectedJournal(qint64 openvpn)
+{
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    QByteArray contents;
+    MachineChanges changes(m_path);
+    changes.noteOpenVpn(openvpn);
+    changes.changeRoutes({ route("0.0.0.0", "0.0.0.0", "198.18.1.1", 0) },
+        { route("0.0.0.0", "0.0.0.0", "198.18.1.1", 9999), route("0.0.0.0", "0.0.0.0", "198.19.1.1", -1) });
+    QFile file(m_path);
+    if (file.open(QIODevice::ReadOnly))
+        contents = file.readAll();
+    changes.undo();
+    changes.forgetOpenVpn();
+    // All undone, the journal goes.
+    if (QFile::exists(m_path))
+        contents.clear();
+    return contents;
+}
+
+void TestUndoJournal::leftoversUndone_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("ended");
+
+    QTest::newRow("our OpenVPN ended") << QStringLiteral(SLEEPING_OPENVPN) << true;
+    QTest::newRow("another program left alone") << QStringLiteral("sleep") << false;
+}
+
+void TestUndoJournal::leftoversUndone()
+{
+    QFETCH(QString, program);
+    QProcess process;
+    process.start(program,
+        { QStringLiteral("30"), QStringLiteral("--management-client"),
+            QStringLiteral("--management-query-passwords") });
+    QVERIFY(process.waitForStarted());
+    if (program == QLatin1String("sleep")) {
+        // GNU sleep refuses the extra arguments: run it without them.
+        process.waitForFinished();
+        process.start(program, { QStringLiteral("30") });
+        QVERIFY(process.waitForStarted());
+    }
+    const QByteArray journal = connectedJournal(process.processId());
+    QVERIFY(!journal.isEmpty());
+
+    // The run is gone without its teardown: its journal is all that is left.
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(journal);
+    file.close();
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    const QStringList lines = MachineChanges::undoLeftovers(m_path);
+    QVERIFY(!QFile::exists(m_path));
+    // Newest first: the added routes deleted, the deleted one back, then OpenVPN.
+    QCOMPARE(rowTexts(system.deleted), QStringList({ "0.0.0.0/1", "0.0.0.0/9999" }));
+    QCOMPARE(rowTexts(system.created), QStringList({ "0.0.0.0/0" }));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.at(0), QStringLiteral("After an earlier run: Route 0.0.0.0 0.0.0.0 198.19.1.1 lo -1 deleted"));
+    QFETCH(bool, ended);
+    QCOMPARE(lines.at(3).contains(QLatin1String("ended")), ended);
+    QCOMPARE(process.waitForFinished(ended ? 10000 : 100), ended);
+    if (!ended) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+void TestUndoJournal::cutJournalKeptAside()
+{
+    const QByteArray journal = connectedJournal(0);
+    QVERIFY(!journal.isEmpty());
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    for (int length = 0; length < journal.size(); ++length) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(journal.left(length));
+        file.close();
+        const QStringList lines = MachineChanges::undoLeftovers(m_path);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().startsWith("The undo journal of an earlier run cannot be read; it is kept in "),
+            qPrintable(lines.first()));
+        QVERIFY(!QFile::exists(m_path));
+        QVERIFY(QFile::remove(m_path + QStringLiteral(".unreadable")));
+    }
+    QVERIFY(system.created.isEmpty());
+    QVERIFY(system.deleted.isEmpty());
+}
+
+NIMBORA_TEST_MAIN(TestUndoJournal, QCoreApplication)
+
+#include "tst_undojournal.moc"
