@@ -1,6 +1,7 @@
 #include "app/launcher.h"
 
 #include "buildconfig.h"
+#include "ui/proxyauthentication.h"
 #include "ui_launcher.h"
 
 #include <QAuthenticator>
@@ -95,11 +96,12 @@ void Launcher::openOptions(OptionsPage page)
     Q_UNUSED(page)
 }
 
-// Without the credentials dialog the request goes on unanswered and fails as a server error.
 void Launcher::openProxyAuthentication(const QNetworkProxy &proxy, QAuthenticator *authenticator)
 {
-    Q_UNUSED(proxy)
-    Q_UNUSED(authenticator)
+    ProxyAuthentication dialog(this);
+    dialog.setProxy(proxy);
+    dialog.setAuthenticator(authenticator);
+    dialog.exec();
 }
 
 void Launcher::openDownloadPage()
