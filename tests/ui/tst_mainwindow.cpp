@@ -1,0 +1,680 @@
+#include "base/globalvalues.h"
+#include "base/settingskeys.h"
+#include "ui/mainwindow.h"
+#include "ui/serverstreeitem.h"
+#include "ui/serverstreemodel.h"
+
+#include "tests/support/testhttpserver.h"
+#include "tests/support/testmain.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTableView>
+#include <QTcpSocket>
+#include <QTextEdit>
+#include <QTreeView>
+
+#include <atomic>
+
+using Entry = QHash<QString, QVariant>;
+
+namespace {
+
+QByteArray accountXml(int ports)
+{
+    return "<account><code>OK</code><username>alice</username><subscription>Gold</subscription>"
+           "<bandwidth>0</bandwidth><ports>"
+        + QByteArray::number(ports) + "</ports><premium>1</premium></account>";
+}
+
+// No tunnel has an address, so the refresh probes nothing.
+QByteArray tunnelXml(int id, const char *name, int type)
+{
+    return "<tunnel><id>" + QByteArray::number(id) + "</id><type>" + QByteArray::number(type) + "</type><name>" + name
+        + "</name><hostname></hostname><address></address><protocols>7</protocols><slots>10</slots>"
+          "<state>1</state></tunnel>";
+}
+
+QByteArray serversXml(bool premium)
+{
+    return "<servers><code>OK</code><premium>" + QByteArray(premium ? "1" : "0")
+        + "</premium><server><id>1</id><name>Paris</name><state>1</state><bandwidth>10</bandwidth>"
+          "<country><code>fr</code>"
+        + tunnelXml(11, "t1", 0) + tunnelXml(12, "t2", 2) + tunnelXml(13, "t3", 0) + "</country></server></servers>";
+}
+
+// "8080/TCP" as a mapping entry.
+Entry mapping(const QString &text)
+{
+    const int port = text.section('/', 0, 0).toInt();
+    return Entry { { "externalPort", port }, { "protocol", text.section('/', 1) }, { "internalPort", port },
+        { "description", "d" + QString::number(port) }, { "externalIpAddress", "198.18.0.1" },
+        { "internalClient", "10.8.0.2" } };
+}
+
+QList<Entry> mappings(const QStringList &texts)
+{
+    QList<Entry> entries;
+    for (const QString &text : texts)
+        entries << mapping(text);
+    return entries;
+}
+
+QString iconName(QMessageBox::Icon icon)
+{
+    return QStringList { "none", "information", "warning", "critical", "question" }.value(icon);
+}
+
+// A connection work whose runs follow scripts instead of connecting: one list of steps per run
+// ("progress N", "log TEXT", "connected", "stay" in the event loop until stopped, "error N",
+// "openvpn N", or "real" for the real run up to the main server's answer).
+class ScriptedConnectionWork : public ConnectionWork
+{
+    Q_OBJECT
+
+public:
+    QList<QStringList> scripts;
+    std::atomic<int> runs { 0 };
+    std::atomic<bool> up { false };
+    // Written on the work's thread while the window waits for the call.
+    QStringList portCalls;
+
+public slots:
+    void addPortMapping(quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description)
+    {
+        portCalls
+            << QStringLiteral("add %1/%2 %3 %4").arg(externalPort).arg(protocol).arg(internalPort).arg(description);
+    }
+    void deletePortMapping(quint16 externalPort, const QString &protocol)
+    {
+        portCalls << QStringLiteral("delete %1/%2").arg(externalPort).arg(protocol);
+    }
+
+protected:
+    void run() override
+    {
+        const QStringList script = scripts.value(runs++);
+        for (const QString &step : script) {
+            const QString word = step.section(' ', 0, 0);
+            const QString argument = step.section(' ', 1);
+            if (word == "progress") {
+                setProgress(argument.toInt());
+            } else if (word == "log") {
+                emit log(argument);
+            } else if (word == "connected") {
+                up = true;
+                emit connected();
+            } else if (word == "stay") {
+                exec();
+            } else if (word == "error") {
+                emit error(ConnectionWork::Error(argument.toInt()));
+            } else if (word == "openvpn") {
+                emit openvpnError(OpenVPN::Error(argument.toInt()));
+            } else if (word == "real") {
+                ConnectionWork::run();
+            }
+        }
+        up = false;
+    }
+};
+
+// What the window asked and opened; kept by the test, since some flows end the window.
+struct Record
+{
+    QStringList boxes; // "icon|title|text|buttons"
+    QStringList answers; // per box, the label of the button to press; none closes the box
+    QString choice; // answer to the item choice
+    Entry newMapping; // what the add dialog gives
+    QStringList opened;
+};
+
+class TestWindow : public MainWindow
+{
+public:
+    TestWindow(ScriptedConnectionWork *work, Record *record)
+        : MainWindow(Works { work, nullptr, nullptr }, nullptr), m_work(work), m_record(record)
+    { }
+    using MainWindow::trayIcon;
+
+protected:
+    bool isConnected() const override { return m_work->up; }
+
+    QAbstractButton *execMessageBox(QMessageBox *box) override
+    {
+        const QString wanted = m_record->answers.isEmpty() ? QString() : m_record->answers.takeFirst();
+        QAbstractButton *answer = nullptr;
+        QStringList labels;
+        const QList<QAbstractButton *> buttons = box->buttons();
+        for (QAbstractButton *button : buttons) {
+            labels << button->text().remove('&');
+            if (labels.last() == wanted)
+                answer = button;
+        }
+        labels.sort();
+        m_record->boxes
+            << QStringList { iconName(box->icon()), box->windowTitle(), box->text(), labels.join(',') }.join('|');
+        return answer;
+    }
+    QString execItemChoice(const QString &title, const QString &label, const QStringList &items, int current) override
+    {
+        m_record->boxes << QStringList { "choice", title, label, items.join(',') + " at " + items.value(current) }.join(
+            '|');
+        return m_record->choice;
+    }
+    void execProxyAuthentication(const QNetworkProxy &, QAuthenticator *) override { }
+    void execTunnelSettings(int) override { }
+    Entry execAddPortMapping() override { return m_record->newMapping; }
+    void openOptions(int page) override { m_record->opened << QStringLiteral("options %1").arg(page); }
+    void openAuthentication() override { m_record->opened << QStringLiteral("authentication"); }
+    void openUrl(const QUrl &url) override { m_record->opened << url.toString(); }
+
+private:
+    ScriptedConnectionWork *m_work;
+    Record *m_record;
+};
+
+const QString NoMorePorts = QStringLiteral("information|Plus de ports disponibles|Vous utilisez déjà tous les ports "
+                                           "disponibles avec votre abonnement.|OK");
+const QString Full = QStringLiteral("critical|Serveur plein|Le serveur que vous essayez de joindre est plein.|OK");
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void connectionErrors_data();
+    void connectionErrors();
+    void connectionStates();
+    void switchServer();
+    void refusedChoices_data();
+    void refusedChoices();
+    void portMappings_data();
+    void portMappings();
+    void restoredPortMappings();
+    void quit_data();
+    void quit();
+
+private:
+    bool startUp(const QList<QStringList> &scripts);
+    bool connectTo(const QString &node);
+    bool disconnectNow();
+    void select(const QString &node);
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        return m_window->findChild<T *>(name);
+    }
+    QStringList states() const;
+    QStringList rows() const;
+    bool idle() const;
+
+    TestHttpServer m_server;
+    Record m_record;
+    QPointer<TestWindow> m_window;
+    ScriptedConnectionWork *m_work = nullptr;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_server.start());
+}
+
+void TestMainWindow::init()
+{
+    QSettings().clear();
+    m_server.useAsMainServer();
+    m_server.setBehaviour(TestHttpServer::Answer);
+    m_server.setAnswer("account", accountXml(5));
+    m_server.setAnswer("servers", serversXml(false));
+    m_server.setAnswer("connection", "<nimbora><code>FULL</code></nimbora>");
+    QSettings().setValue(SettingsKeys::MainWindowPreferedServer, "Paris/fr/t1");
+    GlobalValues::setValue(GlobalValues::Session, QStringLiteral("main-window-session"));
+    GlobalValues::remove(GlobalValues::ProxyAuthMethod);
+    m_record = Record();
+}
+
+void TestMainWindow::cleanup()
+{
+    delete m_window;
+}
+
+// The window comes up as after a login: account, then the server list, then itself.
+bool TestMainWindow::startUp(const QList<QStringList> &scripts)
+{
+    m_work = new ScriptedConnectionWork;
+    m_work->scripts = scripts;
+    m_window = new TestWindow(m_work, &m_record);
+    m_window->show();
+    return QTest::qWaitFor(
+        [this]() { return m_window->isVisible() && widget<QPushButton>("serversRefreshPushButton")->isEnabled(); },
+        20000);
+}
+
+void TestMainWindow::select(const QString &node)
+{
+    auto *view = widget<QTreeView>("serversTreeView");
+    auto *model = static_cast<ServersTreeModel *>(view->model());
+    view->setCurrentIndex(model->indexOf(model->findByName(node)));
+}
+
+bool TestMainWindow::connectTo(const QString &node)
+{
+    select(node);
+    widget<QPushButton>("connectionPushButton")->click();
+    return QTest::qWaitFor([this]() { return m_work->up && !widget<QPushButton>("connectionPushButton")->isHidden(); });
+}
+
+bool TestMainWindow::disconnectNow()
+{
+    widget<QPushButton>("connectionPushButton")->click();
+    return QTest::qWaitFor([this]() { return idle(); });
+}
+
+bool TestMainWindow::idle() const
+{
+    return !m_work->isRunning() && widget<QPushButton>("connectionPushButton")->isEnabled()
+        && !widget<QPushButton>("connectionPushButton")->isHidden();
+}
+
+// The elements of the connection states, one "name state" each.
+QStringList TestMainWindow::states() const
+{
+    QStringList states;
+    for (const char *name : { "connectionPushButton", "connectionProgressBar", "optionsPushButton", "quitPushButton",
+             "accountLogoutPushButton", "serversWidget", "portMappingDeletePushButton" }) {
+        const QWidget *element = widget<QWidget>(name);
+        states << QString(name) + (element->isHidden() ? " hidden" : element->isEnabled() ? " on" : " off");
+    }
+    states << widget<QPushButton>("connectionPushButton")->text();
+    const QMenu *menu = m_window->findChild<QMenu *>();
+    states << QString("menu ") + (menu->isEnabled() ? "on " : "off ") + menu->actions().first()->text();
+    const QImage tray = m_window->trayIcon().icon().pixmap(32).toImage();
+    for (const char *icon : { "icon_disconnected", "icon_connecting", "icon_connected" }) {
+        if (tray == QIcon(QString(":/resources/%1.png").arg(icon)).pixmap(32).toImage())
+            states << icon;
+    }
+    return states;
+}
+
+// "port/protocol state" per row of the port tab.
+QStringList TestMainWindow::rows() const
+{
+    QStringList lines;
+    const QAbstractItemModel *model = widget<QTableView>("portMappingTableView")->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        lines << model->index(row, 1).data().toString().section(':', 1) + '/' + model->index(row, 2).data().toString();
+    return lines;
+}
+
+void TestMainWindow::connectionErrors_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<bool>("autoReconnect");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<QStringList>("opened");
+
+    const QStringList none;
+    auto critical = [](const QString &title, const QString &text) {
+        return QStringList { "critical|" + title + '|' + text + "|OK" };
+    };
+    const QStringList serverError { "critical|Impossible de contacter le serveur principal|Impossible de contacter "
+                                    "le serveur principal. Vérifiez que vous êtes bien connecté à Internet et que vos "
+                                    "paramètres de connexion sont valides.|Cancel,Modifier les paramètres de "
+                                    "connexion" };
+    const QStringList methodChoice { "choice|Méthode d'authentification du serveur proxy inconnue.|La méthode "
+                                     "d'authentification du serveur proxy est inconnue.\nVeuillez en choisir une "
+                                     ":|Aucune,Automatique,Basic,NTLM at Automatique" };
+
+    QTest::newRow("server error, options")
+        << QStringList { "error 1" } << true << "Modifier les paramètres de connexion" << serverError << 1
+        << QStringList { "options 1" };
+    QTest::newRow("server error, cancel") << QStringList { "error 1" } << true << "Cancel" << serverError << 1 << none;
+    QTest::newRow("denied logs out") << QStringList { "error 2" } << true << QString()
+                                     << critical(
+                                            "Session expirée", "Votre session a expirée, veuillez vous reconnecter.")
+                                     << 1 << QStringList { "authentication" };
+    QTest::newRow("already connected")
+        << QStringList { "error 3" } << true << QString()
+        << critical("Déjà connecté",
+               "Vous êtes déjà connecté à Nimbora depuis un autre ordinateur. Si ce n'est pas le cas, réessayez de "
+               "vous connecter dans quelques instants.")
+        << 1 << none;
+    QTest::newRow("offline") << QStringList { "error 4" } << true << QString()
+                             << critical("Serveur inaccessible",
+                                    "Le serveur que vous essayez de joindre n'est pas accessible.")
+                             << 1 << none;
+    QTest::newRow("forbidden") << QStringList { "error 5" } << true << QString()
+                               << critical("Serveur réservé", "Vous n'êtes pas autorisé à rejoindre ce serveur.") << 1
+                               << none;
+    QTest::newRow("full") << QStringList { "error 6" } << true << QString() << QStringList { Full } << 1 << none;
+    QTest::newRow("saturated") << QStringList { "error 7" } << true << QString()
+                               << critical("Serveur plein",
+                                      "Le serveur que vous essayez de joindre a atteint son seuil de saturation.")
+                               << 1 << none;
+    QTest::newRow("no default interface")
+        << QStringList { "progress 70", "error 8" } << true << QString()
+        << critical("Interface par défaut manquante", "Impossible de trouver l'interface par défaut.") << 1 << none;
+    QTest::newRow("socks port taken") << QStringList { "progress 80", "error 9" } << true << QString()
+                                      << critical("Serveur SOCKS", "Le port du serveur SOCKS est déjà utilisé.") << 1
+                                      << none;
+    QTest::newRow("lost, reconnects") << QStringList { "connected", "error 10" } << true << QString() << none << 2
+                                      << none;
+    QTest::newRow("lost, no reconnection")
+        << QStringList { "connected", "error 10" } << false << QString()
+        << QStringList { "information|Déconnexion|Vous avez été déconnecté du serveur.|OK" } << 1 << none;
+    QTest::newRow("failed") << QStringList { "error 11" } << true << QString()
+                            << QStringList { "information|Erreur inconnue|Une erreur inconnue est survenue.|OK" } << 1
+                            << none;
+
+    QTest::newRow("openvpn dns") << QStringList { "openvpn 1" } << true << QString()
+                                 << critical("Erreur dns", "Impossible de résoudre le nom de domaine du serveur.") << 1
+                                 << none;
+    QTest::newRow("openvpn refused")
+        << QStringList { "openvpn 2" } << true << QString()
+        << critical("Connection refusée",
+               "Impossible de se connecter au serveur. Veuillez essayer un autre serveur ou un autre protocole.")
+        << 1 << none;
+    QTest::newRow("openvpn timeout") << QStringList { "openvpn 3" } << true << QString()
+                                     << critical("Pas de réponse", "Le serveur ne répond pas.") << 1 << none;
+    QTest::newRow("proxy error") << QStringList { "openvpn 4" } << true << QString()
+                                 << critical("Erreur proxy", "Le serveur proxy a retourné une erreur.") << 1 << none;
+    QTest::newRow("proxy timeout") << QStringList { "openvpn 5" } << true << QString()
+                                   << critical("Erreur proxy", "Le serveur proxy ne répond pas.") << 1 << none;
+    QTest::newRow("proxy unreachable") << QStringList { "openvpn 6" } << true << QString()
+                                       << critical("Erreur proxy", "Impossible de se connecter au serveur proxy.") << 1
+                                       << none;
+    QTest::newRow("proxy method chosen") << QStringList { "openvpn 7" } << false << "Basic" << methodChoice << 2
+                                         << none;
+    QTest::newRow("proxy method cancelled")
+        << QStringList { "openvpn 7" } << true << QString() << methodChoice << 1 << none;
+    QTest::newRow("openvpn authentication")
+        << QStringList { "openvpn 8" } << true << QString()
+        << critical("Erreur d'authentification", "L'authentification a été refusée par le serveur.") << 1 << none;
+    QTest::newRow("interface busy")
+        << QStringList { "openvpn 9" } << true << QString()
+        << critical(
+               "Interface occupée", "L'interface réseau de Nimbora est désactivée ou occupée par un autre programme.")
+        << 1 << none;
+    QTest::newRow("no interface") << QStringList { "openvpn 10" } << true << QString()
+                                  << critical("Aucune interface",
+                                         "Aucune interface réseau Nimbora n'est installée. Relancez Nimbora.")
+                                  << 1 << none;
+}
+
+// Each failure of a connection gives its box or its action, and the window ends disconnected.
+void TestMainWindow::connectionErrors()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, autoReconnect);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, boxes);
+    QFETCH(int, runs);
+
+    QSettings().setValue(SettingsKeys::AutoReconnect, autoReconnect);
+    QSettings().setValue(SettingsKeys::AuthenticationAutoLogin, true);
+    QVERIFY(startUp({ script }));
+    m_record.answers << answer;
+    m_record.choice = answer;
+    widget<QPushButton>("connectionPushButton")->click();
+
+    QTRY_VERIFY(m_window.isNull() || (m_work->runs == runs && idle()));
+    QCOMPARE(m_record.boxes, boxes);
+    QTEST(m_record.opened, "opened");
+    QCOMPARE(GlobalValues::value(GlobalValues::ProxyAuthMethod).toString(), runs == 2 ? answer : QString());
+    // Logging out leaves no main window behind and no automatic login.
+    const bool loggedOut = m_record.opened.contains("authentication");
+    QCOMPARE(m_window.isNull(), loggedOut);
+    QCOMPARE(qApp->property("mainWindow").value<QObject *>() == nullptr, loggedOut);
+    QCOMPARE(QSettings().value(SettingsKeys::AuthenticationAutoLogin).toBool(), !loggedOut);
+}
+
+// The widgets follow the connection through its four phases; log lines are shown as plain text.
+void TestMainWindow::connectionStates()
+{
+    QVERIFY(startUp({ { "progress 30", "log <b>bold</b> & more", "stay", "connected", "stay" } }));
+    widget<QPushButton>("connectionPushButton")->click();
+    QTRY_COMPARE(widget<QTextEdit>("logTextEdit")->toPlainText(), QString("<b>bold</b> & more"));
+    QCOMPARE(widget<QProgressBar>("connectionProgressBar")->value(), 30);
+    QCOMPARE(states(),
+        QStringList({ "connectionPushButton hidden", "connectionProgressBar on", "optionsPushButton hidden",
+            "quitPushButton hidden", "accountLogoutPushButton off", "serversWidget off",
+            "portMappingDeletePushButton off", "Connexion", "menu off Connexion...", "icon_connecting" }));
+
+    m_work->exit(0);
+    QTRY_COMPARE(widget<QPushButton>("connectionPushButton")->text(), QString("Déconnexion"));
+    QCOMPARE(states(),
+        QStringList({ "connectionPushButton on", "connectionProgressBar hidden", "optionsPushButton on",
+            "quitPushButton on", "accountLogoutPushButton on", "serversWidget on", "portMappingDeletePushButton off",
+            "Déconnexion", "menu on Déconnexion", "icon_connected" }));
+
+    widget<QPushButton>("connectionPushButton")->click();
+    QCOMPARE(states(),
+        QStringList({ "connectionPushButton off", "connectionProgressBar hidden", "optionsPushButton hidden",
+            "quitPushButton hidden", "accountLogoutPushButton on", "serversWidget on",
+            "portMappingDeletePushButton off", "Patientez...", "menu off Déconnexion", "icon_connected" }));
+
+    QTRY_VERIFY(idle());
+    QCOMPARE(states(),
+        QStringList({ "connectionPushButton on", "connectionProgressBar hidden", "optionsPushButton on",
+            "quitPushButton on", "accountLogoutPushButton on", "serversWidget on", "portMappingDeletePushButton off",
+            "Connexion", "menu on Connexion", "icon_disconnected" }));
+    QCOMPARE(int(m_work->runs), 1);
+}
+
+// Activating another tunnel while connected ends the connection and asks for the new one.
+void TestMainWindow::switchServer()
+{
+    QVERIFY(startUp({ { "connected", "stay" }, { "real" } }));
+    QVERIFY(connectTo("Paris/fr/t1"));
+    select("Paris/fr/t3");
+    auto *view = widget<QTreeView>("serversTreeView");
+    emit view->activated(view->currentIndex());
+
+    QTRY_VERIFY(m_work->runs == 2 && idle());
+    QCOMPARE(m_record.boxes, QStringList { Full });
+    QCOMPARE(m_server.requests().last().requestLine,
+        QByteArray("GET /client/connection?session=main-window-session&server_id=13 HTTP/1.1"));
+}
+
+void TestMainWindow::refusedChoices_data()
+{
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<bool>("premium");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<int>("runs");
+
+    QTest::newRow("fastest never measured")
+        << "fastest" << true
+        << QStringList { "critical|Serveur automatique|Impossible de trouver un serveur automatiquement pour le "
+                         "protocole choisi. Merci de sélectionner un serveur manuellement.|OK" }
+        << 0;
+    QTest::newRow("premium tunnel, free list")
+        << "Paris/fr/t2" << false
+        << QStringList { "critical|Serveur premium|Le serveur que vous essayez de joindre est réservé aux "
+                         "utilisateurs ayants un abonnement actif. Vous pouvez gérer vos abonnements en cliquant sur "
+                         "le bouton \"Gérer vos abonnements\" dans l'onglet \"Compte\".|OK" }
+        << 0;
+    QTest::newRow("premium tunnel, premium list") << "Paris/fr/t2" << true << QStringList() << 1;
+}
+
+void TestMainWindow::refusedChoices()
+{
+    QFETCH(QString, node);
+    QFETCH(bool, premium);
+
+    m_server.setAnswer("servers", serversXml(premium));
+    QVERIFY(startUp({}));
+    select(node);
+    widget<QPushButton>("connectionPushButton")->click();
+    QTRY_VERIFY(idle());
+    QTEST(int(m_work->runs), "runs");
+    QTEST(m_record.boxes, "boxes");
+}
+
+void TestMainWindow::portMappings_data()
+{
+    QTest::addColumn<int>("ports");
+    QTest::addColumn<QStringList>("saved");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QStringList>("gateway"); // the gateway's table, reported once connected
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QStringList>("rows");
+
+    const QStringList none;
+    const QStringList two { "8080/TCP", "8081/TCP" };
+    const QStringList restoredTwo { "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081" };
+    QTest::newRow("add beyond the ports") << 2 << two << false << none << "portMappingAddPushButton"
+                                          << "9090/TCP" << QStringList { NoMorePorts } << none << two;
+    QTest::newRow("retry beyond the ports") << 2 << two << true << none << "portMappingRetryPushButton" << QString()
+                                            << QStringList { NoMorePorts } << restoredTwo << two;
+    QTest::newRow("existing port")
+        << 5 << QStringList { "8080/TCP" } << false << none << "portMappingAddPushButton"
+        << "8080/TCP" << QStringList { "information|Port existant|Vous avez déjà ajouté ce port à votre liste.|OK" }
+        << none << QStringList { "8080/TCP" };
+    QTest::newRow("add while connected") << 5 << QStringList { "8080/TCP" } << true << QStringList { "9000/UDP" }
+                                         << "portMappingAddPushButton"
+                                         << "9090/UDP" << none
+                                         << QStringList { "add 8080/TCP 8080 d8080", "add 9090/UDP 9090 d9090" }
+                                         << QStringList { "9000/UDP", "8080/TCP", "9090/UDP" };
+    QTest::newRow("retry a failed one while connected")
+        << 5 << QStringList { "8080/TCP" } << true << QStringList { "9000/UDP" } << "portMappingRetryPushButton"
+        << QString() << none << QStringList { "add 8080/TCP 8080 d8080", "add 8080/TCP 8080 d8080" }
+        << QStringList { "9000/UDP", "8080/TCP" };
+    QTest::newRow("delete a mapped one while connected")
+        << 5 << QStringList { "8080/TCP" } << true << QStringList { "8080/TCP" } << "portMappingDeletePushButton"
+        << QString() << none << QStringList { "add 8080/TCP 8080 d8080", "delete 8080/TCP" } << none;
+}
+
+// The last row is current when the button is pressed.
+void TestMainWindow::portMappings()
+{
+    QFETCH(int, ports);
+    QFETCH(QStringList, saved);
+    QFETCH(bool, connected);
+    QFETCH(QStringList, gateway);
+    QFETCH(QString, button);
+    QFETCH(QString, entered);
+
+    m_server.setAnswer("account", accountXml(ports));
+    for (int i = 0; i < saved.size(); ++i)
+        QSettings().setValue(QString("portMapping/entries/%1").arg(i), mapping(saved.at(i)));
+    QVERIFY(startUp({ { "connected", "stay" } }));
+    if (connected) {
+        QVERIFY(connectTo("Paris/fr/t1"));
+        emit m_work->portMappingChanged(mappings(gateway));
+    }
+    auto *table = widget<QTableView>("portMappingTableView");
+    table->setCurrentIndex(table->model()->index(table->model()->rowCount() - 1, 0));
+    if (!entered.isEmpty())
+        m_record.newMapping = mapping(entered);
+    auto *pressed = widget<QPushButton>(qPrintable(button));
+    QVERIFY(pressed->isEnabled());
+    pressed->click();
+
+    QTEST(m_record.boxes, "boxes");
+    QTEST(m_work->portCalls, "calls");
+    QTEST(rows(), "rows");
+}
+
+// Once per connection the saved mappings are asked for again, no more than the ports allow.
+void TestMainWindow::restoredPortMappings()
+{
+    m_server.setAnswer("account", accountXml(3));
+    for (int i = 0; i < 3; ++i)
+        QSettings().setValue(QString("portMapping/entries/%1").arg(i), mapping(QString("808%1/TCP").arg(i)));
+    QVERIFY(startUp({ { "connected", "stay" }, { "connected", "stay" } }));
+
+    QVERIFY(connectTo("Paris/fr/t1"));
+    emit m_work->portMappingChanged(mappings({ "9000/UDP" }));
+    emit m_work->portMappingChanged(mappings({ "9000/UDP", "8080/TCP" }));
+    QCOMPARE(m_work->portCalls, QStringList({ "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081" }));
+    QCOMPARE(m_record.boxes, QStringList { NoMorePorts });
+
+    QVERIFY(disconnectNow());
+    m_work->portCalls.clear();
+    QVERIFY(connectTo("Paris/fr/t1"));
+    emit m_work->portMappingChanged({});
+    QCOMPARE(m_work->portCalls,
+        QStringList({ "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081", "add 8082/TCP 8082 d8082" }));
+    QCOMPARE(m_record.boxes.size(), 1);
+}
+
+void TestMainWindow::quit_data()
+{
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("refreshing");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<bool>("stays");
+
+    QTest::newRow("cancel while connected") << true << false << "Cancel" << false << true;
+    QTest::newRow("ok while connected") << true << false << "OK" << true << false;
+    QTest::newRow("while a refresh runs") << false << true << QString() << true << false;
+}
+
+// Preferences are saved whatever the answer; the window goes at once and the program ends only
+// when the last work has ended.
+void TestMainWindow::quit()
+{
+    QFETCH(bool, connected);
+    QFETCH(bool, refreshing);
+    QFETCH(QString, answer);
+    QFETCH(bool, stays);
+
+    QSettings().setValue("portMapping/entries/0", mapping("8080/TCP"));
+    QVERIFY(startUp({ { "connected", "stay" } }));
+    select("Paris/fr/t3");
+    if (connected)
+        QVERIFY(connectTo("Paris/fr/t3"));
+    if (refreshing) {
+        m_server.setBehaviour(TestHttpServer::Silent);
+        const int requests = m_server.requests().size();
+        widget<QPushButton>("accountRefreshPushButton")->click();
+        QTRY_COMPARE(m_server.requests().size(), requests + 1);
+    }
+    m_record.answers << answer;
+
+    QTEST(m_window->terminate(), "result");
+    QCOMPARE(m_record.boxes,
+        connected ? QStringList { "question|Etes vous sûr ?|Vous êtes toujours connecté, souhaitez vous vraiment "
+                                  "quitter Nimbora ?|Cancel,OK" }
+                  : QStringList());
+    QCOMPARE(m_window->isVisible(), stays);
+    QCOMPARE(m_window->trayIcon().isVisible(), stays);
+    QSettings settings;
+    QCOMPARE(settings.value(SettingsKeys::MainWindowPreferedServer).toString(), QString("Paris/fr/t3"));
+    QCOMPARE(settings.value(SettingsKeys::MainWindowProtocol).toInt(), int(ConnectionWork::OpenVpnProtocol));
+    QCOMPARE(settings.value("portMapping/entries/0").toHash().value("externalPort").toInt(), 8080);
+
+    if (stays) {
+        QVERIFY(m_work->up);
+        return;
+    }
+    QVERIFY(!m_window.isNull());
+    if (refreshing) {
+        const QByteArray body = accountXml(5);
+        const QList<QTcpSocket *> held = m_server.findChildren<QTcpSocket *>();
+        for (QTcpSocket *socket : held)
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+    QTRY_VERIFY(m_window.isNull());
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+}
+
+NIMBORA_TEST_MAIN(TestMainWindow, QApplication)
+#include "tst_mainwindow.moc"
