@@ -1,6 +1,8 @@
 #include "app/launcher.h"
 
 #include "buildconfig.h"
+#include "ui/authentication.h"
+#include "ui/networkcheck.h"
 #include "ui/proxyauthentication.h"
 #include "ui_launcher.h"
 
@@ -86,10 +88,20 @@ QAbstractButton *Launcher::execMessageBox(QMessageBox *box)
     return box->clickedButton();
 }
 
-// The login dialog takes over from here once it exists; until then nothing follows the checks.
-void Launcher::openAuthentication() { }
+void Launcher::openAuthentication()
+{
+    auto *authentication = new Authentication;
+    authentication->setAttribute(Qt::WA_DeleteOnClose);
+    authentication->show();
+}
 
-void Launcher::openNetworkCheck() { }
+void Launcher::openNetworkCheck()
+{
+    NetworkCheck networkCheck(this);
+    connect(&networkCheck, &NetworkCheck::proxyAuthenticationRequired, this,
+        &Launcher::launcherWorkerProxyAuthenticationRequired, Qt::DirectConnection);
+    networkCheck.exec();
+}
 
 void Launcher::openOptions(OptionsPage page)
 {
