@@ -37,8 +37,12 @@ int main(int argc, char *argv[])
                      &QCoreApplication::quit);
 
     const QByteArray screenshotDirectory = qgetenv("NIMBORA_SCREENSHOT_DIR");
-    if (!screenshotDirectory.isEmpty())
-        application.installEventFilter(new WindowScreenshots(QString::fromLocal8Bit(screenshotDirectory), &application));
+    if (!screenshotDirectory.isEmpty()) {
+        auto *screenshots = new WindowScreenshots(QString::fromLocal8Bit(screenshotDirectory), &application);
+        application.installEventFilter(screenshots);
+        QObject::connect(&terminationWatcher, &TerminationWatcher::picturesRequested, screenshots,
+            &WindowScreenshots::takePictures);
+    }
 
     // Before any check: what a run killed before its teardown left on the machine.
     const QStringList leftovers = MachineChanges::undoLeftovers();

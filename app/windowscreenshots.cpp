@@ -1,8 +1,10 @@
 #include "app/windowscreenshots.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFile>
 #include <QPixmap>
+#include <QTabWidget>
 #include <QTimer>
 #include <QWidget>
 
@@ -29,7 +31,7 @@ bool WindowScreenshots::eventFilter(QObject *watched, QEvent *event)
                 QString name = widget->objectName();
                 if (name.isEmpty())
                     name = QString::fromLatin1(widget->metaObject()->className());
-                const QString fileName = QStringLiteral("%1-%2.png").arg(++m_count, 2, 10, QLatin1Char('0')).arg(name);
+                const QString fileName = nextFileName(name);
                 m_pending.insert(widget, fileName);
                 m_files.insert(widget, fileName);
                 QString title = widget->windowTitle();
@@ -45,6 +47,44 @@ bool WindowScreenshots::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QObject::eventFilter(watched, event);
+}
+
+QString WindowScreenshots::nextFileName(const QString &name)
+{
+    return QStringLiteral("%1-%2.png").arg(++m_count, 2, 10, QLatin1Char('0')).arg(name);
+}
+
+void WindowScreenshots::takePictures()
+{
+    const QList<QWidget *> windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (!window->isVisible())
+            continue;
+        QString name = window->objectName();
+        if (name.isEmpty())
+            name = QString::fromLatin1(window->metaObject()->className());
+        QString title = window->windowTitle();
+        title.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        auto *tabs = window->findChild<QTabWidget *>();
+        const int pages = tabs ? tabs->count() : 1;
+        const int shownPage = tabs ? tabs->currentIndex() : 0;
+        for (int page = 0; page < pages; ++page) {
+            QString caption = title;
+            QString pictureName = name;
+            if (tabs) {
+                tabs->setCurrentIndex(page);
+                caption += QStringLiteral(" (") + tabs->tabText(page).remove(QLatin1Char('&')) + QLatin1Char(')');
+                pictureName += QLatin1Char('-') + tabs->widget(page)->objectName();
+            }
+            const QString fileName = nextFileName(pictureName);
+            if (window->grab().save(m_directory.filePath(fileName)))
+                appendToIndex(fileName + QLatin1Char(' ') + caption);
+            else
+                qWarning("Cannot save %s", qPrintable(fileName));
+        }
+        if (tabs)
+            tabs->setCurrentIndex(shownPage);
+    }
 }
 
 void WindowScreenshots::save(const QPointer<QWidget> &window)

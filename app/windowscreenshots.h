@@ -23,9 +23,14 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+public slots:
+    // A picture of every window on screen now, one per tab for a window with tabs.
+    void takePictures();
+
 private:
     void save(const QPointer<QWidget> &window);
     void appendToIndex(const QString &line);
+    QString nextFileName(const QString &name);
 
     QDir m_directory;
     int m_count = 0;

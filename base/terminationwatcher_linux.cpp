@@ -34,7 +34,7 @@ TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP })
+    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP, SIGUSR1 })
         ::sigaction(signalNumber, &action, nullptr);
 }
 
@@ -45,7 +45,7 @@ TerminationWatcher::~TerminationWatcher()
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP })
+    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP, SIGUSR1 })
         ::sigaction(signalNumber, &action, nullptr);
     delete m_notifier;
     ::close(signalSockets[0]);
@@ -56,6 +56,10 @@ TerminationWatcher::~TerminationWatcher()
 void TerminationWatcher::readSignal()
 {
     char byte;
-    if (::read(signalSockets[1], &byte, 1) == 1)
+    if (::read(signalSockets[1], &byte, 1) != 1)
+        return;
+    if (byte == char(SIGUSR1))
+        emit picturesRequested();
+    else
         emit terminationRequested();
 }
