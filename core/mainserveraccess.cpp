@@ -3,6 +3,7 @@
 #include "base/settingskeys.h"
 #include "base/useragent.h"
 #include "buildconfig.h"
+#include "core/networkproxyfactory.h"
 
 #include <QCryptographicHash>
 #include <QDomDocument>
@@ -214,6 +215,8 @@ QString MainServerAccess::errorString() const
 
 void MainServerAccess::proxyAuthenticationRequiredForward(const QNetworkProxy &proxy, QAuthenticator *authenticator)
 {
+    if (NetworkProxyFactory::giveCredentialsInForce(proxy, authenticator))
+        return;
     m_timer.stop();
     emit proxyAuthenticationRequired(proxy, authenticator);
     // Time spent answering does not count against the server.

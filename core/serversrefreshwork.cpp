@@ -4,6 +4,7 @@
 #include "base/settingskeys.h"
 #include "base/useragent.h"
 #include "core/mainservercall.h"
+#include "core/networkproxyfactory.h"
 #include "core/serverlist.h"
 #include "http/httprequest.h"
 
@@ -31,7 +32,7 @@ ServersRefreshWork::ServersRefreshWork(QObject *parent) : BackgroundWorker(paren
     m_userAgent = UserAgent::configured();
 
     connect(&m_socket, &QAbstractSocket::proxyAuthenticationRequired, this,
-        &ServersRefreshWork::proxyAuthenticationRequired, Qt::DirectConnection);
+        &ServersRefreshWork::socketProxyAuthenticationRequired, Qt::DirectConnection);
     connect(&m_socket, &QAbstractSocket::connected, this, &ServersRefreshWork::socketConnected);
     connect(&m_socket, &QIODevice::readyRead, this, &ServersRefreshWork::socketReadyRead);
     connect(&m_socket, &QAbstractSocket::errorOccurred, this, &ServersRefreshWork::socketError);
@@ -170,6 +171,12 @@ void ServersRefreshWork::finishMeasurement()
 {
     if (m_loop)
         m_loop->quit();
+}
+
+void ServersRefreshWork::socketProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator)
+{
+    if (!NetworkProxyFactory::giveCredentialsInForce(proxy, authenticator))
+        emit proxyAuthenticationRequired(proxy, authenticator);
 }
 
 void ServersRefreshWork::socketConnected()

@@ -55,6 +55,7 @@ protected:
     void run() override;
 
 private slots:
+    void socketProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
     void socketConnected();
     void socketReadyRead();
     void socketError(QAbstractSocket::SocketError socketError);

@@ -41,21 +41,27 @@ void TestNetworkProxyFactory::queryProxy_data()
     QTest::newRow("none") << SettingsMap { { SettingsKeys::Proxy, "none" } } << QByteArray() << QStringList { direct };
     QTest::newRow("unknown mode is none")
         << SettingsMap { { SettingsKeys::Proxy, "Manual" } } << QByteArray() << QStringList { direct };
-    QTest::newRow("manual") << SettingsMap { { SettingsKeys::Proxy, "manual" },
-        { SettingsKeys::HttpProxyHost, "198.18.5.1" }, { SettingsKeys::HttpProxyPort, 8080 },
-        { SettingsKeys::SocksProxyHost, "198.18.5.2" }, { SettingsKeys::SocksProxyPort, 1081 } }
-                            << QByteArray()
-                            << QStringList { http + " 198.18.5.1:8080 alice:s3cret",
-                                   socks + " 198.18.5.2:1081 alice:s3cret", direct };
-    // Listed even without a host or a port; a port that is not a 16-bit number must not wrap round.
-    QTest::newRow("manual with a host missing, a port out of range")
-        << SettingsMap { { SettingsKeys::Proxy, "manual" }, { SettingsKeys::HttpProxyPort, 70000 },
+    QTest::newRow("manual") << SettingsMap {
+        { SettingsKeys::Proxy, "manual" }, { SettingsKeys::HttpProxyHost, "198.18.5.1" },
+        { SettingsKeys::HttpProxyPort, 8080 }, { SettingsKeys::SocksProxyHost, "198.18.5.2" },
+        { SettingsKeys::SocksProxyPort, 1081 }
+    } << QByteArray() << QStringList { http + " 198.18.5.1:8080 alice:s3cret", socks + " 198.18.5.2:1081 :", direct };
+    // A port that is not a 16-bit number must not wrap round.
+    QTest::newRow("manual with ports out of range")
+        << SettingsMap { { SettingsKeys::Proxy, "manual" }, { SettingsKeys::HttpProxyHost, "198.18.5.1" },
+               { SettingsKeys::HttpProxyPort, 70000 }, { SettingsKeys::SocksProxyHost, "198.18.5.2" },
                { SettingsKeys::SocksProxyPort, "-1" } }
-        << QByteArray() << QStringList { http + " :0 alice:s3cret", socks + " :0 alice:s3cret", direct };
+        << QByteArray() << QStringList { http + " 198.18.5.1:0 alice:s3cret", socks + " 198.18.5.2:0 :", direct };
+    // Qt would take a proxy without a host for the way out, and fail.
+    QTest::newRow("manual with only a SOCKS host") << SettingsMap { { SettingsKeys::Proxy, "manual" },
+        { SettingsKeys::HttpProxyHost, " " }, { SettingsKeys::SocksProxyHost, "198.18.5.2" } }
+                                                   << QByteArray() << QStringList { socks + " 198.18.5.2:0 :", direct };
     QTest::newRow("system is the default") << SettingsMap() << QByteArray() << QStringList { direct };
     QTest::newRow("system proxy carries the credentials")
         << SettingsMap() << QByteArray("http://198.18.5.9:3129")
         << QStringList { http + " 198.18.5.9:3129 alice:s3cret", direct };
+    QTest::newRow("system SOCKS proxy without credentials") << SettingsMap() << QByteArray("socks5://198.18.5.9:1081")
+                                                            << QStringList { socks + " 198.18.5.9:1081 :", direct };
 }
 
 void TestNetworkProxyFactory::queryProxy()
@@ -92,7 +98,8 @@ void TestNetworkProxyFactory::readsTheSettingsAtEveryQuery()
     settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
     QCOMPARE(factory.queryProxy().size(), 1);
     settings.setValue(SettingsKeys::Proxy, QStringLiteral("manual"));
-    QCOMPARE(factory.queryProxy().size(), 3);
+    settings.setValue(SettingsKeys::HttpProxyHost, QStringLiteral("198.18.5.1"));
+    QCOMPARE(factory.queryProxy().size(), 2);
     GlobalValues::setValue(GlobalValues::ProxyUsername, QStringLiteral("bob"));
     QCOMPARE(factory.queryProxy().first().user(), QStringLiteral("bob"));
 }

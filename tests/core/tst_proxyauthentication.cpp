@@ -1,4 +1,5 @@
 #include "base/globalvalues.h"
+#include "base/settingskeys.h"
 #include "core/accountrefreshwork.h"
 #include "core/mainserveraccess.h"
 #include "core/networkproxyfactory.h"
@@ -16,8 +17,9 @@
 #include <QSettings>
 #include <QTimer>
 
-// The main server reached through a real HTTP proxy that asks for Basic credentials, with
-// the owner of the work answering the way the proxy credentials dialog does.
+// The main server reached through a real proxy: an HTTP proxy that asks for Basic credentials, a
+// SOCKS 5 proxy without authentication and one that asks for a user name and password, with the
+// owner of the work answering the way the proxy credentials dialog does.
 class TestProxyAuthentication : public QObject
 {
     Q_OBJECT
@@ -30,7 +32,11 @@ private slots:
     void timeLimitCountsFromTheAnswer();
 
 private:
+    TestProxy &proxy(TestProxy::Kind kind);
+
     TinyProxy m_proxy;
+    TestProxy m_dante { TestProxy::Dante };
+    TestProxy m_microsocks { TestProxy::Microsocks };
     TestHttpServer m_server;
 };
 
@@ -38,6 +44,8 @@ namespace {
 
 const char ProxyUser[] = "alice";
 const char ProxyPassword[] = "s3cret";
+const char SocksUser[] = "socksuser";
+const char SocksPassword[] = "sockspass";
 // Qt never sends a loopback destination through a proxy, so the main server gets an address
 // of the test range on the loopback interface of a namespace of this process's own.
 const char ServerAddress[] = "198.18.200.10";
@@ -59,6 +67,12 @@ void TestProxyAuthentication::initTestCase()
     QVERIFY2(PrivateNetwork::addAddress(QLatin1String(ServerAddress), &error), qPrintable(error));
     clearProxyEnvironment();
     QVERIFY2(m_proxy.start(QLatin1String(ProxyUser), QLatin1String(ProxyPassword)), qPrintable(m_proxy.errorString()));
+    if (!TestProxy::program(TestProxy::Dante).isEmpty())
+        QVERIFY2(m_dante.start(), qPrintable(m_dante.errorString()));
+    if (!TestProxy::program(TestProxy::Microsocks).isEmpty()) {
+        QVERIFY2(m_microsocks.start(QLatin1String(SocksUser), QLatin1String(SocksPassword)),
+            qPrintable(m_microsocks.errorString()));
+    }
     QVERIFY(m_server.start(false, QHostAddress(QLatin1String(ServerAddress))));
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 }
@@ -75,27 +89,51 @@ void TestProxyAuthentication::init()
     m_server.setAnswer("account", "<r><code>OK</code><username>alice</username></r>");
 }
 
+TestProxy &TestProxyAuthentication::proxy(TestProxy::Kind kind)
+{
+    return kind == TestProxy::Dante ? m_dante : kind == TestProxy::Microsocks ? m_microsocks : m_proxy;
+}
+
 void TestProxyAuthentication::credentials_data()
 {
+    QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("known"); // user:password already in GlobalValues, or empty
     QTest::addColumn<QString>("answer"); // user:password the owner gives, or empty to give nothing
     QTest::addColumn<int>("error");
     QTest::addColumn<bool>("asked");
 
     const int server = AccountRefreshWork::ServerError;
-    QTest::newRow("right credentials") << QString() << "alice:s3cret" << 0 << true;
-    QTest::newRow("wrong credentials") << QString() << "alice:wrong" << server << true;
-    QTest::newRow("left unanswered") << QString() << QString() << server << true;
-    QTest::newRow("credentials known beforehand") << "alice:s3cret" << QString() << 0 << false;
+    const int http = TestProxy::Tinyproxy;
+    QTest::newRow("right credentials") << http << QString() << "alice:s3cret" << 0 << true;
+    QTest::newRow("wrong credentials") << http << QString() << "alice:wrong" << server << true;
+    QTest::newRow("left unanswered") << http << QString() << QString() << server << true;
+    QTest::newRow("credentials known beforehand") << http << "alice:s3cret" << QString() << 0 << false;
+    // A SOCKS proxy is the only one set, and the credentials known are not for it, or are.
+    QTest::newRow("SOCKS without authentication, credentials known")
+        << int(TestProxy::Dante) << "alice:s3cret" << QString() << 0 << false;
+    QTest::newRow("SOCKS credentials known beforehand")
+        << int(TestProxy::Microsocks) << "socksuser:sockspass" << QString() << 0 << false;
+    QTest::newRow("SOCKS, other credentials known") << int(TestProxy::Microsocks) << "alice:s3cret"
+                                                    << "socksuser:sockspass" << 0 << true;
 }
 
 void TestProxyAuthentication::credentials()
 {
+    QFETCH(int, kind);
     QFETCH(QString, known);
     QFETCH(QString, answer);
     QFETCH(int, error);
     QFETCH(bool, asked);
 
+    if (TestProxy::program(TestProxy::Kind(kind)).isEmpty())
+        QSKIP("not installed (packages/core.txt lists it)");
+    const quint16 port = proxy(TestProxy::Kind(kind)).port();
+    if (kind != TestProxy::Tinyproxy) {
+        QSettings settings;
+        settings.remove(SettingsKeys::HttpProxyHost);
+        settings.setValue(SettingsKeys::SocksProxyHost, QStringLiteral("127.0.0.1"));
+        settings.setValue(SettingsKeys::SocksProxyPort, port);
+    }
     if (!known.isEmpty()) {
         GlobalValues::setValue(GlobalValues::ProxyUsername, known.section(QLatin1Char(':'), 0, 0));
         GlobalValues::setValue(GlobalValues::ProxyPassword, known.section(QLatin1Char(':'), 1));
@@ -123,7 +161,7 @@ void TestProxyAuthentication::credentials()
         Qt::BlockingQueuedConnection);
     QVERIFY(recorder.run());
 
-    const QString expectedQuestion = QStringLiteral("127.0.0.1:%1 held=1 requests=0").arg(m_proxy.port());
+    const QString expectedQuestion = QStringLiteral("127.0.0.1:%1 held=1 requests=0").arg(port);
     QCOMPARE(!questions.isEmpty(), asked);
     for (const QString &question : qAsConst(questions))
         QCOMPARE(question, expectedQuestion);

@@ -1,25 +1,27 @@
 #ifndef NIMBORA_TESTS_SUPPORT_TINYPROXY_H
 #define NIMBORA_TESTS_SUPPORT_TINYPROXY_H
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 // A real proxy for tests on 127.0.0.1, configured in a temporary folder, started and stopped by
-// the test, never as a service: tinyproxy asking for Basic credentials, or dante (SOCKS 5)
-// without authentication. Either connects out from 127.0.0.1, so that a peer on another address
-// tells a connection through the proxy from a direct one.
+// the test, never as a service: tinyproxy asking for Basic credentials, dante (SOCKS 5) without
+// authentication, or microsocks (SOCKS 5) asking for a user name and password. Each connects out
+// from 127.0.0.1, so that a peer on another address tells a connection through the proxy from a
+// direct one.
 class TestProxy
 {
 public:
-    enum Kind { Tinyproxy, Dante };
+    enum Kind { Tinyproxy, Dante, Microsocks };
 
     explicit TestProxy(Kind kind);
     ~TestProxy();
 
     static QString program(Kind kind); // empty when it is not installed
 
-    // The credentials are tinyproxy's; dante takes none.
+    // The credentials the proxy asks for; dante takes none.
     bool start(const QString &user = QString(), const QString &password = QString());
     void stop();
     quint16 port() const { return m_port; }
@@ -28,6 +30,8 @@ public:
 
 private:
     bool startOnce(const QString &user, const QString &password);
+    bool waitForLine(const QByteArray &line, const QDeadlineTimer &deadline);
+    bool waitForPort(const QDeadlineTimer &deadline);
 
     Kind m_kind;
     QTemporaryDir m_folder;
