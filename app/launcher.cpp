@@ -3,6 +3,7 @@
 #include "buildconfig.h"
 #include "ui/authentication.h"
 #include "ui/networkcheck.h"
+#include "ui/options.h"
 #include "ui/proxyauthentication.h"
 #include "ui_launcher.h"
 
@@ -105,7 +106,9 @@ void Launcher::openNetworkCheck()
 
 void Launcher::openOptions(OptionsPage page)
 {
-    Q_UNUSED(page)
+    Options options(this);
+    options.setPage(page);
+    options.exec();
 }
 
 void Launcher::openProxyAuthentication(const QNetworkProxy &proxy, QAuthenticator *authenticator)

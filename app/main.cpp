@@ -6,6 +6,7 @@
 #include "buildconfig.h"
 #include "connection/machinechanges.h"
 #include "core/networkproxystream.h"
+#include "ui/mainwindow.h"
 
 #include <QFontDatabase>
 #include <QLocale>
@@ -33,15 +34,20 @@ int main(int argc, char *argv[])
         qWarning("Cannot register the DejaVu Sans font");
 
     TerminationWatcher terminationWatcher;
-    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &application,
-                     &QCoreApplication::quit);
+    // Asked to end, the program disconnects first: the machine is left as it was found.
+    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &application, [&application] {
+        if (MainWindow *mainWindow = application.mainWindow())
+            mainWindow->shutDown();
+        else
+            QCoreApplication::quit();
+    });
 
     const QByteArray screenshotDirectory = qgetenv("NIMBORA_SCREENSHOT_DIR");
     if (!screenshotDirectory.isEmpty()) {
         auto *screenshots = new WindowScreenshots(QString::fromLocal8Bit(screenshotDirectory), &application);
         application.installEventFilter(screenshots);
-        QObject::connect(&terminationWatcher, &TerminationWatcher::picturesRequested, screenshots,
-            &WindowScreenshots::takePictures);
+        QObject::connect(
+            &terminationWatcher, &TerminationWatcher::picturesRequested, screenshots, &WindowScreenshots::takePictures);
     }
 
     // Before any check: what a run killed before its teardown left on the machine.

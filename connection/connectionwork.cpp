@@ -4,6 +4,7 @@
 #include "base/settingskeys.h"
 #include "connection/machinechanges.h"
 #include "core/mainservercall.h"
+#include "core/networkproxyfactory.h"
 #include "netconfig/networkconfiguration.h"
 #include "tunnels/httpserver.h"
 #include "tunnels/httpsserver.h"
@@ -174,7 +175,12 @@ void ConnectionWork::createObjects()
 
     for (TunnelServer *server :
         { static_cast<TunnelServer *>(m_httpsServer), static_cast<TunnelServer *>(m_httpServer) }) {
-        connect(server, &TunnelServer::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);
+        // A SOCKS proxy tried without credentials gets the ones in force before the user is asked.
+        connect(server, &TunnelServer::proxyAuthenticationRequired, this,
+            [this](const QNetworkProxy &proxy, QAuthenticator *authenticator) {
+                if (!NetworkProxyFactory::giveCredentialsInForce(proxy, authenticator))
+                    emit proxyAuthenticationRequired(proxy, authenticator);
+            });
         connect(server, &TunnelServer::log, this, &ConnectionWork::log);
     }
     connect(m_openvpn, &OpenVPN::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);

@@ -4,6 +4,7 @@
 #include "buildconfig.h"
 #include "core/md5.h"
 #include "ui/mainwindow.h"
+#include "ui/options.h"
 #include "ui/proxyauthentication.h"
 #include "ui_authentication.h"
 
@@ -150,10 +151,11 @@ void Authentication::openMainWindow()
     mainWindow->show();
 }
 
-// The options dialog plugs in here once it exists.
 void Authentication::openOptions(int page)
 {
-    Q_UNUSED(page)
+    Options options(this);
+    options.setPage(page);
+    options.exec();
 }
 
 void Authentication::openUrl(const QUrl &url)

@@ -4,6 +4,8 @@
 #include "base/settingskeys.h"
 #include "buildconfig.h"
 #include "ui/addportmapping.h"
+#include "ui/authentication.h"
+#include "ui/options.h"
 #include "ui/portmappingtablemodel.h"
 #include "ui/proxyauthentication.h"
 #include "ui/serverstreeitem.h"
@@ -284,6 +286,19 @@ bool MainWindow::terminate()
     m_quitPending = true;
     m_trayIcon.hide();
     return close();
+}
+
+void MainWindow::shutDown()
+{
+    savePreferences();
+    if (isConnected())
+        m_connectionWork->stop();
+    m_quitPending = true;
+    m_trayIcon.hide();
+    if (!anyWorkRunning())
+        closeAndQuit();
+    else
+        close();
 }
 
 void MainWindow::retranslate()
@@ -909,14 +924,26 @@ QHash<QString, QVariant> MainWindow::execAddPortMapping()
     return dialog.portMapping();
 }
 
-// The options dialog plugs in here once it exists.
 void MainWindow::openOptions(int page)
 {
-    Q_UNUSED(page)
+    if (page != CurrentOptionsPage) {
+        Options options(this);
+        options.setPage(page);
+        options.exec();
+        return;
+    }
+    if (!m_options)
+        m_options = new Options(this);
+    if (!m_options->isVisible())
+        m_options->exec();
 }
 
-// The login dialog plugs in here once it exists.
-void MainWindow::openAuthentication() { }
+void MainWindow::openAuthentication()
+{
+    auto *authentication = new Authentication;
+    authentication->setAttribute(Qt::WA_DeleteOnClose);
+    authentication->show();
+}
 
 void MainWindow::openUrl(const QUrl &url)
 {

@@ -24,6 +24,7 @@ class QAction;
 class QAuthenticator;
 class QMenu;
 class QMessageBox;
+class Options;
 class QNetworkProxy;
 class QUrl;
 class ServersTreeItem;
@@ -58,6 +59,8 @@ public:
 public slots:
     void show();
     bool terminate();
+    // The program is asked to end (a signal of the system): disconnect without asking, then quit.
+    void shutDown();
     void retranslate();
     void on_connectionPushButton_clicked();
     void on_accountSubscriptionsPushButton_clicked();
@@ -164,6 +167,7 @@ private:
     ServersTreeModel *m_serversModel = nullptr;
     PortMappingTableModel *m_portMappingModel = nullptr;
     QSystemTrayIcon m_trayIcon;
+    Options *m_options = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_connectionAction = nullptr;
     QAction *m_optionsAction = nullptr;
