@@ -61,6 +61,8 @@ void TestAuthentication::login_data()
     QTest::newRow("automatic login, never shown") << true << ok << stored << false << QStringList { "main window" };
     QTest::newRow("typed password sent as its digest")
         << false << ok << typed << false << QStringList { "main window" };
+    QTest::newRow("empty password sent as the digest of nothing")
+        << false << ok << QByteArray("d41d8cd98f00b204e9800998ecf8427e") << false << QStringList { "main window" };
     QTest::newRow("refused automatic login shows the dialog")
         << true << QByteArray("<r><code>DENIED</code></r>") << stored << true
         << QStringList { "box Erreur d'authentification" };
@@ -85,7 +87,10 @@ void TestAuthentication::login()
 
     RecordingAuthentication dialog;
     dialog.answer = QMessageBox::AcceptRole;
-    dialog.findChild<QLineEdit *>(QStringLiteral("passwordLineEdit"))->setText(QStringLiteral("se cret"));
+    QFETCH(QByteArray, sentPassword);
+    const bool emptyTyped = sentPassword == "d41d8cd98f00b204e9800998ecf8427e";
+    dialog.findChild<QLineEdit *>(QStringLiteral("passwordLineEdit"))
+        ->setText(emptyTyped ? QString() : QStringLiteral("se cret"));
     auto *loginButton = dialog.findChild<QPushButton *>(QStringLiteral("loginPushButton"));
     dialog.show();
     if (!autoLogin) {
@@ -98,7 +103,6 @@ void TestAuthentication::login()
 
     QTEST(dialog.events, "events");
     QTEST(dialog.isVisible(), "shown");
-    QFETCH(QByteArray, sentPassword);
     QVERIFY(server.requests().first().requestLine.contains("&password=" + sentPassword + "&"));
     if (!dialog.events.contains(QStringLiteral("main window"))) {
         // Ready for another try, with what was typed selected.
