@@ -10,6 +10,7 @@
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPushButton>
@@ -266,4 +267,11 @@ void Launcher::workerRunEnded()
 {
     if (m_worker->state() == LauncherWorker::Failed && m_worker->error() != LauncherWorker::OptionalUpdateError)
         showErrorBox(m_worker->error());
+}
+
+void Launcher::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        m_ui->retranslateUi(this);
+    QSplashScreen::changeEvent(event);
 }

@@ -35,6 +35,7 @@ public slots:
     void launcherWorkerProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
 protected:
+    void changeEvent(QEvent *event) override;
     // The windows the launcher leads to, and the message box it asks with. Tests override them
     // to answer boxes and record which window would open.
     virtual QAbstractButton *execMessageBox(QMessageBox *box);

@@ -4,6 +4,7 @@
 #include "ui/exceptionstablemodel.h"
 #include "ui_exceptions.h"
 
+#include <QEvent>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -166,4 +167,11 @@ void Exceptions::save()
     for (int i = 0; i < exceptions.size(); ++i)
         m_settings.setValue(QString::number(i), exceptions.at(i));
     m_settings.endGroup();
+}
+
+void Exceptions::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        m_ui->retranslateUi(this);
+    QDialog::changeEvent(event);
 }

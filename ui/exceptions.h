@@ -28,6 +28,7 @@ public slots:
     void accept() override;
 
 protected:
+    void changeEvent(QEvent *event) override;
     // The box it warns with; tests override it.
     virtual QAbstractButton *execMessageBox(QMessageBox *box);
 

@@ -5,6 +5,7 @@
 #include "ui_proxyauthentication.h"
 
 #include <QAuthenticator>
+#include <QEvent>
 #include <QNetworkProxy>
 #include <QSettings>
 
@@ -62,4 +63,11 @@ void ProxyAuthentication::storeCredentials(const QString &username, const QStrin
         settings.remove(SettingsKeys::ProxyUsername);
         settings.remove(SettingsKeys::ProxyPassword);
     }
+}
+
+void ProxyAuthentication::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        m_ui->retranslateUi(this);
+    QDialog::changeEvent(event);
 }

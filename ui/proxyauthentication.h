@@ -26,6 +26,9 @@ public:
 public slots:
     void accept() override;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void storeCredentials(const QString &username, const QString &password);
 

@@ -3,6 +3,8 @@
 #include "base/settingskeys.h"
 #include "ui_tunnelsettings.h"
 
+#include <QEvent>
+
 namespace {
 
 constexpr int HttpProtocol = 4;
@@ -64,4 +66,11 @@ void TunnelSettings::save()
 {
     m_settings.setValue(SettingsKeys::TunnelHttpStreaming, m_ui->httpStreamingCheckBox->isChecked());
     m_settings.setValue(SettingsKeys::TunnelHttpFileUpload, m_ui->httpFileUploadCheckBox->isChecked());
+}
+
+void TunnelSettings::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        m_ui->retranslateUi(this);
+    QDialog::changeEvent(event);
 }

@@ -28,6 +28,9 @@ public slots:
 private slots:
     void on_defaultPushButton_clicked();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void load();
     void save();
