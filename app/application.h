@@ -17,9 +17,6 @@ public:
 
     MainWindow *mainWindow() const;
     void setMainWindow(MainWindow *mainWindow);
-
-private:
-    MainWindow *m_mainWindow = nullptr;
 };
 
 #endif
