@@ -537,33 +537,22 @@ void MainWindow::displayOptions()
 
 void MainWindow::accountRefreshError(AccountRefreshWork::Error error)
 {
-    switch (error) {
-    case AccountRefreshWork::ServerError:
-        showServerError();
-        break;
-    case AccountRefreshWork::DeniedError:
-        showSessionExpired();
-        break;
-    default:
-        break;
-    }
-    if (!m_accountLoaded)
-        m_logoutPending = true;
+    showRefreshError(int(error), m_accountLoaded);
 }
 
 void MainWindow::serversRefreshError(ServersRefreshWork::Error error)
 {
-    switch (error) {
-    case ServersRefreshWork::ServerError:
+    showRefreshError(int(error), m_serversLoaded);
+}
+
+// Both refresh works say 1 for no answer and 2 for a denied session; a first load that fails logs out.
+void MainWindow::showRefreshError(int error, bool loaded)
+{
+    if (error == AccountRefreshWork::ServerError)
         showServerError();
-        break;
-    case ServersRefreshWork::DeniedError:
+    else if (error == AccountRefreshWork::DeniedError)
         showSessionExpired();
-        break;
-    default:
-        break;
-    }
-    if (!m_serversLoaded)
+    if (!loaded)
         m_logoutPending = true;
 }
 

@@ -156,6 +156,7 @@ private:
 
     void showCritical(const QString &title, const QString &text);
     void showInformation(const QString &title, const QString &text);
+    void showRefreshError(int error, bool loaded);
     void showServerError();
     void showSessionExpired();
     void chooseProxyAuthenticationMethod();
