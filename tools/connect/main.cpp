@@ -186,6 +186,14 @@ void fillGlobalValues(const Setup &setup)
     GlobalValues::setValue(GlobalValues::ProxyPassword, settings.value(SettingsKeys::ProxyPassword).toString());
 }
 
+void printLeftoversUndone()
+{
+    const QStringList leftovers = MachineChanges::undoLeftovers();
+    for (const QString &line : leftovers)
+        printf("log: %s\n", qPrintable(line));
+    fflush(stdout);
+}
+
 void addOptions(QCommandLineParser *parser)
 {
     parser->setApplicationDescription(QString::fromLatin1(Description));
@@ -208,6 +216,9 @@ void addOptions(QCommandLineParser *parser)
             QStringLiteral("CA certificate of the VPN servers (default: ca.crt beside this "
                            "program)."),
             QStringLiteral("file") },
+        { QStringLiteral("restore"),
+            QStringLiteral("Only put back what an earlier run that was killed left changed on the machine, "
+                           "then exit.") },
     });
     // For scripted checks: how long OpenVPN has to bring the tunnel up.
     QCommandLineOption tunnelWait(
@@ -232,6 +243,12 @@ int main(int argc, char *argv[])
         fputs(parser.helpText().toUtf8().constData(), stdout);
         return 0;
     }
+    if (parser.isSet(QStringLiteral("restore"))) {
+        if (QCoreApplication::arguments().size() != 2)
+            return usageError(parser, QStringLiteral("--restore takes no other option"));
+        printLeftoversUndone();
+        return 0;
+    }
     Setup setup;
     const QString problem = readCommandLine(parser, &setup);
     if (!problem.isEmpty())
@@ -240,10 +257,7 @@ int main(int argc, char *argv[])
         fprintf(stderr, "nimbora-connect: no CA certificate at %s (see --ca)\n", qPrintable(setup.certificatePath));
 
     // What a run killed before its teardown left on the machine goes first.
-    const QStringList leftovers = MachineChanges::undoLeftovers();
-    for (const QString &line : leftovers)
-        printf("log: %s\n", qPrintable(line));
-    fflush(stdout);
+    printLeftoversUndone();
 
     fillGlobalValues(setup);
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
