@@ -14,6 +14,7 @@
 #include "base/useragent.h"
 #include "buildconfig.h"
 #include "connection/machinechanges.h"
+#include "core/mainserveraccess.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
 #include "netconfig/networkconfiguration.h"
@@ -57,6 +58,7 @@ struct Setup
     QString interfaceName;
     QString openvpnPath;
     QString certificatePath;
+    QString mainServerPins;
 };
 
 void setApplicationIdentity()
@@ -132,6 +134,12 @@ QString readCommandLine(const QCommandLineParser &parser, Setup *setup)
         options.tunnelWaitTime = parser.value(QStringLiteral("tunnel-wait")).toInt(&ok);
         if (!ok || options.tunnelWaitTime < 1)
             return QStringLiteral("--tunnel-wait takes a positive number of seconds");
+    }
+
+    if (parser.isSet(QStringLiteral("main-server-pin"))) {
+        setup->mainServerPins = parser.value(QStringLiteral("main-server-pin")).trimmed();
+        if (setup->mainServerPins.isEmpty())
+            return QStringLiteral("--main-server-pin takes at least one pin");
     }
 
     setup->interfaceName = parser.isSet(QStringLiteral("interface")) ? parser.value(QStringLiteral("interface"))
@@ -216,6 +224,10 @@ void addOptions(QCommandLineParser *parser)
             QStringLiteral("CA certificate of the VPN servers (default: ca.crt beside this "
                            "program)."),
             QStringLiteral("file") },
+        { QStringLiteral("main-server-pin"),
+            QStringLiteral("Pin the main server's key for this run, in place of the build's pins: base64 "
+                           "SHA-256 digests of its public key, separated by ; or spaces."),
+            QStringLiteral("pins") },
         { QStringLiteral("restore"),
             QStringLiteral("Only put back what an earlier run that was killed left changed on the machine, "
                            "then exit.") },
@@ -260,6 +272,8 @@ int main(int argc, char *argv[])
     printLeftoversUndone();
 
     fillGlobalValues(setup);
+    if (!setup.mainServerPins.isEmpty())
+        MainServerAccess::setPinnedKeys(setup.mainServerPins);
     QNetworkProxyFactory::setApplicationProxyFactory(new NetworkProxyFactory);
 
     // Watching before anything starts: the default action of a signal would leave routes behind.
