@@ -371,7 +371,7 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *cha
     setProgress(80);
 
     if (settings.value(SettingsKeys::SocksServer, SettingsKeys::SocksServerDefault).toBool()
-        && !startSocksServer(input.redirect ? physicalAdapter : vpnAdapter)) {
+        && !startSocksServer(input.redirect ? physicalAdapter : vpnAdapter, changes)) {
         emit error(SocksServerError);
         return false;
     }
@@ -388,11 +388,11 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *cha
     return true;
 }
 
-bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter)
+bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter, MachineChanges *changes)
 {
     const quint16 port
         = quint16(QSettings().value(SettingsKeys::SocksServerPort, SettingsKeys::SocksServerPortDefault).toUInt());
-    disableWeakHost(adapter.networkInterface());
+    changes->disableWeakHost(adapter);
     m_socksServer->setAddress(firstIPv4Address(adapter.networkInterface()));
     return m_socksServer->listen(QHostAddress::LocalHost, port);
 }

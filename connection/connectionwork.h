@@ -103,7 +103,7 @@ private:
     bool waitForTunnel();
     // From the tunnel being up to connected(); false when the run must end instead.
     bool configure(const QHostAddress &endpoint, MachineChanges *changes);
-    bool startSocksServer(const NetworkAdapter &adapter);
+    bool startSocksServer(const NetworkAdapter &adapter, MachineChanges *changes);
     void addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input);
     void logRoutingTable();
     void stayConnected();

@@ -14,6 +14,7 @@ const QString RouteRemoved = QStringLiteral("route-removed");
 const QString Resolver = QStringLiteral("resolver");
 const QString SystemProxy = QStringLiteral("system-proxy");
 const QString OpenVpn = QStringLiteral("openvpn");
+const QString WeakHost = QStringLiteral("weak-host");
 
 QString encodedName(const QString &name)
 {
@@ -46,6 +47,35 @@ bool parseRoute(const QStringList &fields, Route *route)
     return metricRead && !route->destination.isNull() && !route->mask.isNull();
 }
 
+// "weak-host eth0 1 0 0": what was on, forwarding, weak-host send and receive, before it was turned off.
+QString weakHostEntry(const QNetworkInterface &networkInterface, const NetworkSystem::HostModel &model)
+{
+    return QStringList { WeakHost, encodedName(networkInterface.name()), QString::number(int(model.forwarding)),
+        QString::number(int(model.weakHostSend)), QString::number(int(model.weakHostReceive)) }
+        .join(QLatin1Char(' '));
+}
+
+bool parseWeakHost(const QStringList &fields, QNetworkInterface *networkInterface, NetworkSystem::HostModel *model)
+{
+    if (fields.size() != 5)
+        return false;
+    bool *settings[] = { &model->forwarding, &model->weakHostSend, &model->weakHostReceive };
+    for (int i = 0; i < 3; ++i) {
+        const QString &field = fields.at(2 + i);
+        if (field != QLatin1String("0") && field != QLatin1String("1"))
+            return false;
+        *settings[i] = field == QLatin1String("1");
+    }
+    *networkInterface = QNetworkInterface::interfaceFromName(decodedName(fields.at(1)));
+    return true;
+}
+
+QString weakHostText(const QString &interfaceName, bool restored)
+{
+    return QStringLiteral("Forwarding and weak-host settings of %1 %2")
+        .arg(interfaceName, QLatin1String(restored ? "restored" : "not restored"));
+}
+
 ResolverSwitch::Method resolverMethod(const QString &name)
 {
     for (ResolverSwitch::Method method :
@@ -75,6 +105,13 @@ QString undoEntry(const QString &entry)
         resolver.resume(resolverMethod(fields.at(1)), decodedName(fields.at(2)));
         return resolver.restore(&reason) ? QStringLiteral("Name servers restored")
                                          : QStringLiteral("Name servers not restored: ") + reason;
+    }
+    QNetworkInterface networkInterface;
+    NetworkSystem::HostModel model;
+    if (kind == WeakHost && parseWeakHost(fields, &networkInterface, &model)) {
+        if (!networkInterface.isValid())
+            return weakHostText(decodedName(fields.at(1)), false) + QStringLiteral(": the adapter is gone");
+        return weakHostText(networkInterface.name(), restoreWeakHost(networkInterface, model));
     }
     bool read = false;
     if (kind == SystemProxy && fields.size() == 2) {
@@ -168,6 +205,20 @@ void MachineChanges::disableSystemProxy()
     });
 }
 
+void MachineChanges::disableWeakHost(const NetworkAdapter &adapter)
+{
+    const QNetworkInterface networkInterface = adapter.networkInterface();
+    NetworkSystem::HostModel model;
+    if (!NetworkSystem::instance()->hostModel(networkInterface, &model)
+        || !(model.forwarding || model.weakHostSend || model.weakHostReceive))
+        return;
+    m_weakHostEntry = weakHostEntry(networkInterface, model);
+    journal(m_weakHostEntry);
+    ::disableWeakHost(networkInterface);
+    m_weakHostInterface = networkInterface;
+    m_weakHostModel = model;
+}
+
 void MachineChanges::noteOpenVpn(qint64 processId)
 {
     if (processId <= 0)
@@ -205,6 +256,14 @@ void MachineChanges::undo()
         m_journal.remove(routeEntry("route-added", route));
     for (const Route &route : removed)
         m_journal.remove(routeEntry("route-removed", route));
+
+    if (!m_weakHostEntry.isEmpty()) {
+        if (restoreWeakHost(m_weakHostInterface, m_weakHostModel))
+            m_journal.remove(m_weakHostEntry);
+        else
+            emit log(weakHostText(m_weakHostInterface.name(), false)); // the entry stays for the next start
+        m_weakHostEntry.clear();
+    }
 }
 
 void MachineChanges::addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind)

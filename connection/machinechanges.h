@@ -4,6 +4,7 @@
 #include "connection/undojournal.h"
 #include "core/networkproxyswitch.h"
 #include "netconfig/networkadapter.h"
+#include "netconfig/networksystem.h"
 #include "netconfig/resolverswitch.h"
 #include "netconfig/route.h"
 
@@ -15,9 +16,10 @@
 
 // Every change a connection makes to the machine goes through here, and only what was really
 // changed is recorded, so that undo() puts back exactly what was there: the routes, the
-// resolver and the system proxy. Each change is first written to the undo journal, so that
-// undoLeftovers() can put the machine back after a run that never reached its teardown. What
-// cannot be changed is logged, and the connection goes on.
+// resolver, the system proxy and the SOCKS adapter's forwarding and weak-host settings. Each
+// change is first written to the undo journal, so that undoLeftovers() can put the machine
+// back after a run that never reached its teardown. What cannot be changed is logged, and the
+// connection goes on.
 class MachineChanges : public QObject
 {
     Q_OBJECT
@@ -31,12 +33,13 @@ public:
     void changeRoutes(const QList<Route> &remove, const QList<Route> &add);
     void useNameServers(const NetworkAdapter &vpnAdapter, const QList<QHostAddress> &servers);
     void disableSystemProxy();
+    void disableWeakHost(const NetworkAdapter &adapter);
     // The OpenVPN program of this run, for a next start to end it if this run cannot.
     void noteOpenVpn(qint64 processId);
     void forgetOpenVpn();
 
     // The system proxy, the resolver, the added routes deleted and the deleted ones added back,
-    // in that order. Safe to call again.
+    // then the adapter settings, in that order. Safe to call again.
     void undo();
 
     // Undoes what a run left in the journal and removes it; the lines say what was done. A
@@ -61,6 +64,9 @@ private:
     QString m_resolverEntry;
     QString m_proxyEntry;
     QString m_openvpnEntry;
+    QString m_weakHostEntry;
+    QNetworkInterface m_weakHostInterface;
+    NetworkSystem::HostModel m_weakHostModel;
     QList<Route> m_added;
     QList<Route> m_removed;
 };

@@ -81,9 +81,17 @@ bool changeRouteByProgram(NetworkSystem *system, const QString &command, const R
     return changed;
 }
 
-void runNetsh(NetworkSystem *system, const QStringList &arguments)
+bool runNetsh(NetworkSystem *system, const QStringList &arguments)
 {
-    system->runProgram(QString::fromLatin1(NetworkConfiguration::NetshProgram), arguments, -1);
+    const NetworkSystem::ProgramResult result
+        = system->runProgram(QString::fromLatin1(NetworkConfiguration::NetshProgram), arguments, -1);
+    return result.finished && result.exitCode == 0;
+}
+
+QStringList netshSetInterface(const QNetworkInterface &networkInterface)
+{
+    return { QStringLiteral("interface"), QStringLiteral("ip"), QStringLiteral("set"), QStringLiteral("interface"),
+        networkInterface.humanReadableName() };
 }
 
 } // namespace
@@ -289,18 +297,32 @@ void disableWeakHost(const QNetworkInterface &networkInterface)
     if (system->platform() == NetworkSystem::Linux) {
         // Linux has no weak-host switches; sockets bound to the address choose the adapter.
         if (model.forwarding)
-            system->disableForwarding(networkInterface);
+            system->setForwarding(networkInterface, false);
         return;
     }
-    const QString name = networkInterface.humanReadableName();
-    const QStringList setInterface { QStringLiteral("interface"), QStringLiteral("ip"), QStringLiteral("set"),
-        QStringLiteral("interface"), name };
+    const QStringList setInterface = netshSetInterface(networkInterface);
     if (model.forwarding)
         runNetsh(system, setInterface + QStringList { QStringLiteral("forwarding=disabled") });
     if (model.weakHostSend)
         runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostsend=disabled") });
     if (model.weakHostReceive)
         runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostreceive=disabled") });
+}
+
+bool restoreWeakHost(const QNetworkInterface &networkInterface, const NetworkSystem::HostModel &model)
+{
+    NetworkSystem *system = NetworkSystem::instance();
+    if (system->platform() == NetworkSystem::Linux)
+        return !model.forwarding || system->setForwarding(networkInterface, true);
+    const QStringList setInterface = netshSetInterface(networkInterface);
+    bool restored = true;
+    if (model.forwarding)
+        restored &= runNetsh(system, setInterface + QStringList { QStringLiteral("forwarding=enabled") });
+    if (model.weakHostSend)
+        restored &= runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostsend=enabled") });
+    if (model.weakHostReceive)
+        restored &= runNetsh(system, setInterface + QStringList { QStringLiteral("weakhostreceive=enabled") });
+    return restored;
 }
 
 namespace NetworkConfiguration {

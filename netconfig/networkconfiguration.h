@@ -2,6 +2,7 @@
 #define NIMBORA_NETCONFIG_NETWORKCONFIGURATION_H
 
 #include "netconfig/networkadapter.h"
+#include "netconfig/networksystem.h"
 #include "netconfig/route.h"
 
 #include <QAbstractSocket>
@@ -43,6 +44,8 @@ void renameInterface(const QNetworkInterface &networkInterface, const QString &n
 void enableInterface(const QNetworkInterface &networkInterface);
 // Connections bound to the adapter's address leave through that adapter only.
 void disableWeakHost(const QNetworkInterface &networkInterface);
+// Turns back on what the model, read before disableWeakHost(), says was on; false when a change failed.
+bool restoreWeakHost(const QNetworkInterface &networkInterface, const NetworkSystem::HostModel &model);
 
 namespace NetworkConfiguration {
 

@@ -80,7 +80,7 @@ public:
     // The resolver's configuration file (Linux).
     virtual bool resolverConfiguration(QByteArray *contents) = 0;
     virtual bool hostModel(const QNetworkInterface &networkInterface, HostModel *model) = 0;
-    virtual bool disableForwarding(const QNetworkInterface &networkInterface) = 0;
+    virtual bool setForwarding(const QNetworkInterface &networkInterface, bool enabled) = 0;
     virtual bool renameLink(int interfaceIndex, const QString &name) = 0;
     virtual bool enableLink(int interfaceIndex) = 0;
     // Every installed network driver instance, in the system's order.

@@ -228,10 +228,10 @@ public:
         return true;
     }
 
-    bool disableForwarding(const QNetworkInterface &networkInterface) override
+    bool setForwarding(const QNetworkInterface &networkInterface, bool enabled) override
     {
         QFile file(forwardingFile(networkInterface));
-        return file.open(QIODevice::WriteOnly) && file.write("0\n") == 2;
+        return file.open(QIODevice::WriteOnly) && file.write(enabled ? "1\n" : "0\n") == 2;
     }
 
     bool renameLink(int interfaceIndex, const QString &name) override

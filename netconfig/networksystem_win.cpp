@@ -186,7 +186,7 @@ public:
     }
 
     // netsh does these here.
-    bool disableForwarding(const QNetworkInterface &) override { return false; }
+    bool setForwarding(const QNetworkInterface &, bool) override { return false; }
     bool renameLink(int, const QString &) override { return false; }
     bool enableLink(int) override { return false; }
 

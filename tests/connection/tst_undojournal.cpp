@@ -66,9 +66,11 @@ void TestUndoJournal::initTestCase()
 QByteArray TestUndoJournal::connectedJournal(qint64 openvpn)
 {
     FakeNetworkSystem system(NetworkSystem::Linux);
+    system.model.forwarding = true;
     QByteArray contents;
     MachineChanges changes(m_path);
     changes.noteOpenVpn(openvpn);
+    changes.disableWeakHost(NetworkAdapter(QNetworkInterface::interfaceFromName(QStringLiteral("lo"))));
     changes.changeRoutes({ route("0.0.0.0", "0.0.0.0", "198.18.1.1", 0) },
         { route("0.0.0.0", "0.0.0.0", "198.18.1.1", 9999), route("0.0.0.0", "0.0.0.0", "198.19.1.1", -1) });
     QFile file(m_path);
@@ -116,13 +118,15 @@ void TestUndoJournal::leftoversUndone()
     FakeNetworkSystem system(NetworkSystem::Linux);
     const QStringList lines = MachineChanges::undoLeftovers(m_path);
     QVERIFY(!QFile::exists(m_path));
-    // Newest first: the added routes deleted, the deleted one back, then OpenVPN.
+    // Newest first: the added routes deleted, the deleted one back, forwarding on again, then OpenVPN.
     QCOMPARE(rowTexts(system.deleted), QStringList({ "0.0.0.0/1", "0.0.0.0/9999" }));
     QCOMPARE(rowTexts(system.created), QStringList({ "0.0.0.0/0" }));
-    QCOMPARE(lines.size(), 4);
+    QCOMPARE(system.calls, QStringList({ "forwarding lo" }));
+    QCOMPARE(lines.size(), 5);
     QCOMPARE(lines.at(0), QStringLiteral("After an earlier run: Route 0.0.0.0 0.0.0.0 198.19.1.1 lo -1 deleted"));
+    QCOMPARE(lines.at(3), QStringLiteral("After an earlier run: Forwarding and weak-host settings of lo restored"));
     QFETCH(bool, ended);
-    QCOMPARE(lines.at(3).contains(QLatin1String("ended")), ended);
+    QCOMPARE(lines.at(4).contains(QLatin1String("ended")), ended);
     QCOMPARE(process.waitForFinished(ended ? 10000 : 100), ended);
     if (!ended) {
         process.kill();
@@ -149,6 +153,7 @@ void TestUndoJournal::cutJournalKeptAside()
     }
     QVERIFY(system.created.isEmpty());
     QVERIFY(system.deleted.isEmpty());
+    QVERIFY(system.calls.isEmpty());
 }
 
 NIMBORA_TEST_MAIN(TestUndoJournal, QCoreApplication)

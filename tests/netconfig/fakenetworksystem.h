@@ -80,7 +80,10 @@ public:
         *hostModel = model;
         return hostModelReadable;
     }
-    bool disableForwarding(const QNetworkInterface &link) override { return note("no forwarding " + link.name()); }
+    bool setForwarding(const QNetworkInterface &link, bool enabled) override
+    {
+        return note((enabled ? "forwarding " : "no forwarding ") + link.name());
+    }
     bool renameLink(int index, const QString &name) override
     {
         return note(QStringLiteral("rename %1 %2").arg(index).arg(name));

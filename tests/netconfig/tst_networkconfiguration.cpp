@@ -268,10 +268,13 @@ void TestNetworkConfiguration::adapterSettings_data()
     QTest::newRow("windows: receive only")
         << Windows << "weakHost" << Model { false, false, true } << set + "weakhostreceive=disabled";
     QTest::newRow("windows: no interface row") << Windows << "unreadable" << all << "";
+    QTest::newRow("windows: back on what was on") << Windows << "restore" << Model { true, false, true }
+                                                  << set + "forwarding=enabled | " + set + "weakhostreceive=enabled";
     QTest::newRow("linux: rename") << Linux << "rename" << Model() << "rename %2 Nimbora";
     QTest::newRow("linux: enable") << Linux << "enable" << Model() << "enable %2";
     QTest::newRow("linux: forwarding only") << Linux << "weakHost" << Model { true, true, true } << "no forwarding %1";
     QTest::newRow("linux: no forwarding") << Linux << "weakHost" << Model { false, true, true } << "";
+    QTest::newRow("linux: forwarding back on") << Linux << "restore" << Model { true, false, false } << "forwarding %1";
 }
 
 void TestNetworkConfiguration::adapterSettings()
@@ -284,10 +287,14 @@ void TestNetworkConfiguration::adapterSettings()
     FakeNetworkSystem system(platform);
     system.model = model;
     system.hostModelReadable = operation != QLatin1String("unreadable");
+    system.programResult.finished = true;
+    system.programResult.exitCode = 0;
     if (operation == QLatin1String("rename"))
         renameInterface(loopback(), QStringLiteral("Nimbora"));
     else if (operation == QLatin1String("enable"))
         enableInterface(loopback());
+    else if (operation == QLatin1String("restore"))
+        QVERIFY(restoreWeakHost(loopback(), model));
     else
         disableWeakHost(loopback());
     QCOMPARE(system.calls.join(QStringLiteral(" | ")), onLoopback(calls));
