@@ -28,12 +28,22 @@ QString NetworkSystem::errorText(quint32 code) const
 NetworkSystem::ProgramResult NetworkSystem::runProgram(
     const QString &program, const QStringList &arguments, int timeout)
 {
+    return runProcess(program, arguments, timeout);
+}
+
+NetworkSystem::ProgramResult NetworkSystem::runProcess(
+    const QString &program, const QStringList &arguments, int timeout, const QByteArray &input)
+{
     ProgramResult result;
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, arguments, QIODevice::ReadOnly);
+    process.start(program, arguments, input.isEmpty() ? QIODevice::ReadOnly : QIODevice::ReadWrite);
     if (!process.waitForStarted())
         return result;
+    if (!input.isEmpty()) {
+        process.write(input);
+        process.closeWriteChannel();
+    }
     if (!process.waitForFinished(timeout)) {
         process.kill();
         process.waitForFinished();

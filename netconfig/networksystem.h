@@ -87,6 +87,9 @@ public:
     virtual QList<DriverEntry> driverEntries() = 0;
     // Runs a program and waits for it; a negative time limit waits as long as it takes.
     virtual ProgramResult runProgram(const QString &program, const QStringList &arguments, int timeout);
+    // The same on the real system, with input written to the program's standard input.
+    static ProgramResult runProcess(
+        const QString &program, const QStringList &arguments, int timeout, const QByteArray &input = QByteArray());
 
 private:
     const Platform m_platform;

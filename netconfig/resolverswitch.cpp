@@ -1,6 +1,5 @@
 #include "netconfig/resolverswitch.h"
 
-#include <QProcess>
 #include <QStandardPaths>
 
 namespace {
@@ -101,22 +100,7 @@ NetworkSystem::ProgramResult ResolverSwitch::runProgram(
     NetworkSystem *system = NetworkSystem::instance();
     if (input.isEmpty() || system != NetworkSystem::platformSystem())
         return system->runProgram(program, arguments, ProgramTimeout);
-    NetworkSystem::ProgramResult result;
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(ProgramTimeout))
-        return result;
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(ProgramTimeout)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.finished = process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.output = process.readAllStandardOutput();
-    return result;
+    return NetworkSystem::runProcess(program, arguments, ProgramTimeout, input);
 }
 
 bool ResolverSwitch::runChecked(

@@ -92,7 +92,8 @@ private slots:
     void dnsServersFromNamespaceResolvConf();
     void tapAdapters();
     void renameAndEnable();
-    void disableWeakHost();
+    void weakHostRoundTrip();
+    void programWithInput();
 };
 
 void TestLinuxNetwork::initTestCase()
@@ -224,16 +225,35 @@ void TestLinuxNetwork::renameAndEnable()
     QVERIFY(linkUp(QStringLiteral("Nimbora2")));
 }
 
-void TestLinuxNetwork::disableWeakHost()
+void TestLinuxNetwork::weakHostRoundTrip()
 {
     QFile forwarding(QStringLiteral("/proc/sys/net/ipv4/conf/nimv0/forwarding"));
     QVERIFY(forwarding.open(QIODevice::WriteOnly));
     QCOMPARE(forwarding.write("1\n"), qint64(2));
     forwarding.close();
+    const QNetworkInterface networkInterface = adapterNamed("nimv0").networkInterface();
+    NetworkSystem::HostModel model;
+    QVERIFY(NetworkSystem::instance()->hostModel(networkInterface, &model));
+    QVERIFY(model.forwarding);
 
-    ::disableWeakHost(adapterNamed("nimv0").networkInterface());
+    ::disableWeakHost(networkInterface);
     QVERIFY(forwarding.open(QIODevice::ReadOnly));
     QCOMPARE(forwarding.readAll().trimmed(), QByteArray("0"));
+    forwarding.close();
+
+    QVERIFY(restoreWeakHost(networkInterface, model));
+    QVERIFY(forwarding.open(QIODevice::ReadOnly));
+    QCOMPARE(forwarding.readAll().trimmed(), QByteArray("1"));
+}
+
+// resolvconf reads its record on standard input.
+void TestLinuxNetwork::programWithInput()
+{
+    const NetworkSystem::ProgramResult result = NetworkSystem::runProcess(
+        QStringLiteral("sh"), { QStringLiteral("-c"), QStringLiteral("tr a-z A-Z; exit 3") }, 10000, "name");
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 3);
+    QCOMPARE(result.output, QByteArray("NAME"));
 }
 
 NIMBORA_TEST_MAIN(TestLinuxNetwork, QCoreApplication)
