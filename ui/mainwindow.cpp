@@ -657,15 +657,8 @@ void MainWindow::chooseProxyAuthenticationMethod()
 void MainWindow::accountRefreshFinished()
 {
     m_accountRefreshWork->wait();
-    if (m_quitPending) {
-        quitWhenIdle();
+    if (takePendingQuitOrLogout())
         return;
-    }
-    if (m_logoutPending) {
-        m_logoutPending = false;
-        m_ui->accountLogoutPushButton->click();
-        return;
-    }
     showAccount();
     if (!m_accountLoaded) {
         m_accountLoaded = true;
@@ -794,15 +787,8 @@ void MainWindow::serversRefreshLatencyChanged(const QString &name, int latency)
 void MainWindow::serversRefreshFinished()
 {
     m_serversRefreshWork->wait();
-    if (m_quitPending) {
-        quitWhenIdle();
+    if (takePendingQuitOrLogout())
         return;
-    }
-    if (m_logoutPending) {
-        m_logoutPending = false;
-        m_ui->accountLogoutPushButton->click();
-        return;
-    }
     if (!m_autoConnectDone) {
         m_autoConnectDone = true;
         if (QSettings().value(SettingsKeys::AutoConnect, SettingsKeys::AutoConnectDefault).toBool()) {
@@ -1066,6 +1052,20 @@ bool MainWindow::refreshWorkRunning() const
 }
 
 // While quitting nothing new starts: the window only waits for the last work to end.
+bool MainWindow::takePendingQuitOrLogout()
+{
+    if (m_quitPending) {
+        quitWhenIdle();
+        return true;
+    }
+    if (m_logoutPending) {
+        m_logoutPending = false;
+        m_ui->accountLogoutPushButton->click();
+        return true;
+    }
+    return false;
+}
+
 bool MainWindow::quitWhenIdle()
 {
     return anyWorkRunning() ? false : closeAndQuit();

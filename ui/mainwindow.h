@@ -150,6 +150,8 @@ private:
 
     bool anyWorkRunning() const;
     bool refreshWorkRunning() const;
+    // A quit or a logout asked for while a refresh ran goes ahead once it has ended; true when one did.
+    bool takePendingQuitOrLogout();
     bool quitWhenIdle();
     bool closeAndQuit();
     void savePreferences();
