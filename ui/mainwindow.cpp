@@ -548,6 +548,9 @@ void MainWindow::serversRefreshError(ServersRefreshWork::Error error)
 // Both refresh works say 1 for no answer and 2 for a denied session; a first load that fails logs out.
 void MainWindow::showRefreshError(int error, bool loaded)
 {
+    static_assert(int(AccountRefreshWork::ServerError) == int(ServersRefreshWork::ServerError)
+            && int(AccountRefreshWork::DeniedError) == int(ServersRefreshWork::DeniedError),
+        "the refresh works' errors must keep the same values");
     if (error == AccountRefreshWork::ServerError)
         showServerError();
     else if (error == AccountRefreshWork::DeniedError)
@@ -1051,7 +1054,6 @@ bool MainWindow::refreshWorkRunning() const
     return m_accountRefreshWork->isRunning() || m_serversRefreshWork->isRunning();
 }
 
-// While quitting nothing new starts: the window only waits for the last work to end.
 bool MainWindow::takePendingQuitOrLogout()
 {
     if (m_quitPending) {
@@ -1066,6 +1068,7 @@ bool MainWindow::takePendingQuitOrLogout()
     return false;
 }
 
+// While quitting nothing new starts: the window only waits for the last work to end.
 bool MainWindow::quitWhenIdle()
 {
     return anyWorkRunning() ? false : closeAndQuit();
