@@ -33,6 +33,8 @@ QString UndoJournal::defaultPath()
 
 bool UndoJournal::add(const QString &entry)
 {
+    if (!loadOnce())
+        return false;
     m_entries << entry;
     if (write())
         return true;
@@ -47,6 +49,24 @@ void UndoJournal::remove(const QString &entry)
         return;
     m_entries.removeAt(index);
     write();
+}
+
+bool UndoJournal::loadOnce()
+{
+    if (m_loaded)
+        return true;
+    QStringList left;
+    switch (read(m_path, &left)) {
+    case Unreadable:
+        return false; // tried again at the next add; the next start keeps it aside
+    case Read:
+        m_entries = left;
+        break;
+    case Absent:
+        break;
+    }
+    m_loaded = true;
+    return true;
 }
 
 bool UndoJournal::write()

@@ -8,7 +8,8 @@
 // that never reached its teardown (a crash, a kill, a power cut) can be undone at the next
 // start. Every change is written, and the file synced, before the change is made. The file
 // holds a header and a trailer with the count of entries: a file cut anywhere is refused
-// whole, never half applied.
+// whole, never half applied. A journal starts from what the file already holds (what an earlier
+// teardown of this session could not undo) and never writes over a file it cannot read.
 class UndoJournal
 {
 public:
@@ -20,7 +21,7 @@ public:
     static QString defaultPath();
     QString path() const { return m_path; }
 
-    // False when the journal cannot be put on disk.
+    // False when the journal cannot be put on disk, or the file there cannot be read.
     bool add(const QString &entry);
     // Takes back the last entry equal to this one; the file goes when it is empty.
     void remove(const QString &entry);
@@ -29,10 +30,12 @@ public:
     static ReadResult read(const QString &path, QStringList *entries);
 
 private:
+    bool loadOnce();
     bool write();
 
     QString m_path;
     QStringList m_entries;
+    bool m_loaded = false;
 };
 
 #endif

@@ -22,7 +22,11 @@ private slots:
     void initTestCase();
     void leftoversUndone_data();
     void leftoversUndone();
+    void routeRestoredAsRead_data();
+    void routeRestoredAsRead();
     void cutJournalKeptAside();
+    void nextConnectionKeepsWhatIsThere_data();
+    void nextConnectionKeepsWhatIsThere();
 
 private:
     // The journal of a run that deleted a default route and added two, as it is on disk
@@ -134,6 +138,53 @@ void TestUndoJournal::leftoversUndone()
     }
 }
 
+void TestUndoJournal::routeRestoredAsRead_data()
+{
+    QTest::addColumn<bool>("previousVersion");
+
+    QTest::newRow("as journals are written now") << false;
+    QTest::newRow("as the previous version wrote it, without attributes") << true;
+}
+
+// A default route of the network manager's, deleted by a run that was then killed, comes back
+// with what the table said of it.
+void TestUndoJournal::routeRestoredAsRead()
+{
+    QFETCH(bool, previousVersion);
+    Route dhcp = route("0.0.0.0", "0.0.0.0", "198.18.1.1", 100);
+    if (!previousVersion) {
+        dhcp.attributes.protocol = 16;
+        dhcp.attributes.scope = 0;
+        dhcp.attributes.source = QHostAddress(QStringLiteral("198.18.1.2"));
+        dhcp.attributes.tos = 16;
+        dhcp.attributes.onLink = true;
+        dhcp.attributes.realms = 2 << 16 | 5;
+        dhcp.attributes.metrics = { { 1, 4 }, { 2, 1400 } };
+    }
+    QByteArray journal;
+    if (previousVersion) {
+        journal = "Nimbora undo journal 1\nroute-removed 0.0.0.0 0.0.0.0 198.18.1.1 lo 100\nend 1\n";
+    } else {
+        FakeNetworkSystem system(NetworkSystem::Linux);
+        MachineChanges changes(m_path);
+        changes.changeRoutes({ dhcp }, {});
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        journal = file.readAll();
+    }
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(journal);
+    file.close();
+
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    const QStringList lines = MachineChanges::undoLeftovers(m_path);
+    QCOMPARE(lines, QStringList { "After an earlier run: Route 0.0.0.0 0.0.0.0 198.18.1.1 lo 100 restored" });
+    QCOMPARE(system.created.size(), 1);
+    QCOMPARE(system.created.first().metric, 100);
+    QVERIFY(system.created.first().attributes == dhcp.attributes);
+}
+
 void TestUndoJournal::cutJournalKeptAside()
 {
     const QByteArray journal = connectedJournal(0);
@@ -154,6 +205,46 @@ void TestUndoJournal::cutJournalKeptAside()
     QVERIFY(system.created.isEmpty());
     QVERIFY(system.deleted.isEmpty());
     QVERIFY(system.calls.isEmpty());
+}
+
+void TestUndoJournal::nextConnectionKeepsWhatIsThere_data()
+{
+    QTest::addColumn<QByteArray>("left");
+    QTest::addColumn<QStringList>("entries");
+
+    // A teardown that could not put the resolver back leaves its entry for the next start.
+    const QString resolver = QStringLiteral("resolver file Nimbora");
+    QTest::newRow("an entry a teardown could not undo")
+        << QByteArray("Nimbora undo journal 1\n" + resolver.toUtf8() + "\nend 1\n")
+        << QStringList({ resolver, QStringLiteral("openvpn 42") });
+    QTest::newRow("a journal that cannot be read") << QByteArray("Nimbora undo journal 1\nresolver") << QStringList();
+}
+
+void TestUndoJournal::nextConnectionKeepsWhatIsThere()
+{
+    QFETCH(QByteArray, left);
+    QFETCH(QStringList, entries);
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(left);
+    file.close();
+
+    UndoJournal journal(m_path);
+    QCOMPARE(journal.add(QStringLiteral("openvpn 42")), !entries.isEmpty());
+    QStringList read;
+    if (entries.isEmpty()) {
+        // Never written over: the next start keeps it aside for a person to read.
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), left);
+        file.close();
+    } else {
+        QCOMPARE(UndoJournal::read(m_path, &read), UndoJournal::Read);
+        QCOMPARE(read, entries);
+        journal.remove(QStringLiteral("openvpn 42"));
+        QCOMPARE(UndoJournal::read(m_path, &read), UndoJournal::Read);
+        QCOMPARE(read, entries.mid(0, 1));
+    }
+    QVERIFY(QFile::remove(m_path));
 }
 
 NIMBORA_TEST_MAIN(TestUndoJournal, QCoreApplication)
