@@ -339,7 +339,7 @@ bool SocksTunnel::readSocks5Request()
     if (request.command == ConnectCommand) {
         connectRemote(address, request.port);
     } else if (request.command == UdpAssociateCommand) {
-        associateUdp(request.port);
+        associateUdp();
     } else {
         emit log(QStringLiteral("SOCKS 5 error: does not support bind command"));
         sendReply(Socks5CommandNotSupported, QHostAddress(), 0);
@@ -364,15 +364,16 @@ void SocksTunnel::connectRemote(const QHostAddress &address, quint16 port)
     m_remoteTcpSocket->connectToHost(address, port);
 }
 
-void SocksTunnel::associateUdp(quint16 port)
+// The port the client names is where its own datagrams come from; the way out takes any free port, since
+// binding the asked one would hand a local client privileged ports on the adapter's address.
+void SocksTunnel::associateUdp()
 {
     if (!m_clientUdpSocket->bind(m_clientTcpSocket->localAddress(), 0)) {
         emit log(errorPrefix() + m_clientUdpSocket->errorString());
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);
         return;
     }
-    if ((!m_remoteUdpSocket->bind(m_bindAddress, port) && !m_remoteUdpSocket->bind(m_bindAddress, 0))
-        || !bindToAddressInterface(m_remoteUdpSocket, m_bindAddress)) {
+    if (!m_remoteUdpSocket->bind(m_bindAddress, 0) || !bindToAddressInterface(m_remoteUdpSocket, m_bindAddress)) {
         emit log(errorPrefix() + m_remoteUdpSocket->errorString());
         m_clientUdpSocket->close();
         sendReply(Socks5GeneralFailure, QHostAddress(), 0);

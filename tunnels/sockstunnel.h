@@ -57,7 +57,7 @@ private:
     bool readGreeting();
     bool readSocks5Request();
     void connectRemote(const QHostAddress &address, quint16 port);
-    void associateUdp(quint16 port);
+    void associateUdp();
     void startRelaying();
     void relay(QTcpSocket *from, QTcpSocket *to);
     QHostAddress resolve(const QByteArray &name) const;
