@@ -26,17 +26,67 @@ QString decodedName(const QString &text)
     return QUrl::fromPercentEncoding(text.toLatin1());
 }
 
-// "route-added 0.0.0.0 128.0.0.0 198.19.1.1 Nimbora -1"
+// The attributes a route was read with, "name=value" each, only those that were given.
+QStringList attributeFields(const RouteAttributes &attributes)
+{
+    QStringList fields;
+    if (attributes.protocol >= 0)
+        fields << QStringLiteral("protocol=%1").arg(attributes.protocol);
+    if (attributes.scope >= 0)
+        fields << QStringLiteral("scope=%1").arg(attributes.scope);
+    if (!attributes.source.isNull())
+        fields << QStringLiteral("source=") + attributes.source.toString();
+    if (attributes.tos)
+        fields << QStringLiteral("tos=%1").arg(attributes.tos);
+    if (attributes.onLink)
+        fields << QStringLiteral("onlink=1");
+    if (attributes.realms)
+        fields << QStringLiteral("realms=%1").arg(attributes.realms);
+    for (auto metric = attributes.metrics.cbegin(); metric != attributes.metrics.cend(); ++metric)
+        fields << QStringLiteral("metric%1=%2").arg(metric.key()).arg(metric.value());
+    return fields;
+}
+
+bool parseAttribute(const QString &field, RouteAttributes *attributes)
+{
+    const QString name = field.section(QLatin1Char('='), 0, 0);
+    const QString value = field.section(QLatin1Char('='), 1);
+    if (name == QLatin1String("source")) {
+        attributes->source = QHostAddress(value);
+        return attributes->source.protocol() == QAbstractSocket::IPv4Protocol;
+    }
+    bool read = false;
+    const uint number = value.toUInt(&read);
+    if (name == QLatin1String("protocol"))
+        attributes->protocol = int(number);
+    else if (name == QLatin1String("scope"))
+        attributes->scope = int(number);
+    else if (name == QLatin1String("tos"))
+        attributes->tos = int(number);
+    else if (name == QLatin1String("onlink"))
+        attributes->onLink = number != 0;
+    else if (name == QLatin1String("realms"))
+        attributes->realms = number;
+    else if (read && name.startsWith(QLatin1String("metric")))
+        attributes->metrics.insert(name.mid(6).toInt(&read), number);
+    // Another name is from a later version: the route is still put back with what is known.
+    return read;
+}
+
+// "route-removed 0.0.0.0 0.0.0.0 198.18.1.1 eth0 100 protocol=16 scope=0 source=198.18.1.2"; a
+// route of ours has no attributes, nor had any route in the journals of earlier versions.
 QString routeEntry(const char *kind, const Route &route)
 {
-    return QStringList { QLatin1String(kind), route.destination.toString(), route.mask.toString(),
-        route.gateway.toString(), encodedName(route.adapter.networkInterface().name()), QString::number(route.metric) }
+    return (QStringList { QLatin1String(kind), route.destination.toString(), route.mask.toString(),
+                route.gateway.toString(), encodedName(route.adapter.networkInterface().name()),
+                QString::number(route.metric) }
+        + attributeFields(route.attributes))
         .join(QLatin1Char(' '));
 }
 
 bool parseRoute(const QStringList &fields, Route *route)
 {
-    if (fields.size() != 6)
+    if (fields.size() < 6)
         return false;
     bool metricRead = false;
     route->destination = QHostAddress(fields.at(1));
@@ -44,6 +94,10 @@ bool parseRoute(const QStringList &fields, Route *route)
     route->gateway = QHostAddress(fields.at(3));
     route->adapter = NetworkAdapter(QNetworkInterface::interfaceFromName(decodedName(fields.at(4))));
     route->metric = fields.at(5).toInt(&metricRead);
+    for (int i = 6; i < fields.size(); ++i) {
+        if (!parseAttribute(fields.at(i), &route->attributes))
+            return false;
+    }
     return metricRead && !route->destination.isNull() && !route->mask.isNull();
 }
 

@@ -26,6 +26,13 @@ bool isDefault(const Route &route)
     return route.destination == Any && route.mask == Any;
 }
 
+// A loopback address (a local stub resolver, a local proxy) or a link-local one (a cloud's
+// metadata server) is reached without a gateway; a host route through one would take it away.
+bool isRoutable(const QHostAddress &address)
+{
+    return !address.isLoopback() && !address.isInSubnet(QHostAddress::parseSubnet(QStringLiteral("169.254.0.0/16")));
+}
+
 } // namespace
 
 QList<Route> RoutePlan::defaultRoutes(const QList<Route> &snapshot)
@@ -62,13 +69,13 @@ RoutePlan RoutePlan::make(const Input &input)
     if (!input.dnsServer) {
         // The physical name servers stay reachable outside the tunnel.
         for (const QHostAddress &server : input.physicalDnsServers) {
-            if (server != input.physicalGateway) {
+            if (server != input.physicalGateway && isRoutable(server)) {
                 plan.addUnlessPresent(input.snapshot,
                     makeRoute(server, HostMask, input.physicalGateway, input.physicalAdapter, AutomaticMetric));
             }
         }
     }
-    if (!endpointRoute(input.snapshot, input.endpoint).isValid()) {
+    if (!endpointRoute(input.snapshot, input.endpoint).isValid() && isRoutable(input.endpoint)) {
         plan.add << makeRoute(input.endpoint, HostMask, input.physicalGateway, input.physicalAdapter, AutomaticMetric);
     }
     if (input.overrideDefaultGateway) {
@@ -97,8 +104,10 @@ void RoutePlan::addExceptionRoutes(const Input &input, const QList<QHostAddress>
 {
     const QHostAddress gateway = input.redirect ? input.physicalGateway : input.vpnGateway;
     const NetworkAdapter adapter = input.redirect ? input.physicalAdapter : input.vpnAdapter;
-    for (const QHostAddress &address : addresses)
-        addUnlessPresent(input.snapshot, makeRoute(address, HostMask, gateway, adapter, AutomaticMetric));
+    for (const QHostAddress &address : addresses) {
+        if (isRoutable(address))
+            addUnlessPresent(input.snapshot, makeRoute(address, HostMask, gateway, adapter, AutomaticMetric));
+    }
 }
 
 void RoutePlan::addUnlessPresent(const QList<Route> &snapshot, const Route &route)

@@ -43,7 +43,8 @@ struct RoutePlan
     // scheme and path; empty when the entry has no destination.
     static QString exceptionHostName(const QStringList &exception);
     // A host route for each address of an exception, through the physical side when all traffic
-    // goes through the VPN, else through the VPN; none that the snapshot already has.
+    // goes through the VPN, else through the VPN; none that the snapshot already has. As for the
+    // name servers and the endpoint, loopback and link-local addresses are never routed.
     void addExceptionRoutes(const Input &input, const QList<QHostAddress> &addresses);
 
 private:

@@ -28,6 +28,7 @@ NetworkSystem::ForwardRow forwardRow(const Route &route)
     row.type = 4;
     row.protocol = 3;
     row.metric = route.metric == -1 ? 1 : route.metric;
+    row.attributes = route.attributes;
     return row;
 }
 
@@ -39,7 +40,28 @@ QString ipDestination(const Route &route)
         + (length < 0 ? route.mask.toString() : QString::number(length));
 }
 
-QStringList ipRouteArguments(const QString &command, const Route &route, bool withMetric)
+// What the table said about a route, for ip to add it back the same; the per-route metrics
+// (mtu...) only go through rtnetlink.
+QStringList ipAttributeArguments(const RouteAttributes &attributes)
+{
+    QStringList arguments;
+    if (attributes.protocol >= 0)
+        arguments << QStringLiteral("proto") << QString::number(attributes.protocol);
+    if (attributes.scope >= 0)
+        arguments << QStringLiteral("scope") << QString::number(attributes.scope);
+    if (!attributes.source.isNull())
+        arguments << QStringLiteral("src") << attributes.source.toString();
+    if (attributes.tos)
+        arguments << QStringLiteral("tos") << QString::number(attributes.tos);
+    if (attributes.realms)
+        arguments << QStringLiteral("realms")
+                  << QStringLiteral("%1/%2").arg(attributes.realms >> 16).arg(attributes.realms & 0xffff);
+    if (attributes.onLink)
+        arguments << QStringLiteral("onlink");
+    return arguments;
+}
+
+QStringList ipRouteArguments(const QString &command, const Route &route, bool adding)
 {
     QStringList arguments { QStringLiteral("route"), command, ipDestination(route) };
     // A route without a next hop lies on the adapter's own link.
@@ -48,8 +70,10 @@ QStringList ipRouteArguments(const QString &command, const Route &route, bool wi
     arguments << QStringLiteral("dev") << route.adapter.networkInterface().name();
     // The metric the system call used, automatic included: a route that the call found
     // already there is not added again beside it with another metric.
-    if (withMetric)
+    if (adding) {
         arguments << QStringLiteral("metric") << QString::number(route.metric == -1 ? 1 : route.metric);
+        arguments << ipAttributeArguments(route.attributes);
+    }
     return arguments;
 }
 
@@ -79,6 +103,41 @@ bool changeRouteByProgram(NetworkSystem *system, const QString &command, const R
         *errorString = QStringLiteral("%1; %2 %3").arg(systemError, QFileInfo(program).fileName(), programOutcome);
     }
     return changed;
+}
+
+// The system's list always has a first entry, empty when the adapter has no server: an empty
+// entry would become a route to nowhere or an empty OpenVPN option.
+QList<QHostAddress> ipv4Addresses(const QStringList &texts)
+{
+    QList<QHostAddress> addresses;
+    for (const QString &text : texts) {
+        const QHostAddress address(text);
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            addresses << address;
+    }
+    return addresses;
+}
+
+// A loopback name server is a local stub (systemd-resolved's 127.0.0.53, dnsmasq's 127.0.0.1):
+// the servers that matter are those it forwards to, when the system can tell them for the link.
+QList<QHostAddress> withStubUpstreams(
+    NetworkSystem *system, const QNetworkInterface &networkInterface, const QList<QHostAddress> &servers)
+{
+    const auto isStub = [](const QHostAddress &server) { return server.isLoopback(); };
+    QStringList upstreamTexts;
+    if (std::none_of(servers.cbegin(), servers.cend(), isStub)
+        || !system->adapterDnsServers(networkInterface.index(), &upstreamTexts))
+        return servers;
+    QList<QHostAddress> resolved;
+    for (const QHostAddress &server : servers) {
+        const QList<QHostAddress> replacing
+            = isStub(server) ? ipv4Addresses(upstreamTexts) : QList<QHostAddress> { server };
+        for (const QHostAddress &address : replacing) {
+            if (!resolved.contains(address))
+                resolved << address;
+        }
+    }
+    return resolved;
 }
 
 bool runNetsh(NetworkSystem *system, const QStringList &arguments)
@@ -139,6 +198,7 @@ QList<Route> routingTable()
         route.gateway = QHostAddress(row.nextHop);
         route.adapter = adapterByIndex(row.interfaceIndex, adapters);
         route.metric = row.metric;
+        route.attributes = row.attributes;
         routes << route;
     }
     return routes;
@@ -239,19 +299,12 @@ QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface)
         QByteArray contents;
         if (system->resolverConfiguration(&contents))
             servers = NetworkConfiguration::resolverNameServers(contents);
-        return servers;
+        return withStubUpstreams(system, networkInterface, servers);
     }
     QStringList texts;
     if (!system->adapterDnsServers(networkInterface.index(), &texts))
         return servers;
-    // The system's list always has a first entry, empty when the adapter has no server: an
-    // empty entry would become a route to nowhere or an empty OpenVPN option.
-    for (const QString &text : qAsConst(texts)) {
-        const QHostAddress address(text);
-        if (address.protocol() == QAbstractSocket::IPv4Protocol)
-            servers << address;
-    }
-    return servers;
+    return ipv4Addresses(texts);
 }
 
 QList<QNetworkAddressEntry> addressEntries(
@@ -338,6 +391,30 @@ QList<QHostAddress> resolverNameServers(const QByteArray &contents)
         const QHostAddress address(QString::fromLatin1(words.at(1)));
         if (address.protocol() == QAbstractSocket::IPv4Protocol)
             servers << address;
+    }
+    return servers;
+}
+
+// "Link 2 (eth0): 192.0.2.1 192.0.2.2#dns.example 2001:db8::1", resolvectl's answer for a link;
+// an address may carry a port and a server name.
+QStringList resolvectlServers(const QByteArray &output)
+{
+    QStringList servers;
+    const QList<QByteArray> lines = output.split('\n');
+    for (const QByteArray &line : lines) {
+        const int listStart = line.lastIndexOf("):");
+        if (!line.startsWith("Link ") || listStart < 0)
+            continue;
+        const QList<QByteArray> words = line.mid(listStart + 2).simplified().split(' ');
+        for (const QByteArray &word : words) {
+            const int nameStart = word.indexOf('#');
+            QByteArray address = nameStart < 0 ? word : word.left(nameStart);
+            // An IPv4 address with its port: "192.0.2.1:53"; IPv6 ones come in brackets.
+            if (address.count(':') == 1)
+                address.truncate(address.indexOf(':'));
+            if (!address.isEmpty())
+                servers << QString::fromLatin1(address);
+        }
     }
     return servers;
 }

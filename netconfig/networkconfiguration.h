@@ -36,6 +36,8 @@ NetworkAdapter defaultAdapter();
 bool addRoute(const Route &route, QString *errorString = nullptr);
 bool deleteRoute(const Route &route, QString *errorString = nullptr);
 
+// The name servers the machine asks through the adapter. On Linux those of the resolver file, a
+// local stub's own replaced by the link's servers it forwards to where systemd-resolved tells them.
 QList<QHostAddress> dnsServers(const QNetworkInterface &networkInterface);
 QList<QNetworkAddressEntry> addressEntries(
     const QNetworkInterface &networkInterface, QAbstractSocket::NetworkLayerProtocol protocol);
@@ -57,6 +59,8 @@ constexpr int HighestRetriedMetric = 2048;
 
 // The IPv4 name servers of a resolv.conf, in file order.
 QList<QHostAddress> resolverNameServers(const QByteArray &contents);
+// The server addresses of resolvectl's "dns LINK" answer, without their ports and names.
+QStringList resolvectlServers(const QByteArray &output);
 // The prefix length of a contiguous IPv4 mask, -1 for any other.
 int prefixLength(const QHostAddress &mask);
 QString ipProgram();

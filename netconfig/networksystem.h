@@ -1,6 +1,8 @@
 #ifndef NIMBORA_NETCONFIG_NETWORKSYSTEM_H
 #define NIMBORA_NETCONFIG_NETWORKSYSTEM_H
 
+#include "netconfig/routeattributes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -26,8 +28,9 @@ public:
         quint32 nextHop = 0;
         int interfaceIndex = 0;
         int type = 0; // 3 direct, 4 indirect
-        int protocol = 0; // 3 network management
+        int protocol = 0; // 3 network management (Windows)
         int metric = 0;
+        RouteAttributes attributes; // Linux
     };
 
     // Settings of an interface that let traffic of one adapter's address leave through another.
@@ -75,7 +78,8 @@ public:
     virtual quint32 deleteForwardEntry(const ForwardRow &row) = 0;
     // What an error code of the two calls above means, for the log.
     virtual QString errorText(quint32 code) const;
-    // The adapter's DNS server list as the system keeps it per adapter (Windows).
+    // The adapter's DNS server list as the system keeps it per adapter: Windows' own, and on
+    // Linux the link's servers that systemd-resolved forwards to, false where it does not run.
     virtual bool adapterDnsServers(int interfaceIndex, QStringList *addresses) = 0;
     // The resolver's configuration file (Linux).
     virtual bool resolverConfiguration(QByteArray *contents) = 0;

@@ -1,6 +1,7 @@
 #include "netconfig/networksystem.h"
 
 #include "netconfig/networkconfiguration.h"
+#include "netconfig/resolverswitch.h"
 
 #include <QFile>
 #include <QNetworkInterface>
@@ -75,6 +76,47 @@ quint32 errorCode(int libnlError)
 
 enum class RouteChange { Add, Delete };
 
+// The kernel reports more flags than it takes back (linkdown, offload...): on-link is the one
+// that a route is made with.
+RouteAttributes readAttributes(rtnl_route *route, rtnl_nexthop *nexthop)
+{
+    RouteAttributes attributes;
+    attributes.protocol = rtnl_route_get_protocol(route);
+    attributes.scope = rtnl_route_get_scope(route);
+    if (nl_addr *source = rtnl_route_get_pref_src(route))
+        attributes.source = QHostAddress(addressValue(source));
+    attributes.tos = rtnl_route_get_tos(route);
+    attributes.onLink = ((rtnl_route_get_flags(route) | rtnl_route_nh_get_flags(nexthop)) & RTNH_F_ONLINK) != 0;
+    attributes.realms = rtnl_route_nh_get_realms(nexthop);
+    for (int metric = RTAX_LOCK; metric <= RTAX_MAX; ++metric) {
+        uint32_t value = 0;
+        // The congestion control algorithm is a name, which libnl would read as a number.
+        if (metric != RTAX_CC_ALGO && rtnl_route_get_metric(route, metric, &value) == 0)
+            attributes.metrics.insert(metric, value);
+    }
+    return attributes;
+}
+
+// A route of ours has no attributes: made by hand ("static"), its scope from its gateway.
+void applyAttributes(rtnl_route *route, rtnl_nexthop *nexthop, const RouteAttributes &attributes, bool viaGateway)
+{
+    rtnl_route_set_protocol(route, quint8(attributes.protocol >= 0 ? attributes.protocol : RTPROT_STATIC));
+    rtnl_route_set_scope(
+        route, quint8(attributes.scope >= 0 ? attributes.scope : (viaGateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK)));
+    if (!attributes.source.isNull()) {
+        if (nl_addr *source = makeAddress(attributes.source.toIPv4Address(), 32)) {
+            rtnl_route_set_pref_src(route, source);
+            nl_addr_put(source);
+        }
+    }
+    if (attributes.onLink)
+        rtnl_route_nh_set_flags(nexthop, RTNH_F_ONLINK);
+    if (attributes.realms)
+        rtnl_route_nh_set_realms(nexthop, attributes.realms);
+    for (auto metric = attributes.metrics.cbegin(); metric != attributes.metrics.cend(); ++metric)
+        rtnl_route_set_metric(route, metric.key(), metric.value());
+}
+
 quint32 changeRoute(const NetworkSystem::ForwardRow &row, RouteChange change)
 {
     const int length = NetworkConfiguration::prefixLength(QHostAddress(row.mask));
@@ -93,20 +135,24 @@ quint32 changeRoute(const NetworkSystem::ForwardRow &row, RouteChange change)
         rtnl_route_set_table(route, RT_TABLE_MAIN);
         rtnl_route_set_type(route, RTN_UNICAST);
         rtnl_route_set_dst(route, destination);
+        rtnl_route_set_tos(route, quint8(row.attributes.tos));
         rtnl_route_nh_set_ifindex(nexthop, row.interfaceIndex);
         if (gateway)
             rtnl_route_nh_set_gateway(nexthop, gateway);
+        if (change == RouteChange::Add) {
+            applyAttributes(route, nexthop, row.attributes, gateway);
+            rtnl_route_set_priority(route, quint32(row.metric));
+        } else {
+            // The kernel refuses to delete a route of another protocol than the one named: a
+            // dhcp route is named as one, ours as "static". Without a priority it takes the
+            // route whatever its metric.
+            rtnl_route_set_protocol(
+                route, quint8(row.attributes.protocol >= 0 ? row.attributes.protocol : RTPROT_STATIC));
+        }
         rtnl_route_add_nexthop(route, nexthop);
         nexthop = nullptr; // the route owns it now
-        if (change == RouteChange::Add) {
-            rtnl_route_set_protocol(route, RTPROT_STATIC);
-            rtnl_route_set_scope(route, gateway ? RT_SCOPE_UNIVERSE : RT_SCOPE_LINK);
-            rtnl_route_set_priority(route, quint32(row.metric));
-            result = rtnl_route_add(socket.get(), route, NLM_F_EXCL);
-        } else {
-            // Without a priority the kernel takes the route whatever its metric.
-            result = rtnl_route_delete(socket.get(), route, 0);
-        }
+        result = change == RouteChange::Add ? rtnl_route_add(socket.get(), route, NLM_F_EXCL)
+                                            : rtnl_route_delete(socket.get(), route, 0);
     }
     if (nexthop)
         rtnl_route_nh_free(nexthop);
@@ -186,13 +232,13 @@ public:
             row.destination = addressValue(destination);
             row.mask = length <= 0 ? 0 : quint32(0xffffffffu << (32 - std::min(length, 32)));
             row.metric = int(rtnl_route_get_priority(route));
-            row.protocol = rtnl_route_get_protocol(route);
             const int nexthops = rtnl_route_get_nnexthops(route);
             for (int i = 0; i < nexthops; ++i) {
                 rtnl_nexthop *nexthop = rtnl_route_nexthop_n(route, i);
                 row.interfaceIndex = rtnl_route_nh_get_ifindex(nexthop);
                 row.nextHop = addressValue(rtnl_route_nh_get_gateway(nexthop));
                 row.type = row.nextHop ? 4 : 3;
+                row.attributes = readAttributes(route, nexthop);
                 rows->append(row);
             }
         }
@@ -207,7 +253,19 @@ public:
     quint32 deleteForwardEntry(const ForwardRow &row) override { return changeRoute(row, RouteChange::Delete); }
     QString errorText(quint32 code) const override { return QString::fromLocal8Bit(nl_geterror(int(code))); }
 
-    bool adapterDnsServers(int, QStringList *) override { return false; }
+    // Asked only where the resolver switch would use systemd-resolved too: a lab or a test that
+    // keeps the product to its own resolver file never reaches the machine's resolver service.
+    bool adapterDnsServers(int interfaceIndex, QStringList *addresses) override
+    {
+        if (ResolverSwitch::plannedMethod() != ResolverSwitch::Resolvectl)
+            return false;
+        const ProgramResult result = runProgram(QStringLiteral("resolvectl"),
+            { QStringLiteral("dns"), QString::number(interfaceIndex) }, ResolverSwitch::ProgramTimeout);
+        if (!result.finished || result.exitCode != 0)
+            return false;
+        *addresses = NetworkConfiguration::resolvectlServers(result.output);
+        return true;
+    }
 
     bool resolverConfiguration(QByteArray *contents) override
     {

@@ -2,6 +2,7 @@
 #define NIMBORA_NETCONFIG_ROUTE_H
 
 #include "netconfig/networkadapter.h"
+#include "netconfig/routeattributes.h"
 
 #include <QHostAddress>
 
@@ -14,6 +15,7 @@ struct Route
     QHostAddress gateway;
     NetworkAdapter adapter;
     int metric = -1; // -1: automatic
+    RouteAttributes attributes;
 
     bool isValid() const;
     bool operator==(const Route &other) const;

@@ -22,6 +22,8 @@ private slots:
     void initTestCase();
     void leftoversUndone_data();
     void leftoversUndone();
+    void routeRestoredAsRead_data();
+    void routeRestoredAsRead();
     void cutJournalKeptAside();
     void nextConnectionKeepsWhatIsThere_data();
     void nextConnectionKeepsWhatIsThere();
@@ -134,6 +136,53 @@ void TestUndoJournal::leftoversUndone()
         process.kill();
         process.waitForFinished();
     }
+}
+
+void TestUndoJournal::routeRestoredAsRead_data()
+{
+    QTest::addColumn<bool>("previousVersion");
+
+    QTest::newRow("as journals are written now") << false;
+    QTest::newRow("as the previous version wrote it, without attributes") << true;
+}
+
+// A default route of the network manager's, deleted by a run that was then killed, comes back
+// with what the table said of it.
+void TestUndoJournal::routeRestoredAsRead()
+{
+    QFETCH(bool, previousVersion);
+    Route dhcp = route("0.0.0.0", "0.0.0.0", "198.18.1.1", 100);
+    if (!previousVersion) {
+        dhcp.attributes.protocol = 16;
+        dhcp.attributes.scope = 0;
+        dhcp.attributes.source = QHostAddress(QStringLiteral("198.18.1.2"));
+        dhcp.attributes.tos = 16;
+        dhcp.attributes.onLink = true;
+        dhcp.attributes.realms = 2 << 16 | 5;
+        dhcp.attributes.metrics = { { 1, 4 }, { 2, 1400 } };
+    }
+    QByteArray journal;
+    if (previousVersion) {
+        journal = "Nimbora undo journal 1\nroute-removed 0.0.0.0 0.0.0.0 198.18.1.1 lo 100\nend 1\n";
+    } else {
+        FakeNetworkSystem system(NetworkSystem::Linux);
+        MachineChanges changes(m_path);
+        changes.changeRoutes({ dhcp }, {});
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        journal = file.readAll();
+    }
+    QFile file(m_path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(journal);
+    file.close();
+
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    const QStringList lines = MachineChanges::undoLeftovers(m_path);
+    QCOMPARE(lines, QStringList { "After an earlier run: Route 0.0.0.0 0.0.0.0 198.18.1.1 lo 100 restored" });
+    QCOMPARE(system.created.size(), 1);
+    QCOMPARE(system.created.first().metric, 100);
+    QVERIFY(system.created.first().attributes == dhcp.attributes);
 }
 
 void TestUndoJournal::cutJournalKeptAside()

@@ -33,6 +33,7 @@ public:
     QList<DriverEntry> drivers;
     ProgramResult programResult;
     bool runPrograms = false; // for real, once recorded
+    bool realRoutes = false; // the table and its changes from the machine's own system
 
     // What was asked of it.
     int tableReads = 0;
@@ -52,18 +53,20 @@ public:
     bool forwardTable(QList<ForwardRow> *rows) override
     {
         ++tableReads;
+        if (realRoutes)
+            return platformSystem()->forwardTable(rows);
         *rows = table;
         return tableReadable;
     }
     quint32 createForwardEntry(const ForwardRow &row) override
     {
         created << row;
-        return createAnswer(row);
+        return realRoutes ? platformSystem()->createForwardEntry(row) : createAnswer(row);
     }
     quint32 deleteForwardEntry(const ForwardRow &row) override
     {
         deleted << row;
-        return deleteAnswer;
+        return realRoutes ? platformSystem()->deleteForwardEntry(row) : deleteAnswer;
     }
     bool adapterDnsServers(int, QStringList *addresses) override
     {

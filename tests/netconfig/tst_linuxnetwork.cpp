@@ -89,6 +89,8 @@ private slots:
     void routingTableShowsIpRoutes();
     void addDeleteRoundTrip_data();
     void addDeleteRoundTrip();
+    void restoredAsItWas_data();
+    void restoredAsItWas();
     void dnsServersFromNamespaceResolvConf();
     void tapAdapters();
     void renameAndEnable();
@@ -112,7 +114,7 @@ void TestLinuxNetwork::initTestCase()
 void TestLinuxNetwork::cleanup()
 {
     QString ignored;
-    while (ip("route del default", &ignored)) { }
+    ip("route flush exact 0.0.0.0/0", &ignored);
     ip("route flush 198.18.60.0/24", &ignored);
     for (const char *device : { "nimtun0", "nimtun1", "Nimbora", "Nimbora2" })
         ip(QStringLiteral("link del ") + QLatin1String(device), &ignored);
@@ -174,6 +176,54 @@ void TestLinuxNetwork::addDeleteRoundTrip()
     QVERIFY(change(deleteRoute));
     QVERIFY(!found(wanted).isValid());
     QVERIFY(!change(deleteRoute));
+}
+
+// A default route deleted for a connection comes back as the network manager made it, byte for
+// byte as ip shows it, through rtnetlink alone or through ip when rtnetlink refuses.
+void TestLinuxNetwork::restoredAsItWas_data()
+{
+    QTest::addColumn<bool>("ipFallback");
+    QTest::addColumn<QString>("route"); // as ip adds it
+
+    const QString dhcp = QStringLiteral("default via 198.18.50.254 dev nimv0 proto dhcp src 198.18.50.1 metric 100");
+    QTest::newRow("dhcp with its source address") << false << dhcp;
+    QTest::newRow("on-link gateway, type of service, realms, locked mtu")
+        << false
+        << "default via 198.18.99.1 dev nimv0 proto boot onlink tos 0x10 metric 7 mtu lock 1400 advmss 1360 realms 2/5";
+    QTest::newRow("ip: dhcp with its source address") << true << dhcp;
+}
+
+void TestLinuxNetwork::restoredAsItWas()
+{
+    QFETCH(bool, ipFallback);
+    QFETCH(QString, route);
+
+    QVERIFY(ip(QStringLiteral("route add ") + route));
+    QString before;
+    QVERIFY(ip("-d route show table main", &before));
+    Route taken;
+    const QList<Route> routes = routingTable();
+    for (const Route &candidate : routes) {
+        if (candidate.destination.toIPv4Address() == 0 && candidate.mask.toIPv4Address() == 0)
+            taken = candidate;
+    }
+    QVERIFY(taken.isValid());
+
+    // Either way alone: the other one refuses.
+    FakeNetworkSystem oneWay(NetworkSystem::Linux);
+    oneWay.realRoutes = !ipFallback;
+    oneWay.runPrograms = ipFallback;
+    oneWay.createAnswer = [](const NetworkSystem::ForwardRow &) { return 1u; };
+    oneWay.deleteAnswer = 1;
+    QString error;
+    QVERIFY2(deleteRoute(taken, &error), qPrintable(error));
+    QString during;
+    QVERIFY(ip("-d route show table main", &during));
+    QVERIFY2(!during.contains(QLatin1String("default")), qPrintable(during));
+    QVERIFY2(addRoute(taken, &error), qPrintable(error));
+    QString after;
+    QVERIFY(ip("-d route show table main", &after));
+    QCOMPARE(after, before);
 }
 
 // What "ip netns exec" does for a namespace's resolv.conf: a file mounted over the system's.

@@ -87,6 +87,8 @@ private slots:
     void routingTable();
     void dnsServers_data();
     void dnsServers();
+    void resolvectlServers_data();
+    void resolvectlServers();
     void tapAdapters_data();
     void tapAdapters();
     void prefixLength_data();
@@ -230,6 +232,18 @@ void TestNetworkConfiguration::routeByProgram_data()
                            << "ip route add 10.0.0.0/255.0.255.0 via 192.168.1.1 dev %1 metric 1" << false;
     QTest::newRow("ip delete") << Linux << false << net << done << "ip route del 10.1.0.0/16 via 192.168.1.1 dev %1"
                                << true;
+    Route dhcp = route("0.0.0.0 0.0.0.0 192.168.1.1", 100);
+    dhcp.attributes.protocol = 16;
+    dhcp.attributes.scope = 0;
+    dhcp.attributes.source = QHostAddress(QStringLiteral("192.168.1.5"));
+    dhcp.attributes.tos = 16;
+    dhcp.attributes.realms = 2 << 16 | 5;
+    dhcp.attributes.onLink = true;
+    QTest::newRow("ip adds a route back as the table had it")
+        << Linux << true << dhcp << done
+        << "ip route add 0.0.0.0/0 via 192.168.1.1 dev %1 metric 100 "
+           "proto 16 scope 0 src 192.168.1.5 tos 16 realms 2/5 onlink"
+        << true;
 }
 
 void TestNetworkConfiguration::routeByProgram()
@@ -363,6 +377,13 @@ void TestNetworkConfiguration::dnsServers_data()
                       "nameserver 999.1.1.1\nnameservers 192.0.2.7\nnameserver 192.0.2.1 extra\r\n\0\xff")
         << "192.0.2.1";
     QTest::newRow("linux: unreadable") << Linux << false << QStringList() << QByteArray("nameserver 192.0.2.1\n") << "";
+    // The adapter's list is what systemd-resolved forwards to for the link; none where it does not run.
+    QTest::newRow("linux: a local stub gives way to the link's servers")
+        << Linux << true << QStringList { "198.18.0.53", "192.0.2.1", "2001:db8::53" }
+        << QByteArray("nameserver 127.0.0.53\nnameserver 192.0.2.1\noptions edns0 trust-ad\n")
+        << "198.18.0.53 192.0.2.1";
+    QTest::newRow("linux: a local stub, nothing tells its servers")
+        << Linux << true << QStringList() << QByteArray("nameserver 127.0.0.1\n") << "127.0.0.1";
 }
 
 void TestNetworkConfiguration::dnsServers()
@@ -375,6 +396,8 @@ void TestNetworkConfiguration::dnsServers()
 
     FakeNetworkSystem system(platform);
     system.dnsReadable = system.resolverReadable = readable;
+    if (platform == Linux)
+        system.dnsReadable = !adapterList.isEmpty();
     system.adapterDns = adapterList;
     system.resolverFile = resolvConf;
     QStringList found;
@@ -382,6 +405,28 @@ void TestNetworkConfiguration::dnsServers()
     for (const QHostAddress &address : addresses)
         found << address.toString();
     QCOMPARE(found.join(QLatin1Char(' ')), servers);
+}
+
+void TestNetworkConfiguration::resolvectlServers_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QStringList>("servers");
+
+    QTest::newRow("a link's servers") << QByteArray("Link 2 (eth0): 192.0.2.1 192.0.2.2\n")
+                                      << QStringList { "192.0.2.1", "192.0.2.2" };
+    QTest::newRow("ports and server names, IPv6 as it comes")
+        << QByteArray("Link 3 (wlp2s0): 192.0.2.1:53#dns.example [2001:db8::1]:53 fe80::1%3 192.0.2.2#one.example\n")
+        << QStringList { "192.0.2.1", "[2001:db8::1]:53", "fe80::1%3", "192.0.2.2" };
+    QTest::newRow("no server, the global list left out")
+        << QByteArray("Global: 192.0.2.9\nLink 2 (eth0):\n") << QStringList();
+    QTest::newRow("a name with a parenthesis")
+        << QByteArray("Link 4 (we):rd): 192.0.2.1\n") << QStringList { "192.0.2.1" };
+}
+
+void TestNetworkConfiguration::resolvectlServers()
+{
+    QFETCH(QByteArray, output);
+    QTEST(NetworkConfiguration::resolvectlServers(output), "servers");
 }
 
 void TestNetworkConfiguration::tapAdapters_data()
