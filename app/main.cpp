@@ -4,12 +4,15 @@
 #include "app/windowscreenshots.h"
 #include "base/terminationwatcher.h"
 #include "buildconfig.h"
+#include "connection/connectionlock.h"
 #include "connection/machinechanges.h"
 #include "core/networkproxystream.h"
 #include "ui/mainwindow.h"
 
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QLocale>
+#include <QMessageBox>
 #include <QSettings>
 
 namespace {
@@ -20,6 +23,31 @@ void setApplicationIdentity()
     QCoreApplication::setOrganizationDomain(QStringLiteral(NIMBORA_ORGANIZATION_DOMAIN));
     QCoreApplication::setApplicationName(QStringLiteral("Nimbora"));
     QCoreApplication::setApplicationVersion(QStringLiteral(NIMBORA_VERSION));
+}
+
+// Held until the program ends: another program undoing "leftovers" meanwhile would tear down
+// this one's connection, and this one would tear down another's. Refused, the program touches
+// nothing and says so; offscreen (automated runs) nobody could answer a box, the line says it.
+bool takeConnectionLock(ConnectionLock *lock)
+{
+    const ConnectionLock::Result result = lock->tryLock();
+    if (result == ConnectionLock::Taken)
+        return true;
+    const bool held = result == ConnectionLock::Held;
+    const QString line = held ? QStringLiteral("Another Nimbora program holds the connection: this one ends")
+                              : QStringLiteral("The connection lock cannot be taken: ") + lock->errorString();
+    qWarning("%s", qPrintable(line));
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return false;
+    const QString text = held
+        ? QCoreApplication::translate("Application",
+            "Un autre programme Nimbora gère déjà une connexion sur cet ordinateur. Ce programme va se fermer.")
+        : QCoreApplication::translate("Application",
+            "Nimbora ne peut pas s'assurer d'être le seul programme à gérer la connexion (%1). Ce programme va se "
+            "fermer.")
+              .arg(lock->errorString());
+    QMessageBox::critical(nullptr, QStringLiteral("Nimbora"), text);
+    return false;
 }
 
 } // namespace
@@ -50,13 +78,19 @@ int main(int argc, char *argv[])
             &terminationWatcher, &TerminationWatcher::picturesRequested, screenshots, &WindowScreenshots::takePictures);
     }
 
+    auto *settings = new QSettings;
+    Translations::install(Translations::language(QLocale::system().name()));
+
+    ConnectionLock connectionLock;
+    if (!takeConnectionLock(&connectionLock)) {
+        Translations::remove();
+        delete settings;
+        return 1;
+    }
     // Before any check: what a run killed before its teardown left on the machine.
     const QStringList leftovers = MachineChanges::undoLeftovers();
     for (const QString &line : leftovers)
         qInfo("%s", qPrintable(line));
-
-    auto *settings = new QSettings;
-    Translations::install(Translations::language(QLocale::system().name()));
 
     auto *launcher = new Launcher;
     launcher->show();

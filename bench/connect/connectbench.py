@@ -200,8 +200,8 @@ class Bench:
     def run_ours(self, name, protocol, round_index, measure_rtt):
         o = self.options
         command = [
-            o.connect, "--user", o.user, "--password", o.password, "--tunnel", o.tunnel, "--protocol", protocol,
-            "--interface", o.tun, "--ca", o.ca,
+            o.connect, "--user", o.user, "--password-file", o.password_file, "--tunnel", o.tunnel,
+            "--protocol", protocol, "--interface", o.tun, "--ca", o.ca,
         ]  # fmt: skip
         process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, env=self.environments[name])
@@ -300,7 +300,7 @@ def parse_arguments():
     add("--logs", required=True, help="folder for each run's output")
     add("--main-host", required=True)
     add("--user", required=True)
-    add("--password", required=True)
+    add("--password-file", required=True, help="the subscriber's password, closed to group and others")
     add("--auth", required=True, help="OpenVPN credentials file (user name, session) for bare openvpn")
     add("--tunnel", required=True, help="SERVER/COUNTRY/TUNNEL of the endpoint")
     add("--endpoint", required=True, help="the endpoint's address, for bare openvpn")

@@ -1,11 +1,12 @@
 // Runs one VPN connection without the window, for Linux users and scripted checks:
 //
-//   nimbora-connect [--user NAME --password PASSWORD [--remember] | --auto]
+//   nimbora-connect [--user NAME [--password-file FILE] [--remember] | --auto]
 //                   --tunnel SERVER/COUNTRY/TUNNEL|fastest [--protocol openvpn|https|http]
 //                   [--interface NAME] [--openvpn PATH] [--ca FILE]
 //
 // It uses the program's own settings store, works and values, prints one line per event on
-// standard output and ends at SIGINT or SIGTERM once the connection is undone. The exit
+// standard output and ends at SIGINT or SIGTERM once the connection is undone. Without a password
+// file the password comes from the terminal, unechoed, or from standard input. The exit
 // statuses are in the help text below.
 
 #include "base/globalvalues.h"
@@ -13,12 +14,14 @@
 #include "base/terminationwatcher.h"
 #include "base/useragent.h"
 #include "buildconfig.h"
+#include "connection/connectionlock.h"
 #include "connection/machinechanges.h"
 #include "core/mainserveraccess.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
 #include "netconfig/networkconfiguration.h"
 #include "tools/connect/connectsession.h"
+#include "tools/connect/passwordinput.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -33,13 +36,17 @@
 namespace {
 
 constexpr int UsageStatus = 2;
+constexpr int ConnectionHeldStatus = 6;
 
 // The launcher's defaults, which a program without the launcher has to give itself.
 constexpr char DefaultInterfaceName[] = "Nimbora";
 
 const char Description[] = "Logs in, fetches the server list and runs one VPN connection until SIGINT or SIGTERM,\n"
                            "with the settings of the program (~/.config/Ostrelle/Nimbora.conf, under\n"
-                           "XDG_CONFIG_HOME when set). Prints one line per event on standard output:\n"
+                           "XDG_CONFIG_HOME when set). With --user, the password is the first line of\n"
+                           "--password-file (a file of yours that nobody else may read or write), else\n"
+                           "it is asked for on the terminal, else read from standard input.\n"
+                           "Prints one line per event on standard output:\n"
                            "  logged in | latency: KEY MS | tunnel: KEY | log: TEXT | connected | disconnected\n"
                            "  login error: NAME | account error: NAME | servers error: NAME\n"
                            "  error: NAME | openvpn error: NAME | upnp error: NAME | proxy authentication: HOST:PORT\n"
@@ -49,6 +56,8 @@ const char Description[] = "Logs in, fetches the server list and runs one VPN co
                            "  3       login failed (or the account could not be read)\n"
                            "  4       server list failed, tunnel not found, or no tunnel offers the protocol\n"
                            "  5       the connection ended without any error reported\n"
+                           "  6       another Nimbora program holds the connection (or its lock cannot\n"
+                           "          be taken): nothing was changed\n"
                            "  11..21  10 + the connection's error (11 ServerError ... 21 FailedError)\n"
                            "  31..41  30 + OpenVPN's error, when the connection reported none";
 
@@ -59,6 +68,7 @@ struct Setup
     QString openvpnPath;
     QString certificatePath;
     QString mainServerPins;
+    bool passwordOnStandardInput = false;
 };
 
 void setApplicationIdentity()
@@ -110,13 +120,13 @@ QString readCommandLine(const QCommandLineParser &parser, Setup *setup)
 
     options.storedLogin = parser.isSet(QStringLiteral("auto"));
     options.username = parser.value(QStringLiteral("user"));
-    options.password = parser.value(QStringLiteral("password"));
     options.rememberLogin = parser.isSet(QStringLiteral("remember"));
-    const bool typedLogin = parser.isSet(QStringLiteral("user")) || parser.isSet(QStringLiteral("password"));
+    const bool passwordFile = parser.isSet(QStringLiteral("password-file"));
+    const bool typedLogin = parser.isSet(QStringLiteral("user")) || passwordFile;
     if (options.storedLogin && (typedLogin || options.rememberLogin))
-        return QStringLiteral("--auto takes no --user, --password or --remember");
-    if (!options.storedLogin && (!parser.isSet(QStringLiteral("user")) || !parser.isSet(QStringLiteral("password"))))
-        return QStringLiteral("give --user and --password, or --auto");
+        return QStringLiteral("--auto takes no --user, --password-file or --remember");
+    if (!options.storedLogin && !parser.isSet(QStringLiteral("user")))
+        return QStringLiteral("give --user, or --auto");
     if (!options.storedLogin && options.username.isEmpty())
         return QStringLiteral("the user name is empty");
 
@@ -163,6 +173,13 @@ QString readCommandLine(const QCommandLineParser &parser, Setup *setup)
     } else {
         setup->certificatePath = QCoreApplication::applicationDirPath() + QLatin1String("/ca.crt");
     }
+
+    // Last: nothing is read when the command line is wrong anyway.
+    setup->passwordOnStandardInput = !options.storedLogin && !passwordFile;
+    QString problem;
+    if (passwordFile
+        && !PasswordInput::readFile(parser.value(QStringLiteral("password-file")), &options.password, &problem))
+        return problem;
     return QString();
 }
 
@@ -194,6 +211,24 @@ void fillGlobalValues(const Setup &setup)
     GlobalValues::setValue(GlobalValues::ProxyPassword, settings.value(SettingsKeys::ProxyPassword).toString());
 }
 
+// Held until the program ends: another program undoing "leftovers" meanwhile would tear down
+// this one's connection, and this one would tear down another's.
+bool takeConnectionLock(ConnectionLock *lock)
+{
+    switch (lock->tryLock()) {
+    case ConnectionLock::Taken:
+        return true;
+    case ConnectionLock::Held:
+        puts("error: another Nimbora program holds the connection");
+        break;
+    case ConnectionLock::Failed:
+        printf("error: the connection lock cannot be taken: %s\n", qPrintable(lock->errorString()));
+        break;
+    }
+    fflush(stdout);
+    return false;
+}
+
 void printLeftoversUndone()
 {
     const QStringList leftovers = MachineChanges::undoLeftovers();
@@ -208,8 +243,10 @@ void addOptions(QCommandLineParser *parser)
     parser->addHelpOption();
     parser->addOptions({
         { QStringLiteral("user"), QStringLiteral("Subscriber's user name."), QStringLiteral("name") },
-        { QStringLiteral("password"), QStringLiteral("Subscriber's password (its MD5 digest is sent)."),
-            QStringLiteral("password") },
+        { QStringLiteral("password-file"),
+            QStringLiteral("File whose first line is the subscriber's password (its MD5 digest is sent); yours, "
+                           "and closed to group and others."),
+            QStringLiteral("file") },
         { QStringLiteral("remember"), QStringLiteral("Keep this login as the automatic login.") },
         { QStringLiteral("auto"), QStringLiteral("Use the stored automatic login.") },
         { QStringLiteral("tunnel"),
@@ -258,6 +295,9 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("restore"))) {
         if (QCoreApplication::arguments().size() != 2)
             return usageError(parser, QStringLiteral("--restore takes no other option"));
+        ConnectionLock lock;
+        if (!takeConnectionLock(&lock))
+            return ConnectionHeldStatus;
         printLeftoversUndone();
         return 0;
     }
@@ -268,6 +308,15 @@ int main(int argc, char *argv[])
     if (!QFileInfo(setup.certificatePath).isReadable())
         fprintf(stderr, "nimbora-connect: no CA certificate at %s (see --ca)\n", qPrintable(setup.certificatePath));
 
+    ConnectionLock lock;
+    if (!takeConnectionLock(&lock))
+        return ConnectionHeldStatus;
+    QString passwordProblem;
+    if (setup.passwordOnStandardInput
+        && !PasswordInput::readStandardInput(&setup.options.password, &passwordProblem)) {
+        fprintf(stderr, "nimbora-connect: %s\n", qPrintable(passwordProblem));
+        return UsageStatus;
+    }
     // What a run killed before its teardown left on the machine goes first.
     printLeftoversUndone();
 
