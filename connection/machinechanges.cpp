@@ -57,6 +57,8 @@ bool parseAttribute(const QString &field, RouteAttributes *attributes)
     }
     bool read = false;
     const uint number = value.toUInt(&read);
+    bool isMetric = false;
+    const int metric = name.startsWith(QLatin1String("metric")) ? name.mid(6).toInt(&isMetric) : 0;
     if (name == QLatin1String("protocol"))
         attributes->protocol = int(number);
     else if (name == QLatin1String("scope"))
@@ -67,9 +69,10 @@ bool parseAttribute(const QString &field, RouteAttributes *attributes)
         attributes->onLink = number != 0;
     else if (name == QLatin1String("realms"))
         attributes->realms = number;
-    else if (read && name.startsWith(QLatin1String("metric")))
-        attributes->metrics.insert(name.mid(6).toInt(&read), number);
-    // Another name is from a later version: the route is still put back with what is known.
+    else if (isMetric)
+        attributes->metrics.insert(metric, number);
+    else
+        return true; // a later version's: the route is still put back with what is known
     return read;
 }
 
