@@ -8,22 +8,22 @@
 #include <QTimer>
 
 // One connection of the gateway to the event listener: every whole NOTIFY is answered, and those
-// that announce a mapping count are passed on. It deletes itself when the connection ends.
+// that announce a mapping count are passed on with their subscription's SID. It deletes itself
+// when the connection ends, or ends it when the connection breaks a bound.
 class UPnPEvent : public QObject
 {
     Q_OBJECT
 
 public:
-    static constexpr int DefaultIdleTimeout = 30000;
-
     explicit UPnPEvent(QObject *parent = nullptr);
 
     bool setSocketDescriptor(qintptr socketDescriptor);
-    // A connection that sends nothing for this long is closed.
-    void setIdleTimeout(int msec);
+    // A connection still open this long after it was accepted is closed.
+    void setTimeLimit(int msec);
 
 signals:
-    void portMappingPropertiesChanged(QString externalIpAddress, quint16 numberOfEntries);
+    void log(const QString &line);
+    void portMappingPropertiesChanged(QString sid, QString externalIpAddress, quint16 numberOfEntries);
 
 private slots:
     void clientTcpSocketReadyRead();
@@ -31,9 +31,12 @@ private slots:
     void clientTcpSocketDisconnected();
 
 private:
+    void closeConnection(const QString &reason);
+
     QTcpSocket m_clientTcpSocket;
     QByteArray m_request;
-    QTimer m_idleTimer;
+    int m_requests = 0;
+    QTimer m_timeLimit;
 };
 
 #endif

@@ -12,17 +12,20 @@ class UPnPEventServer : public QTcpServer
 public:
     explicit UPnPEventServer(QObject *parent = nullptr);
 
-    // How long a connection may stay silent; tests shorten it.
-    void setIdleTimeout(int msec) { m_idleTimeout = msec; }
+    // How long a connection may stay open; tests shorten it.
+    void setTimeLimit(int msec) { m_timeLimit = msec; }
 
 signals:
-    void portMappingPropertiesChanged(QString externalIpAddress, quint16 numberOfEntries);
+    void log(const QString &line);
+    void portMappingPropertiesChanged(QString sid, QString externalIpAddress, quint16 numberOfEntries);
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
 private:
-    int m_idleTimeout;
+    int openConnections() const;
+
+    int m_timeLimit;
 };
 
 #endif

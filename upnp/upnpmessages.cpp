@@ -1,6 +1,7 @@
 #include "upnp/upnpmessages.h"
 
 #include <QStringList>
+#include <QUrl>
 
 #include <algorithm>
 #include <climits>
@@ -31,6 +32,17 @@ QString headerValue(const QString &text, const QString &name)
             return line.mid(colon + 1).trimmed();
     }
     return QString();
+}
+
+// Characters that could end a request line or header, or bring user info into a URL.
+bool hasUnsafeCharacter(const QString &url)
+{
+    for (const QChar character : url) {
+        const ushort code = character.unicode();
+        if (code <= 0x20 || code >= 0x7f || character == QLatin1Char('@') || character == QLatin1Char('\\'))
+            return true;
+    }
+    return false;
 }
 
 QString unescaped(QString text)
@@ -109,6 +121,37 @@ bool parseLocation(const QByteArray &datagram, Location *location)
     // An absent port is HTTP's own; a broken one is no port at all.
     location->port = colon < 0 ? 80 : authority.mid(colon + 1).toUShort();
     return true;
+}
+
+bool isGatewayLocation(const Location &location, const QHostAddress &gatewayAddress)
+{
+    if (gatewayAddress.isNull() || hasUnsafeCharacter(location.url)
+        || !location.url.startsWith(QLatin1String("http://")))
+        return false;
+    // Both readings of the URL, ours and Qt's, must name the gateway and the same port.
+    const QUrl url(location.url, QUrl::StrictMode);
+    return url.isValid() && url.userInfo().isEmpty() && location.host == gatewayAddress.toString()
+        && url.host() == location.host && location.port != 0 && url.port(80) == location.port;
+}
+
+QString gatewayPath(const QString &url, const QString &location)
+{
+    if (url.isEmpty() || hasUnsafeCharacter(url))
+        return QString();
+    const QUrl base(location, QUrl::StrictMode);
+    const QUrl reference(url, QUrl::StrictMode);
+    if (!base.isValid() || !reference.isValid())
+        return QString();
+    const QUrl resolved = base.resolved(reference);
+    if (!resolved.isValid() || resolved.scheme() != QLatin1String("http") || !resolved.userInfo().isEmpty()
+        || resolved.host() != base.host() || resolved.port(80) != base.port(80))
+        return QString();
+    QString path = resolved.path(QUrl::FullyEncoded);
+    if (path.isEmpty())
+        path = QStringLiteral("/");
+    if (resolved.hasQuery())
+        path += QLatin1Char('?') + resolved.query(QUrl::FullyEncoded);
+    return path;
 }
 
 bool parseDescription(const QByteArray &description, QString *controlURL, QString *eventSubURL)
@@ -229,6 +272,11 @@ int eventRequestLength(const QByteArray &buffer)
     if (!isNumber || bodySize < 0 || bodySize > MaxEventBodySize)
         return -1;
     return buffer.size() >= header + bodySize ? header + bodySize : 0;
+}
+
+QString subscriptionId(const QByteArray &header)
+{
+    return headerValue(latin1Text(header), QStringLiteral("SID"));
 }
 
 bool parseEventProperties(const QByteArray &body, QString *externalIpAddress, quint16 *numberOfEntries)

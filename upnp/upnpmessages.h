@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QString>
 #include <QVariant>
 
@@ -16,6 +17,11 @@ constexpr char EventPath[] = "/upnp/eventing/nimbora";
 // Event requests: a header longer than this, or a body announced longer, closes the connection.
 constexpr int MaxEventHeaderSize = 16 * 1024;
 constexpr int MaxEventBodySize = 64 * 1024;
+// The gateway sends one notification per connection, one connection at a time: these bounds
+// only ever stop a flood.
+constexpr int MaxEventConnections = 8;
+constexpr int MaxEventRequestsPerConnection = 16;
+constexpr int EventConnectionTimeLimit = 30000;
 // The subscription reply is judged once its header is whole, or at this size.
 constexpr int MaxSubscriptionReplySize = 16 * 1024;
 // Descriptions and SOAP answers larger than this are given up.
@@ -36,6 +42,13 @@ struct Location
 };
 // The LOCATION header of an SSDP answer; false when there is none.
 bool parseLocation(const QByteArray &datagram, Location *location);
+// True when the location is a plain http URL whose host is the gateway's address, written as
+// such, on a usable port and without user info.
+bool isGatewayLocation(const Location &location, const QHostAddress &gatewayAddress);
+// The path (and query) that requests to the description's own host and port carry for a
+// control or event URL of the description found at location; null when the URL leads
+// anywhere else or holds a character that could break a request line or header.
+QString gatewayPath(const QString &url, const QString &location);
 
 // The control and event subscription paths of the WANIPConnection:1 service of a device
 // description; false when the description has no such service.
@@ -70,6 +83,8 @@ int renewalInterval(int grantedSeconds);
 // Length of the first whole request of the buffer (header and Content-Length body); 0 while
 // incomplete, -1 when it breaks the bounds or its Content-Length is not a number.
 int eventRequestLength(const QByteArray &buffer);
+// The SID header of an event request; null when there is none.
+QString subscriptionId(const QByteArray &header);
 // The property set of a NOTIFY body; false when it does not announce a mapping count.
 bool parseEventProperties(const QByteArray &body, QString *externalIpAddress, quint16 *numberOfEntries);
 

@@ -17,6 +17,8 @@ const int SeriesPause = 60000;
 const int RetryAfterRefusal = 10000;
 // A gateway that neither answers the subscription nor the control requests must not hold the service.
 const int ReplyTimeout = 30000;
+// A flood of forged answers is logged once in this while, not once each.
+const qint64 RejectionLogInterval = 10000;
 
 } // namespace
 
@@ -38,6 +40,7 @@ UPnPService::UPnPService(QObject *parent)
     m_networkAccessManager.setProxy(QNetworkProxy::NoProxy);
     connect(&m_eventServer, &UPnPEventServer::portMappingPropertiesChanged, this,
         &UPnPService::portMappingPropertiesChanged);
+    connect(&m_eventServer, &UPnPEventServer::log, this, &UPnPService::logRejection);
     connect(&m_networkAccessManager, &QNetworkAccessManager::finished, this, &UPnPService::upnpManagerFinished);
     connect(&m_subscribeTcpSocket, &QTcpSocket::connected, this, &UPnPService::subscribeTcpSocketConnected);
     connect(&m_subscribeTcpSocket, &QTcpSocket::readyRead, this, &UPnPService::subscribeTcpSocketReadyRead);
@@ -60,8 +63,11 @@ void UPnPService::start()
     m_numberOfEntries = 0;
     m_subscribed = false;
     m_enumerating = false;
+    m_discovering = false;
     m_retries = 0;
-    m_pendingCounts.clear();
+    m_pendingCount.reset();
+    m_sid.clear();
+    m_heldEvent.reset();
 
     m_ssdpServer.setInterface(m_adapter);
     m_ssdpServer.setGatewayAddress(m_gatewayAddress);
@@ -90,6 +96,8 @@ void UPnPService::stop()
     m_eventServer.close();
     m_subscribeTcpSocket.abort();
     m_ssdpUdpSocket.close();
+    m_discovering = false;
+    m_heldEvent.reset();
 }
 
 void UPnPService::addPortMapping(
@@ -127,11 +135,12 @@ void UPnPService::requestEntry(bool finished)
 {
     if (m_numberOfEntries <= m_entries.size() || finished) {
         emit portMappingChanged(m_entries);
-        if (m_pendingCounts.isEmpty()) {
+        if (!m_pendingCount) {
             m_enumerating = false;
             return;
         }
-        m_numberOfEntries = m_pendingCounts.takeFirst();
+        m_numberOfEntries = *m_pendingCount;
+        m_pendingCount.reset();
         m_entries.clear();
         requestEntry(false);
         return;
@@ -139,10 +148,19 @@ void UPnPService::requestEntry(bool finished)
     post(QStringLiteral("GetGenericPortMappingEntry"), UPnPMessages::getGenericPortMappingEntryBody(m_entries.size()));
 }
 
-void UPnPService::portMappingPropertiesChanged(const QString &externalIpAddress, quint16 numberOfEntries)
+void UPnPService::portMappingPropertiesChanged(
+    const QString &sid, const QString &externalIpAddress, quint16 numberOfEntries)
 {
+    if (awaitingFirstGrant()) {
+        m_heldEvent = Event { sid, externalIpAddress, numberOfEntries };
+        return;
+    }
+    if (sid.isEmpty() || sid != m_sid) {
+        logRejection(QStringLiteral("UPnP Service : event ignored: not from the current subscription"));
+        return;
+    }
     if (m_enumerating) {
-        m_pendingCounts.append(numberOfEntries);
+        m_pendingCount = numberOfEntries;
         return;
     }
     m_enumerating = true;
@@ -180,10 +198,26 @@ void UPnPService::upnpManagerFinished(QNetworkReply *reply)
         requestEntry(false);
         return;
     }
-    if (UPnPMessages::parseDescription(body, &m_controlURL, &m_eventSubURL)) {
-        m_subscribeTcpSocket.connectToHost(m_host, m_port);
-        startServiceTimer(ReplyTimeout);
+    readDescription(body);
+}
+
+void UPnPService::readDescription(const QByteArray &body)
+{
+    QString controlURL;
+    QString eventSubURL;
+    if (!UPnPMessages::parseDescription(body, &controlURL, &eventSubURL))
+        return;
+    controlURL = UPnPMessages::gatewayPath(controlURL, m_location);
+    eventSubURL = UPnPMessages::gatewayPath(eventSubURL, m_location);
+    if (controlURL.isNull() || eventSubURL.isNull()) {
+        logRejection(QStringLiteral("UPnP Service : device description ignored: a control or event URL is not on "
+                                    "the gateway"));
+        return;
     }
+    m_controlURL = controlURL;
+    m_eventSubURL = eventSubURL;
+    m_subscribeTcpSocket.connectToHost(m_host, m_port);
+    startServiceTimer(ReplyTimeout);
 }
 
 void UPnPService::subscribeTcpSocketConnected()
@@ -207,27 +241,42 @@ void UPnPService::subscribeTcpSocketReadyRead()
     m_subscribeTcpSocket.abort();
     m_subscribed = reply.accepted;
     if (!reply.accepted) {
+        m_sid.clear();
         startServiceTimer(RetryAfterRefusal);
-        return;
+    } else {
+        if (!reply.sid.isEmpty())
+            m_sid = reply.sid;
+        startServiceTimer(UPnPMessages::renewalInterval(reply.timeoutSeconds));
     }
-    if (!reply.sid.isEmpty())
-        m_sid = reply.sid;
-    startServiceTimer(UPnPMessages::renewalInterval(reply.timeoutSeconds));
+    releaseHeldEvent();
 }
 
 void UPnPService::ssdpUdpSocketReadyRead()
 {
-    UPnPMessages::Location location;
-    bool found = false;
-    // Every pending answer is read, but one description is enough.
     while (m_ssdpUdpSocket.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = m_ssdpUdpSocket.receiveDatagram();
-        if (!found)
-            found = UPnPMessages::parseLocation(datagram.data(), &location);
+        UPnPMessages::Location location;
+        if (!UPnPMessages::parseLocation(datagram.data(), &location))
+            continue;
+        // Anyone on the VPN network can send to this socket: only the gateway, asked, may point the
+        // service at a description.
+        if (!datagram.senderAddress().isEqual(m_gatewayAddress, QHostAddress::ConvertV4MappedToIPv4))
+            logRejection(QStringLiteral("UPnP Service : SSDP answer ignored: not from the gateway"));
+        else if (!m_discovering)
+            logRejection(QStringLiteral("UPnP Service : SSDP answer ignored: no search is running"));
+        else if (!UPnPMessages::isGatewayLocation(location, m_gatewayAddress))
+            logRejection(QStringLiteral("UPnP Service : SSDP answer ignored: its LOCATION is not an http URL on the "
+                                        "gateway's address"));
+        else
+            fetchDescription(location);
     }
-    if (!found)
-        return;
+}
+
+void UPnPService::fetchDescription(const UPnPMessages::Location &location)
+{
+    m_discovering = false;
     m_timer.stop();
+    m_location = location.url;
     m_host = location.host;
     m_port = location.port;
     QNetworkRequest request { QUrl(location.url) };
@@ -239,10 +288,35 @@ void UPnPService::ssdpUdpSocketReadyRead()
     });
 }
 
+// Until the gateway's answer to the first SUBSCRIBE is read, its SID is not known.
+bool UPnPService::awaitingFirstGrant() const
+{
+    return !m_subscribed && m_subscribeTcpSocket.state() != QAbstractSocket::UnconnectedState;
+}
+
+void UPnPService::releaseHeldEvent()
+{
+    if (!m_heldEvent)
+        return;
+    const Event event = *m_heldEvent;
+    m_heldEvent.reset();
+    portMappingPropertiesChanged(event.sid, event.externalIpAddress, event.numberOfEntries);
+}
+
+void UPnPService::logRejection(const QString &line)
+{
+    QElapsedTimer &lastLogged = m_rejectionsLogged[line];
+    if (lastLogged.isValid() && !lastLogged.hasExpired(RejectionLogInterval))
+        return;
+    lastLogged.start();
+    emit log(line);
+}
+
 void UPnPService::subscribe()
 {
     m_timer.stop();
     m_subscribeTcpSocket.abort();
+    releaseHeldEvent();
     if (m_subscribed) {
         m_subscribeTcpSocket.connectToHost(m_host, m_port);
         startServiceTimer(ReplyTimeout);
@@ -253,6 +327,7 @@ void UPnPService::subscribe()
         m_retries = 0;
         return;
     }
+    m_discovering = true;
     m_ssdpUdpSocket.writeDatagram(UPnPMessages::searchRequest(), m_gatewayAddress, SsdpPort);
     startServiceTimer(SearchInterval);
     ++m_retries;

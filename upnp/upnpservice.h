@@ -4,8 +4,10 @@
 #include "netconfig/networkadapter.h"
 #include "upnp/ssdpserver.h"
 #include "upnp/upnpeventserver.h"
+#include "upnp/upnpmessages.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -16,6 +18,8 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <QVariant>
+
+#include <optional>
 
 class QNetworkReply;
 
@@ -57,12 +61,23 @@ private slots:
     void subscribeTcpSocketReadyRead();
     void ssdpUdpSocketReadyRead();
     void subscribe();
-    void portMappingPropertiesChanged(const QString &externalIpAddress, quint16 numberOfEntries);
+    void portMappingPropertiesChanged(const QString &sid, const QString &externalIpAddress, quint16 numberOfEntries);
 
 private:
+    struct Event
+    {
+        QString sid;
+        QString externalIpAddress;
+        quint16 numberOfEntries = 0;
+    };
+
     void requestEntry(bool finished);
     void post(const QString &action, const QByteArray &body);
-    void subscriptionEnded();
+    void fetchDescription(const UPnPMessages::Location &location);
+    void readDescription(const QByteArray &body);
+    bool awaitingFirstGrant() const;
+    void releaseHeldEvent();
+    void logRejection(const QString &line);
 
     NetworkAdapter m_adapter;
     QHostAddress m_gatewayAddress;
@@ -72,19 +87,26 @@ private:
     QTcpSocket m_subscribeTcpSocket;
     QUdpSocket m_ssdpUdpSocket;
     QTimer m_timer;
+    QString m_location;
     QString m_host;
     quint16 m_port = 0;
     QString m_controlURL;
     QString m_eventSubURL;
     QString m_sid;
     QList<QHash<QString, QVariant>> m_entries;
-    QList<quint16> m_pendingCounts;
+    // Each event carries the whole table's count: of those that come during an enumeration only
+    // the last matters.
+    std::optional<quint16> m_pendingCount;
     QString m_externalIpAddress;
     quint16 m_numberOfEntries = 0;
     bool m_subscribed = false;
     bool m_enumerating = false;
+    bool m_discovering = false;
     int m_retries = 0;
     QByteArray m_subscribeReply;
+    // The gateway may announce its table before its answer to SUBSCRIBE, with the SID, is read.
+    std::optional<Event> m_heldEvent;
+    QHash<QString, QElapsedTimer> m_rejectionsLogged;
 };
 
 Q_DECLARE_METATYPE(UPnPService::Error)

@@ -20,8 +20,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
 
     UPnPMessages::Location location;
-    if (UPnPMessages::parseLocation(bytes, &location))
+    if (UPnPMessages::parseLocation(bytes, &location)) {
         check(!location.url.isEmpty());
+        if (UPnPMessages::isGatewayLocation(location, QHostAddress(QStringLiteral("198.18.0.1"))))
+            check(location.host == QLatin1String("198.18.0.1") && location.port != 0 && !location.url.contains('@'));
+    }
+
+    // Whatever the description names, requests stay on the gateway and their lines whole.
+    const QString path
+        = UPnPMessages::gatewayPath(QString::fromLatin1(bytes), QStringLiteral("http://198.18.0.1:5000/d"));
+    if (!path.isNull()) {
+        check(path.startsWith(QLatin1Char('/')) && !path.startsWith(QLatin1String("//")));
+        for (const QChar character : path)
+            check(character.unicode() > 0x20 && character.unicode() < 0x7f && character != QLatin1Char('@'));
+    }
 
     QString controlURL;
     QString eventSubURL;

@@ -1,9 +1,11 @@
 #include "upnp/upnpevent.h"
 #include "upnp/upnpeventserver.h"
+#include "upnp/upnpmessages.h"
 
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
 
@@ -32,57 +34,108 @@ class TestUPnPEventServer : public QObject
 private slots:
     void requests_data();
     void requests();
+    void connectionFlood();
 };
 
 void TestUPnPEventServer::requests_data()
 {
     QTest::addColumn<QList<QByteArray>>("pieces");
-    QTest::addColumn<int>("requests"); // -1: closed without an answer
-    QTest::addColumn<int>("idleTimeout");
+    QTest::addColumn<int>("pause"); // between pieces, in ms
+    QTest::addColumn<int>("timeLimit");
+    QTest::addColumn<int>("notifications");
+    QTest::addColumn<bool>("closed"); // by the listener, answers to the requests before notwithstanding
 
     const QByteArray request = notify(Properties);
     const int inCount = request.indexOf("12</Port") + 1;
-    QTest::newRow("one write") << QList<QByteArray> { request } << 1 << 30000;
+    QTest::newRow("one write") << QList<QByteArray> { request } << 0 << 30000 << 1 << false;
     QTest::newRow("split inside the count")
-        << QList<QByteArray> { request.left(inCount), request.mid(inCount) } << 1 << 30000;
-    QTest::newRow("split inside the header") << QList<QByteArray> { request.left(30), request.mid(30) } << 1 << 30000;
-    QTest::newRow("two in one write") << QList<QByteArray> { request + request } << 2 << 30000;
+        << QList<QByteArray> { request.left(inCount), request.mid(inCount) } << 0 << 30000 << 1 << false;
+    QTest::newRow("split inside the header")
+        << QList<QByteArray> { request.left(30), request.mid(30) } << 0 << 30000 << 1 << false;
+    QTest::newRow("two in one write") << QList<QByteArray> { request + request } << 0 << 30000 << 2 << false;
+    QTest::newRow("more requests than a connection may carry")
+        << QList<QByteArray> { request.repeated(17) } << 0 << 30000 << 16 << true;
     QTest::newRow("body over the bound") << QList<QByteArray> { "NOTIFY / HTTP/1.1\r\nContent-Length: 65537\r\n\r\n" }
-                                         << -1 << 30000;
-    QTest::newRow("endless header") << QList<QByteArray> { QByteArray(17 * 1024, 'h') } << -1 << 30000;
-    // The idle limit, shortened for this row only: the others must be closed by the bounds.
-    QTest::newRow("silent after a part") << QList<QByteArray> { request.left(100) } << -1 << 50;
+                                         << 0 << 30000 << 0 << true;
+    QTest::newRow("endless header") << QList<QByteArray> { QByteArray(17 * 1024, 'h') } << 0 << 30000 << 0 << true;
+    // The time limit, shortened for these rows only: the others must be closed by the bounds.
+    QTest::newRow("silent after a part") << QList<QByteArray> { request.left(100) } << 0 << 50 << 0 << true;
+    QList<QByteArray> trickle;
+    for (int start = 0; start < request.size(); start += 20)
+        trickle.append(request.mid(start, 20));
+    QTest::newRow("a part now and then") << trickle << 30 << 300 << 0 << true;
 }
 
 // Each piece reaches the listener in a read of its own.
 void TestUPnPEventServer::requests()
 {
     QFETCH(QList<QByteArray>, pieces);
-    QFETCH(int, requests);
-    QFETCH(int, idleTimeout);
+    QFETCH(int, pause);
+    QFETCH(int, timeLimit);
+    QFETCH(int, notifications);
+    QFETCH(bool, closed);
 
     UPnPEventServer server;
-    server.setIdleTimeout(idleTimeout);
+    server.setTimeLimit(timeLimit);
     QVERIFY(server.listen(Loopback));
     QSignalSpy changes(&server, &UPnPEventServer::portMappingPropertiesChanged);
+    QSignalSpy logs(&server, &UPnPEventServer::log);
     QTcpSocket gateway;
     gateway.connectToHost(Loopback, server.serverPort());
     QVERIFY(gateway.waitForConnected());
     QTRY_VERIFY(server.findChild<UPnPEvent *>());
-    QSignalSpy reads(server.findChild<UPnPEvent *>()->findChild<QTcpSocket *>(), &QTcpSocket::readyRead);
+    const QPointer<QTcpSocket> listener = server.findChild<UPnPEvent *>()->findChild<QTcpSocket *>();
+    QSignalSpy reads(listener.data(), &QTcpSocket::readyRead);
     for (const QByteArray &piece : pieces) {
+        // The peer's own pace, which the listener must not follow for ever.
+        if (pause > 0)
+            QTest::qWait(pause);
+        if (!listener || listener->state() != QAbstractSocket::ConnectedState)
+            break;
+        const int readsBefore = reads.size();
         gateway.write(piece);
-        QVERIFY(reads.wait());
+        QTRY_VERIFY(reads.size() > readsBefore || !listener || listener->state() != QAbstractSocket::ConnectedState);
     }
-    if (requests < 0) {
+    if (closed) {
         QTRY_COMPARE(gateway.state(), QAbstractSocket::UnconnectedState);
         QTRY_VERIFY(!server.findChild<UPnPEvent *>());
+        QCOMPARE(logs.size(), 1);
+    } else {
+        QTRY_COMPARE(gateway.bytesAvailable(), qint64(notifications * Answer.size()));
+        QCOMPARE(gateway.readAll(), Answer.repeated(notifications));
+        QVERIFY(logs.isEmpty());
     }
-    QTRY_COMPARE(gateway.bytesAvailable(), qint64(qMax(requests, 0) * Answer.size()));
-    QCOMPARE(gateway.readAll(), Answer.repeated(qMax(requests, 0)));
-    QCOMPARE(changes.count(), qMax(requests, 0));
-    for (const QList<QVariant> &change : qAsConst(changes))
-        QCOMPARE(change, (QList<QVariant> { QStringLiteral("203.0.113.7"), QVariant::fromValue(quint16(12)) }));
+    QCOMPARE(changes.count(), notifications);
+    for (const QList<QVariant> &change : qAsConst(changes)) {
+        QCOMPARE(change,
+            (QList<QVariant> {
+                QStringLiteral("uuid:7"), QStringLiteral("203.0.113.7"), QVariant::fromValue(quint16(12)) }));
+    }
+}
+
+// Connections past the bound are closed at once; once one ends, the next is served.
+void TestUPnPEventServer::connectionFlood()
+{
+    UPnPEventServer server;
+    QVERIFY(server.listen(Loopback));
+    QSignalSpy logs(&server, &UPnPEventServer::log);
+    QList<QTcpSocket *> open;
+    for (int i = 0; i < UPnPMessages::MaxEventConnections; ++i) {
+        open.append(new QTcpSocket(&server));
+        open.last()->connectToHost(Loopback, server.serverPort());
+        QTRY_COMPARE(server.findChildren<UPnPEvent *>().size(), i + 1);
+    }
+    QTcpSocket refused;
+    refused.connectToHost(Loopback, server.serverPort());
+    QTRY_COMPARE(refused.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(logs, (QList<QList<QVariant>> { { "UPnP Service : event connection refused: too many open at once" } }));
+
+    delete open.takeFirst();
+    QTRY_COMPARE(server.findChildren<UPnPEvent *>().size(), UPnPMessages::MaxEventConnections - 1);
+    QTcpSocket next;
+    next.connectToHost(Loopback, server.serverPort());
+    next.write(notify(Properties));
+    QTRY_COMPARE(next.bytesAvailable(), qint64(Answer.size()));
 }
 
 NIMBORA_TEST_MAIN(TestUPnPEventServer, QCoreApplication)
