@@ -110,14 +110,14 @@ void Options::setPage(int index)
 int Options::exec()
 {
     load(FromStore);
-    setFixedSize(minimumSizeHint());
+    fitToContents();
     return QDialog::exec();
 }
 
 void Options::open()
 {
     load(FromStore);
-    setFixedSize(minimumSizeHint());
+    fitToContents();
     QDialog::open();
 }
 
@@ -133,11 +133,39 @@ void Options::reject()
     QDialog::reject();
 }
 
+// The minimum size hint leaves wrapped texts the height of their widest form, so a long one would run under the
+// controls below it: the height is the one the texts of the tallest page need at the dialog's width, in whichever
+// language is shown. Pages are asked one by one, since a hidden page does not count in its stack's height for a width.
+void Options::fitToContents()
+{
+    const QSize minimum = minimumSizeHint();
+    QStackedWidget *pages = m_ui->stackedWidget;
+    const QMargins outside = layout()->contentsMargins();
+    const QMargins frame = pages->contentsMargins();
+    const int pageWidth = minimum.width() - outside.left() - outside.right() - frame.left() - frame.right();
+    int pagesHeight = pages->minimumSizeHint().height();
+    for (int index = 0; index < pages->count(); ++index) {
+        const QWidget *page = pages->widget(index);
+        if (page->hasHeightForWidth())
+            pagesHeight = qMax(pagesHeight, page->heightForWidth(pageWidth) + frame.top() + frame.bottom());
+    }
+    setFixedSize(minimum.width(), minimum.height() + pagesHeight - pages->minimumSizeHint().height());
+}
+
+// Only a shown dialog has every page's texts in their final font and style.
+void Options::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    fitToContents();
+}
+
 void Options::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::LanguageChange) {
         m_ui->retranslateUi(this);
         retranslatePageActions();
+        if (isVisible())
+            fitToContents();
     }
     QDialog::changeEvent(event);
 }

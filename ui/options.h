@@ -40,6 +40,7 @@ public slots:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
     // Seams for tests: the machine's locale, and the modal list of static redirections
     // (returns the dialog's result).
@@ -60,6 +61,7 @@ private:
     void addPageActions();
     void addToolBar();
     void retranslatePageActions();
+    void fitToContents();
     void load(Source source);
     void loadLanguage(Source source);
     void loadProxyMode(const QString &mode);

@@ -10,6 +10,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -120,6 +122,8 @@ private slots:
     void keepsWhatIsStored();
     void pages_data();
     void pages();
+    void textsShownWhole_data();
+    void textsShownWhole();
     void autostart_data();
     void autostart();
     void autostartExec_data();
@@ -428,6 +432,43 @@ void TestOptions::pages()
             checked += action->text();
     }
     QCOMPARE(child<QStackedWidget>(dialog, "stackedWidget")->currentWidget()->objectName() + ' ' + checked, shown);
+}
+
+void TestOptions::textsShownWhole_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("spoken");
+
+    QTest::newRow("French") << "Français" << French;
+    QTest::newRow("English") << "English" << English;
+}
+
+// Every wrapped text of every page gets the height it needs at the dialog's size, after a live switch of language
+// too: none runs under the controls below it.
+void TestOptions::textsShownWhole()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, spoken);
+
+    TestedOptions dialog;
+    // Opened on a page without wrapped texts: the others must fit all the same.
+    dialog.setPage(1);
+    dialog.open();
+    pick(child<QComboBox>(dialog, "generalLanguageComboBox"), language);
+    QTRY_COMPARE(interfaceLanguage(dialog), spoken);
+    for (int page = 0; page < 4; ++page) {
+        dialog.setPage(page);
+        QWidget *shown = child<QStackedWidget>(dialog, "stackedWidget")->currentWidget();
+        shown->layout()->activate();
+        for (QLabel *label : shown->findChildren<QLabel *>()) {
+            if (label->wordWrap() && label->isVisible()) {
+                QVERIFY2(label->height() >= label->heightForWidth(label->width()),
+                    qPrintable(QString("%1: %2 high, %3 needed").arg(label->objectName()).arg(label->height())
+                        .arg(label->heightForWidth(label->width()))));
+            }
+        }
+    }
+    dialog.reject();
 }
 
 void TestOptions::autostart_data()
