@@ -57,8 +57,8 @@ void TestConnectionLock::oneHolderAtATime()
     } else {
         QCOMPARE(first.tryLock(), ConnectionLock::Taken);
         // Another user able to open the file could hold the lock and keep our program from connecting.
-        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-            | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
         QCOMPARE(QFile::permissions(m_path) & others, QFileDevice::Permissions());
     }
 

@@ -312,8 +312,7 @@ int main(int argc, char *argv[])
     if (!takeConnectionLock(&lock))
         return ConnectionHeldStatus;
     QString passwordProblem;
-    if (setup.passwordOnStandardInput
-        && !PasswordInput::readStandardInput(&setup.options.password, &passwordProblem)) {
+    if (setup.passwordOnStandardInput && !PasswordInput::readStandardInput(&setup.options.password, &passwordProblem)) {
         fprintf(stderr, "nimbora-connect: %s\n", qPrintable(passwordProblem));
         return UsageStatus;
     }
