@@ -125,6 +125,67 @@ bool isPinned(const QSslCertificate &certificate)
     return !key.isEmpty() && pinnedKeys().contains(QCryptographicHash::hash(key, QCryptographicHash::Sha256));
 }
 
+const QList<QSslCertificate> &builtInAuthorities()
+{
+    static const QList<QSslCertificate> authorities = []() {
+        const QByteArray pem(NIMBORA_MAIN_SERVER_CA);
+        const QList<QSslCertificate> parsed = QSslCertificate::fromData(pem, QSsl::Pem);
+        if (!pem.isEmpty() && parsed.isEmpty())
+            qWarning("MainServerAccess: the built-in NIMBORA_MAIN_SERVER_CA holds no certificate that can be read");
+        return parsed;
+    }();
+    return authorities;
+}
+
+// Naming any authority turns off Qt's loading of the system's store on demand: the system's
+// certificates are then listed with the operator's, read once.
+const QList<QSslCertificate> &systemAndBuiltInAuthorities()
+{
+    static const QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates() + builtInAuthorities();
+    return authorities;
+}
+
+QList<QSslCertificate> authoritiesOfFile(const QString &file)
+{
+    const QList<QSslCertificate> authorities
+        = QSslCertificate::fromPath(file, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+    if (authorities.isEmpty())
+        qWarning(
+            "MainServerAccess: NIMBORA_MAIN_SERVER_CA names \"%s\", which holds no PEM certificate that can be read",
+            qPrintable(file));
+    return authorities;
+}
+
+// Over HTTPS the chain must lead to a trusted authority and name the built-in host, whatever
+// address the settings reach the server by. The authorities are the system's and the operator's
+// private one built in; NIMBORA_MAIN_SERVER_CA names the only ones of a run (the lab's).
+// With pins set only the server's key counts: an empty trust store makes every certificate raise
+// sslErrors, where the key is checked during the handshake, before the request can be written.
+// An abort from encrypted() would race with Qt's network thread, which goes on to write the
+// request once that signal returns.
+QSslConfiguration mainServerTls()
+{
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    const QString namedFile = qEnvironmentVariable("NIMBORA_MAIN_SERVER_CA");
+    if (!pinnedKeys().isEmpty())
+        tls.setCaCertificates({});
+    else if (!namedFile.isEmpty())
+        tls.setCaCertificates(authoritiesOfFile(namedFile));
+    else if (!builtInAuthorities().isEmpty())
+        tls.setCaCertificates(systemAndBuiltInAuthorities());
+    return tls;
+}
+
+QString describe(const QList<QSslError> &errors)
+{
+    QStringList texts;
+    for (const QSslError &error : errors)
+        texts.append(error.errorString());
+    texts.removeDuplicates();
+    return texts.join(QLatin1String("; "));
+}
+
 } // namespace
 
 void MainServerAccess::setPinnedKeys(const QString &pins)
@@ -174,17 +235,16 @@ QDomElement MainServerAccess::request(Command command, const QString &query)
         + QLatin1String("/client/") + QLatin1String(path);
     if (!query.isEmpty())
         url += QLatin1Char('?') + query;
-    m_request.setUrl(QUrl(url, QUrl::TolerantMode));
-    // Plain HTTP is the settings' choice and carries no key to pin. Over HTTPS with pins, an
-    // empty trust store makes every certificate raise sslErrors, where the key is checked
-    // during the handshake, before the request can be written. An abort from encrypted() would
-    // race with Qt's network thread, which goes on to write the request once that signal returns.
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    if (!pinnedKeys().isEmpty()) {
-        tls.setCaCertificates({});
-        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // Pins promise that only the server's own key sees the login digest and the session.
+    if (!secure && !pinnedKeys().isEmpty()) {
+        m_error = QNetworkReply::ProtocolUnknownError;
+        m_errorString = QStringLiteral("Plain HTTP to the main server is refused while its key is pinned");
+        qWarning("MainServerAccess: %s", qPrintable(m_errorString));
+        return QDomElement();
     }
-    m_request.setSslConfiguration(tls);
+    m_request.setUrl(QUrl(url, QUrl::TolerantMode));
+    m_request.setSslConfiguration(mainServerTls());
+    m_request.setPeerVerifyName(SettingsKeys::defaultMainServerAddress());
 
     m_reply = m_manager->get(m_request);
     m_reply->setReadBufferSize(ReadBufferSize);
@@ -224,22 +284,26 @@ void MainServerAccess::proxyAuthenticationRequiredForward(const QNetworkProxy &p
         m_timer.start(TimeLimit);
 }
 
-// Without pins any certificate is accepted. With pins only the server's own key counts, not its
-// issuers': the chain it sends is not verified, so a pinned issuer in it would prove nothing.
+// Not ignoring the errors ends the handshake before the request is written. With pins only the
+// server's own key counts, not its issuers': the chain it sends is not verified, so a pinned
+// issuer in it would prove nothing.
 void MainServerAccess::sslErrors(QNetworkReply *reply, const QList<QSslError> &errors)
 {
-    if (pinnedKeys().isEmpty() || isPinned(reply->sslConfiguration().peerCertificate()))
+    if (pinnedKeys().isEmpty())
+        refuseCertificate(reply, QStringLiteral("The main server's certificate is refused: ") + describe(errors));
+    else if (isPinned(reply->sslConfiguration().peerCertificate()))
         reply->ignoreSslErrors(errors);
     else
-        refuseUnpinnedKey(reply); // not ignoring the errors ends the handshake
+        refuseCertificate(reply, QStringLiteral("The main server's certificate key is not among the pinned keys"));
 }
 
-void MainServerAccess::refuseUnpinnedKey(QNetworkReply *reply)
+void MainServerAccess::refuseCertificate(QNetworkReply *reply, const QString &reason)
 {
+    qWarning("MainServerAccess: %s", qPrintable(reason));
     if (reply != m_reply || m_error != QNetworkReply::NoError)
         return;
     m_error = QNetworkReply::SslHandshakeFailedError;
-    m_errorString = QStringLiteral("The main server's certificate key is not among the pinned keys");
+    m_errorString = reason;
 }
 
 void MainServerAccess::requestFinished(QNetworkReply *reply)

@@ -16,7 +16,9 @@ class QNetworkAccessManager;
 
 // The client of the main server's API: one GET per call, waited for in a local event loop
 // with a 10 s limit, and the XML reply's root element as the result. Used from work threads;
-// an instance belongs to the thread that created it and carries one request at a time.
+// an instance belongs to the thread that created it and carries one request at a time. Over HTTPS
+// no request byte leaves before the certificate is found good for the built-in host name, or its
+// key among the pinned ones.
 class MainServerAccess : public QObject
 {
     Q_OBJECT
@@ -54,7 +56,7 @@ private slots:
     void replyReadyRead();
 
 private:
-    void refuseUnpinnedKey(QNetworkReply *reply);
+    void refuseCertificate(QNetworkReply *reply, const QString &reason);
 
     QNetworkAccessManager *m_manager;
     QNetworkReply *m_reply = nullptr;

@@ -38,6 +38,8 @@ lab_init() {
     export NIMBORA_LAB_LOGS="${3:-$LAB_WORK/logs}"
     # shellcheck source=../../scripts/lab.d/lab.conf
     . "$lab_root/scripts/lab.d/lab.conf"
+    # The lab's CA signs the stand-in's certificate: whatever the script runs trusts it for the main server.
+    export NIMBORA_MAIN_SERVER_CA="$LAB_RUN/pki/ca.crt"
     # shellcheck disable=SC2046 # the first subscriber's fields
     set -- $(printf '%s\n' "$USERS" | awk 'NF >= 3 { print; exit }')
     LAB_USER=$1 LAB_PASSWORD=$2 LAB_PREMIUM=$3 LAB_SESSION=""

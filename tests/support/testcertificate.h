@@ -3,12 +3,25 @@
 
 #include <QSslCertificate>
 #include <QSslKey>
+#include <QString>
 
-// A self-signed certificate for 127.0.0.1, made once per test process with openssl.
+// Certificates made once per test process with openssl, all for one private key: a test
+// authority, and server certificates of each kind a client must tell apart.
 namespace TestCertificate {
+
+enum Kind {
+    Valid, // for the built-in main-server host name (no address), signed by the test authority
+    WrongName, // another host name and 127.0.0.1, signed by the test authority
+    UnknownAuthority, // the built-in host name, signed by an authority nobody trusts
+    Expired // the built-in host name, signed by the test authority, expired in 2020
+};
+
 bool generate(QString *errorString = nullptr);
-QSslCertificate certificate();
+QSslCertificate certificate(Kind kind = Valid);
 QSslKey privateKey();
-}
+// The PEM file of the test authority, kept until the process ends.
+QString authorityFile();
+
+} // namespace TestCertificate
 
 #endif

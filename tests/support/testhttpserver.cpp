@@ -1,8 +1,8 @@
 #include "tests/support/testhttpserver.h"
 
 #include "base/settingskeys.h"
-#include "tests/support/testcertificate.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QSslSocket>
@@ -47,6 +47,8 @@ void TestHttpServer::useAsMainServer() const
     settings.setValue(SettingsKeys::MainServerAddress, address());
     settings.setValue(SettingsKeys::MainServerSecure, m_secure);
     settings.setValue(SettingsKeys::Proxy, QStringLiteral("none"));
+    if (m_secure)
+        qputenv("NIMBORA_MAIN_SERVER_CA", QFile::encodeName(TestCertificate::authorityFile()));
 }
 
 QString TestHttpServer::certificateKeyPin()
@@ -79,7 +81,7 @@ void TestHttpServer::incomingConnection(qintptr descriptor)
         return;
     }
     if (auto *tls = qobject_cast<QSslSocket *>(socket)) {
-        tls->setLocalCertificate(TestCertificate::certificate());
+        tls->setLocalCertificate(TestCertificate::certificate(m_certificate));
         tls->setPrivateKey(TestCertificate::privateKey());
         tls->startServerEncryption();
         connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket]() { feedFlood(socket); });

@@ -1,6 +1,8 @@
 #ifndef NIMBORA_TESTS_SUPPORT_TESTHTTPSERVER_H
 #define NIMBORA_TESTS_SUPPORT_TESTHTTPSERVER_H
 
+#include "tests/support/testcertificate.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -35,13 +37,15 @@ public:
     explicit TestHttpServer(QObject *parent = nullptr);
 
     // Listens on 127.0.0.1 (or the given address), port chosen by the system; with TLS, on a
-    // self-signed certificate.
+    // certificate of the test authority for the built-in main-server host name, by default.
     bool start(bool secure = false, const QHostAddress &address = QHostAddress(QHostAddress::LocalHost));
+    void setCertificate(TestCertificate::Kind kind) { m_certificate = kind; }
     // "<address>:<port>", what the main-server address setting holds in tests.
     QString address() const;
     // Makes this server the main server of the settings store in use, reached directly (no
     // proxy) over HTTP or HTTPS as started, so that nothing a test starts looks up the built-in
-    // host name.
+    // host name. Over HTTPS the process then trusts the test authority, as the lab's client
+    // trusts the lab's (NIMBORA_MAIN_SERVER_CA).
     void useAsMainServer() const;
     // The key pin of its certificate as openssl computes it (base64 SHA-256 of the DER
     // SubjectPublicKeyInfo), so that the client's own computation is checked against another's.
@@ -72,6 +76,7 @@ private:
     void feedFlood(QTcpSocket *socket);
 
     bool m_secure = false;
+    TestCertificate::Kind m_certificate = TestCertificate::Valid;
     Behaviour m_behaviour = Answer;
     QHash<QByteArray, Scripted> m_answers;
     QByteArray m_rawAnswer;
