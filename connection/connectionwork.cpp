@@ -79,6 +79,12 @@ ConnectionWork::~ConnectionWork()
     deleteObjects();
 }
 
+void ConnectionWork::start(QThread::Priority priority)
+{
+    m_stopRequested = false;
+    QThread::start(priority);
+}
+
 void ConnectionWork::setServer(const QHash<QString, QVariant> &server)
 {
     m_server = server;
@@ -117,6 +123,8 @@ ConnectionWork::Error ConnectionWork::replyCodeError(const QString &code)
 
 void ConnectionWork::stop()
 {
+    // The flag outlives the wait that the exit code ends, and a code overwritten by a later one.
+    m_stopRequested = true;
     exit(StopRequested);
 }
 
@@ -140,16 +148,17 @@ void ConnectionWork::openvpnDisconnected()
     exit(OpenVpnGone);
 }
 
+// The window asks without waiting: a request that arrives once the connection is going is dropped.
 void ConnectionWork::addPortMapping(
     quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description)
 {
-    if (m_upnpService)
+    if (m_acceptsPortMappings && m_upnpService)
         m_upnpService->addPortMapping(externalPort, protocol, internalPort, description);
 }
 
 void ConnectionWork::deletePortMapping(quint16 externalPort, const QString &protocol)
 {
-    if (m_upnpService)
+    if (m_acceptsPortMappings && m_upnpService)
         m_upnpService->deletePortMapping(externalPort, protocol);
 }
 
@@ -211,6 +220,8 @@ void ConnectionWork::deleteObjects()
 
 void ConnectionWork::run()
 {
+    // Requests the last run ended without reading are not this run's.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     // Everything a run makes lives on this thread and goes with the run.
     createObjects();
     const auto objectsGone = qScopeGuard([this] { deleteObjects(); });
@@ -220,6 +231,9 @@ void ConnectionWork::run()
     const bool useAddress = QSettings().value(SettingsKeys::IpAddress, SettingsKeys::IpAddressDefault).toBool();
 
     const Error refusal = requestConnection(session);
+    // A stop cuts the request short: what it then reports is not the main server's doing.
+    if (m_stopRequested)
+        return;
     if (refusal != NoError) {
         emit error(refusal);
         return;
@@ -244,10 +258,11 @@ void ConnectionWork::run()
     // From here on whatever way the run ends, the machine is put back as it was.
     const auto tornDown = qScopeGuard([this, &changes] { tearDown(&changes); });
 
-    if (!waitForTunnel() || !configure(endpoint, &changes))
+    if (!waitForTunnel() || !configure(endpoint, &changes) || m_stopRequested)
         return;
     setProgress(100);
     m_connected = true;
+    m_acceptsPortMappings = true;
     emit connected();
     stayConnected();
 }
@@ -322,12 +337,15 @@ void ConnectionWork::startOpenVpn(
 
 bool ConnectionWork::waitForTunnel()
 {
+    // OpenVPN is mid-handshake: a stop waits for the end, and does not lengthen the wait.
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, this, &ConnectionWork::timeout);
+    timer.start(m_tunnelWaitTime * 1000);
     int result;
     do {
-        // A stop request cannot cut this wait short: OpenVPN is mid-handshake.
-        result = waitForEvent(m_tunnelWaitTime);
-    } while (result != TunnelUp && result != OpenVpnGone && result != TimedOut);
-    return result == TunnelUp;
+        result = exec();
+    } while (result == StopRequested);
+    return result == TunnelUp && !m_stopRequested;
 }
 
 bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *changes)
@@ -424,12 +442,14 @@ void ConnectionWork::stayConnected()
     do {
         result = waitForEvent(0);
     } while (result != OpenVpnGone && result != StopRequested);
-    if (result == OpenVpnGone)
+    // OpenVPN going away after a stop was asked for is the stop's doing, not a lost tunnel.
+    if (result == OpenVpnGone && !m_stopRequested)
         emit error(DisconnectedError);
 }
 
 void ConnectionWork::tearDown(MachineChanges *changes)
 {
+    m_acceptsPortMappings = false;
     changes->undo();
     if (m_socksServer->isListening())
         m_socksServer->close();

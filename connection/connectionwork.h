@@ -54,6 +54,9 @@ public:
     explicit ConnectionWork(QObject *parent = nullptr);
     ~ConnectionWork() override;
 
+    // Starts a run; a stop asked for before it belongs to an earlier run and is forgotten.
+    void start(QThread::Priority priority = InheritPriority);
+
     void setServer(const QHash<QString, QVariant> &server);
     void setProtocol(int protocol);
     bool isConnected() const;
@@ -75,7 +78,8 @@ signals:
     void upnpError(UPnPService::Error error);
 
 public slots:
-    // Safe from any thread.
+    // Safe from any thread, in any phase: a stop is never lost. While OpenVPN brings the tunnel
+    // up the wait goes on, and the run tears down as soon as it ends.
     void stop();
     void timeout();
     void openvpnProgressChanged(int value);
@@ -87,6 +91,8 @@ public slots:
 
 protected:
     void run() override;
+    // True when the tunnel came up within the wait and no stop was asked for meanwhile.
+    bool waitForTunnel();
 
 private:
     enum WaitResult { TunnelUp = 0, OpenVpnGone = 1, TimedOut = 3, StopRequested = 4 };
@@ -100,7 +106,6 @@ private:
     void startListener(const QString &connectHost, const QNetworkProxy &proxy, const QString &session);
     void startOpenVpn(
         const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session);
-    bool waitForTunnel();
     // From the tunnel being up to connected(); false when the run must end instead.
     bool configure(const QHostAddress &endpoint, MachineChanges *changes);
     bool startSocksServer(const NetworkAdapter &adapter, MachineChanges *changes);
@@ -117,6 +122,9 @@ private:
     QHash<QString, QVariant> m_server;
     int m_protocol = OpenVpnProtocol;
     std::atomic<bool> m_connected { false };
+    std::atomic<bool> m_stopRequested { false };
+    // Port mappings are asked for only between connected() and the teardown; on the work's thread.
+    bool m_acceptsPortMappings = false;
     int m_tunnelWaitTime = TunnelWaitTime;
 };
 
