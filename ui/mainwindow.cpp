@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QEventLoopLocker>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -80,6 +81,21 @@ QWidget *loadBar(int value, const QString &colour, const QString &name)
         + QStringLiteral(");\n}\n\nQProgressBar {\nborder:none;\nbackground-color:transparent;\n}\n"));
     layout->addWidget(bar);
     return container;
+}
+
+// The saved mappings are numbered from 0: "10" comes after "9", not after "1".
+QStringList inNumericOrder(QStringList keys)
+{
+    std::stable_sort(keys.begin(), keys.end(), [](const QString &first, const QString &second) {
+        bool firstIsNumber = false;
+        bool secondIsNumber = false;
+        const qulonglong firstNumber = first.toULongLong(&firstIsNumber);
+        const qulonglong secondNumber = second.toULongLong(&secondIsNumber);
+        if (firstIsNumber != secondIsNumber)
+            return firstIsNumber;
+        return firstIsNumber && firstNumber < secondNumber;
+    });
+    return keys;
 }
 
 bool isUsableMapping(const Entry &entry)
@@ -182,7 +198,7 @@ void MainWindow::loadSavedPortMappings()
 {
     QSettings settings;
     settings.beginGroup(SettingsKeys::PortMappingEntries);
-    const QStringList keys = settings.childKeys();
+    const QStringList keys = inNumericOrder(settings.childKeys());
     for (const QString &key : keys) {
         const Entry entry = settings.value(key).toHash();
         if (!isUsableMapping(entry)) {
@@ -273,14 +289,8 @@ void MainWindow::show()
 bool MainWindow::terminate()
 {
     savePreferences();
-    if (isConnected()) {
-        QMessageBox box(QMessageBox::Question, tr("Etes vous sûr ?"),
-            tr("Vous êtes toujours connecté, souhaitez vous vraiment quitter Nimbora ?"),
-            QMessageBox::Ok | QMessageBox::Cancel, this);
-        if (box.standardButton(execMessageBox(&box)) != QMessageBox::Ok)
-            return false;
-        m_connectionWork->stop();
-    }
+    if (!stopConnection(true))
+        return false;
     if (!anyWorkRunning())
         return closeAndQuit();
     m_quitPending = true;
@@ -291,8 +301,7 @@ bool MainWindow::terminate()
 void MainWindow::shutDown()
 {
     savePreferences();
-    if (isConnected())
-        m_connectionWork->stop();
+    stopConnection(false);
     m_quitPending = true;
     m_trayIcon.hide();
     if (!anyWorkRunning())
@@ -333,7 +342,7 @@ void MainWindow::on_connectionPushButton_clicked()
         }
         server = node->value(FastestKey).toHash();
     }
-    if (server.value(TypeKey).toInt() == PremiumTunnel && !m_serversRefreshWork->isPremium()) {
+    if (server.value(TypeKey).toInt() == PremiumTunnel && !m_serversPremium) {
         showCritical(tr("Serveur premium"),
             tr("Le serveur que vous essayez de joindre est réservé aux utilisateurs ayants un abonnement actif. "
                "Vous pouvez gérer vos abonnements en cliquant sur le bouton \"Gérer vos abonnements\" dans "
@@ -356,12 +365,14 @@ void MainWindow::on_accountRefreshPushButton_clicked()
 
 void MainWindow::on_accountLogoutPushButton_clicked()
 {
-    if (!terminate())
+    savePreferences();
+    if (!stopConnection(true))
         return;
     registerWithApplication(nullptr);
     QSettings settings;
     settings.setValue(SettingsKeys::AuthenticationAutoLogin, false);
     settings.remove(SettingsKeys::AuthenticationPassword);
+    retire();
     openAuthentication();
 }
 
@@ -394,6 +405,9 @@ void MainWindow::serversTreeViewCurrentChanged(const QModelIndex &current, const
     const int index = protocols->findData(remembered, Qt::UserRole, Qt::MatchExactly);
     if (index >= 0)
         protocols->setCurrentIndex(index);
+    // The fastest entries follow the protocol shown, or "Connexion" would send one they lack.
+    if (selectedProtocol() != remembered)
+        m_serversModel->updateFastest(selectedProtocol());
     m_ui->serversTunnelSettingsPushButton->setVisible(selectedProtocol() == ConnectionWork::HttpProtocol);
 }
 
@@ -422,17 +436,15 @@ void MainWindow::on_serversTunnelSettingsPushButton_clicked()
     execTunnelSettings(selectedProtocol());
 }
 
+// While disconnecting the gateway is going away: the buttons wait for the disconnection.
 void MainWindow::portMappingTableViewCurrentRowChanged(const QModelIndex &current, const QModelIndex &previous)
 {
     Q_UNUSED(previous)
-    if (!current.isValid()) {
-        m_ui->portMappingDeletePushButton->setEnabled(false);
-        m_ui->portMappingRetryPushButton->setEnabled(false);
-        return;
-    }
-    const Entry entry = m_portMappingModel->entries().value(current.row());
-    m_ui->portMappingDeletePushButton->setEnabled(true);
-    m_ui->portMappingRetryPushButton->setEnabled(entry.value(StateKey).toInt() == PortMappingTableModel::Offline);
+    const bool usable = current.isValid() && m_state != Disconnecting;
+    const Entry entry = usable ? m_portMappingModel->entries().value(current.row()) : Entry();
+    m_ui->portMappingDeletePushButton->setEnabled(usable);
+    m_ui->portMappingRetryPushButton->setEnabled(
+        usable && entry.value(StateKey).toInt() == PortMappingTableModel::Offline);
 }
 
 void MainWindow::on_portMappingAddPushButton_clicked()
@@ -446,7 +458,7 @@ void MainWindow::on_portMappingAddPushButton_clicked()
         showInformation(tr("Port existant"), tr("Vous avez déjà ajouté ce port à votre liste."));
         return;
     }
-    if (isConnected())
+    if (gatewayReachable())
         invokeAddPortMapping(entry);
 }
 
@@ -459,7 +471,7 @@ void MainWindow::on_portMappingDeletePushButton_clicked()
     m_ui->portMappingRetryPushButton->setEnabled(false);
     const Entry entry = m_portMappingModel->entries().value(current.row());
     if (m_portMappingModel->removeEntry(entry) && entry.value(StateKey).toInt() == PortMappingTableModel::Online
-        && isConnected())
+        && gatewayReachable())
         invokeDeletePortMapping(entry);
 }
 
@@ -471,7 +483,7 @@ void MainWindow::on_portMappingRetryPushButton_clicked()
     if (portsExhausted())
         return;
     const Entry entry = m_portMappingModel->entries().value(current.row());
-    if (entry.value(StateKey).toInt() == PortMappingTableModel::Offline && isConnected())
+    if (entry.value(StateKey).toInt() == PortMappingTableModel::Offline && gatewayReachable())
         invokeAddPortMapping(entry);
 }
 
@@ -489,7 +501,7 @@ void MainWindow::portMappingChanged(QList<QHash<QString, QVariant>> entries)
     }
     selectPortMappingRow(row);
 
-    if (!m_portMappingRestored) {
+    if (!m_portMappingRestored && gatewayReachable()) {
         m_portMappingRestored = true;
         restoreSavedPortMappings(entries.size());
     }
@@ -499,7 +511,7 @@ void MainWindow::portMappingChanged(QList<QHash<QString, QVariant>> entries)
 // for again once per connection, as far as the subscription's ports allow.
 void MainWindow::restoreSavedPortMappings(int receivedCount)
 {
-    const int availablePorts = m_accountRefreshWork->ports();
+    const int availablePorts = m_availablePorts;
     const QList<Entry> saved = m_portMappingModel->savedEntries();
     for (int i = 0; i < saved.size(); ++i) {
         if (receivedCount + i >= availablePorts) {
@@ -596,7 +608,7 @@ void MainWindow::connectionError(ConnectionWork::Error error)
         if (QSettings().value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool())
             m_reconnectPending = true;
         else
-            showInformation(tr("Déconnexion"), tr("Vous avez été déconnecté du serveur."));
+            showInformation(tr("Déconnexion", "message box title"), tr("Vous avez été déconnecté du serveur."));
         break;
     case ConnectionWork::FailedError:
         showInformation(tr("Erreur inconnue"), tr("Une erreur inconnue est survenue."));
@@ -680,6 +692,8 @@ void MainWindow::showAccount()
     m_ui->accountBandwidthLabel->setText(
         bandwidth == QLatin1String("0") ? tr("illimitée") : bandwidth + QStringLiteral(" kbps"));
     m_ui->accountAvailablePortsLabel->setText(QString::number(account->ports()));
+    m_availablePorts = account->ports();
+    m_accountPremium = account->isPremium();
 }
 
 void MainWindow::serversRefreshUpdated()
@@ -693,6 +707,8 @@ void MainWindow::serversRefreshUpdated()
         reselect = node->name();
     }
 
+    // The work waits for this slot to return: its results can be read.
+    m_serversPremium = m_serversRefreshWork->isPremium();
     m_serversModel->rebuild(m_serversRefreshWork->servers());
     attachLoadBars(QModelIndex());
 
@@ -708,7 +724,7 @@ void MainWindow::serversRefreshUpdated()
             || !QSystemTrayIcon::isSystemTrayAvailable())
             show();
         m_trayIcon.show();
-        if (!m_accountRefreshWork->isPremium()) {
+        if (!m_accountPremium) {
             showInformation(tr("Mode gratuit"),
                 tr("Votre abonnement actuel est en mode gratuit et est donc limité à %1. Pour obtenir une meilleure "
                    "bande-passante, cliquez sur le bouton '%2' et choisissez l'abonnement qui vous convient.")
@@ -782,6 +798,16 @@ void MainWindow::releaseAfterAutoConnect()
     m_ui->connectionProgressBar->setMaximum(100);
 }
 
+// A connection the user starts while the window holds for the first latencies (a tunnel
+// activated in the tree, "Connexion" in the tray) takes the place of the automatic one.
+void MainWindow::forgoAutoConnect()
+{
+    if (m_autoConnectDone)
+        return;
+    m_autoConnectDone = true;
+    m_ui->connectionProgressBar->setMaximum(100);
+}
+
 void MainWindow::serversRefreshLatencyChanged(const QString &name, int latency)
 {
     m_serversModel->setLatency(name, latency, selectedProtocol());
@@ -819,7 +845,7 @@ void MainWindow::disconnected()
     m_portMappingModel->setAllPending();
     if (m_logoutPending) {
         m_logoutPending = false;
-        m_ui->accountLogoutPushButton->click();
+        on_accountLogoutPushButton_clicked();
         return;
     }
     if (m_reconnectPending) {
@@ -930,6 +956,7 @@ void MainWindow::openUrl(const QUrl &url)
 
 void MainWindow::enterState(ConnectionState state)
 {
+    m_state = state;
     const bool idle = state == Disconnected || state == Connected;
     switch (state) {
     case Disconnected:
@@ -960,14 +987,19 @@ void MainWindow::enterState(ConnectionState state)
         m_ui->accountLogoutPushButton->setEnabled(state != Connecting);
         m_ui->serversWidget->setEnabled(state != Connecting);
     }
-    if (state == Disconnected) {
+    if (state == Disconnected || state == Disconnecting) {
         m_ui->portMappingDeletePushButton->setEnabled(false);
         m_ui->portMappingRetryPushButton->setEnabled(false);
     }
+    m_ui->portMappingAddPushButton->setEnabled(state != Disconnecting);
 }
 
 void MainWindow::startConnection(const QHash<QString, QVariant> &server, int protocol)
 {
+    // A running work is never given another server: its thread reads it.
+    if (m_connectionWork->isRunning())
+        return;
+    forgoAutoConnect();
     enterState(Connecting);
     m_ui->logTextEdit->clear();
     m_connectionWork->setServer(server);
@@ -1008,17 +1040,24 @@ QHash<QString, QVariant> MainWindow::currentPortMapping() const
 
 bool MainWindow::portsExhausted()
 {
-    if (m_accountRefreshWork->ports() > m_portMappingModel->rowCount())
+    if (m_availablePorts > m_portMappingModel->rowCount())
         return false;
     showInformation(
         tr("Plus de ports disponibles"), tr("Vous utilisez déjà tous les ports disponibles avec votre abonnement."));
     return true;
 }
 
-// Runs on the connection work's thread, which sits in its event loop while connected.
+// Only while connected: the gateway lives as long as the connection.
+bool MainWindow::gatewayReachable() const
+{
+    return m_state == Connected && isConnected();
+}
+
+// Handled on the connection work's thread when it next waits in its event loop. The window never
+// waits for it: the work may be tearing down, or itself waiting for a box of this window.
 void MainWindow::invokeAddPortMapping(const QHash<QString, QVariant> &entry)
 {
-    QMetaObject::invokeMethod(m_connectionWork.get(), "addPortMapping", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(m_connectionWork.get(), "addPortMapping", Qt::QueuedConnection,
         Q_ARG(quint16, quint16(entry.value(ExternalPortKey).toUInt())),
         Q_ARG(QString, entry.value(ProtocolKey).toString()),
         Q_ARG(quint16, quint16(entry.value(InternalPortKey).toUInt())),
@@ -1027,7 +1066,7 @@ void MainWindow::invokeAddPortMapping(const QHash<QString, QVariant> &entry)
 
 void MainWindow::invokeDeletePortMapping(const QHash<QString, QVariant> &entry)
 {
-    QMetaObject::invokeMethod(m_connectionWork.get(), "deletePortMapping", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(m_connectionWork.get(), "deletePortMapping", Qt::QueuedConnection,
         Q_ARG(quint16, quint16(entry.value(ExternalPortKey).toUInt())),
         Q_ARG(QString, entry.value(ProtocolKey).toString()));
 }
@@ -1062,7 +1101,8 @@ bool MainWindow::takePendingQuitOrLogout()
     }
     if (m_logoutPending) {
         m_logoutPending = false;
-        m_ui->accountLogoutPushButton->click();
+        // Called, not clicked: the button is disabled while a connection comes up.
+        on_accountLogoutPushButton_clicked();
         return true;
     }
     return false;
@@ -1071,7 +1111,13 @@ bool MainWindow::takePendingQuitOrLogout()
 // While quitting nothing new starts: the window only waits for the last work to end.
 bool MainWindow::quitWhenIdle()
 {
-    return anyWorkRunning() ? false : closeAndQuit();
+    if (anyWorkRunning())
+        return false;
+    if (m_retiring) {
+        deleteLater();
+        return true;
+    }
+    return closeAndQuit();
 }
 
 bool MainWindow::closeAndQuit()
@@ -1081,6 +1127,36 @@ bool MainWindow::closeAndQuit()
     setAttribute(Qt::WA_DeleteOnClose);
     QGuiApplication::setQuitOnLastWindowClosed(true);
     return close();
+}
+
+// A connection still coming up is stopped too: it would otherwise come up with nobody left to end it.
+bool MainWindow::stopConnection(bool ask)
+{
+    if (ask && isConnected()) {
+        QMessageBox box(QMessageBox::Question, tr("Etes vous sûr ?"),
+            tr("Vous êtes toujours connecté, souhaitez vous vraiment quitter Nimbora ?"),
+            QMessageBox::Ok | QMessageBox::Cancel, this);
+        if (box.standardButton(execMessageBox(&box)) != QMessageBox::Ok)
+            return false;
+    }
+    if (m_connectionWork->isRunning() || isConnected())
+        m_connectionWork->stop();
+    return true;
+}
+
+// Logged out, the window goes once its works have ended, and leaves the program alone: a new
+// session may have begun meanwhile. Until then the program stays, whatever window closes, so that
+// a teardown is never cut short; the last window closed before the end ends the program after it.
+void MainWindow::retire()
+{
+    m_retiring = true;
+    m_quitPending = true;
+    m_quitLock = std::make_unique<QEventLoopLocker>();
+    m_trayIcon.hide();
+    hide();
+    // A signal of the system may still end the event loop: the works end first.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { delete this; });
+    quitWhenIdle();
 }
 
 void MainWindow::savePreferences()

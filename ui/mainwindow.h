@@ -20,6 +20,7 @@
 
 class PortMappingTableModel;
 class QAbstractButton;
+class QEventLoopLocker;
 class QAction;
 class QAuthenticator;
 class QMenu;
@@ -140,9 +141,11 @@ private:
     void restoreTreeState(const QModelIndex &parent, const QStringList &expanded, const QString &current);
     void holdForAutoConnect();
     void releaseAfterAutoConnect();
+    void forgoAutoConnect();
 
     QHash<QString, QVariant> currentPortMapping() const;
     bool portsExhausted();
+    bool gatewayReachable() const;
     void invokeAddPortMapping(const QHash<QString, QVariant> &entry);
     void invokeDeletePortMapping(const QHash<QString, QVariant> &entry);
     void selectPortMappingRow(int row);
@@ -154,6 +157,9 @@ private:
     bool takePendingQuitOrLogout();
     bool quitWhenIdle();
     bool closeAndQuit();
+    // False when the user keeps the connection.
+    bool stopConnection(bool ask);
+    void retire();
     void savePreferences();
 
     void showCritical(const QString &title, const QString &text);
@@ -183,6 +189,14 @@ private:
     bool m_portMappingRestored = false;
     bool m_logoutPending = false;
     bool m_quitPending = false;
+    // Logged out: the window goes once its works have ended, and the program stays for the next session.
+    bool m_retiring = false;
+    std::unique_ptr<QEventLoopLocker> m_quitLock;
+    ConnectionState m_state = Disconnected;
+    // The works' results as last read when each had ended, so that no read races a running work.
+    quint16 m_availablePorts = 0;
+    bool m_accountPremium = false;
+    bool m_serversPremium = false;
 };
 
 #endif

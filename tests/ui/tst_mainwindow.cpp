@@ -1,5 +1,6 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "ui/authentication.h"
 #include "ui/mainwindow.h"
 #include "ui/serverstreeitem.h"
 #include "ui/serverstreemodel.h"
@@ -8,18 +9,23 @@
 #include "tests/support/testmain.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTableView>
 #include <QTcpSocket>
 #include <QTextEdit>
+#include <QTranslator>
 #include <QTreeView>
 
 #include <atomic>
+#include <memory>
 
 using Entry = QHash<QString, QVariant>;
 
@@ -33,19 +39,20 @@ QByteArray accountXml(int ports)
 }
 
 // No tunnel has an address, so the refresh probes nothing.
-QByteArray tunnelXml(int id, const char *name, int type)
+QByteArray tunnelXml(int id, const char *name, int type, int protocols)
 {
     return "<tunnel><id>" + QByteArray::number(id) + "</id><type>" + QByteArray::number(type) + "</type><name>" + name
-        + "</name><hostname></hostname><address></address><protocols>7</protocols><slots>10</slots>"
-          "<state>1</state></tunnel>";
+        + "</name><hostname></hostname><address></address><protocols>" + QByteArray::number(protocols)
+        + "</protocols><slots>10</slots><state>1</state></tunnel>";
 }
 
-QByteArray serversXml(bool premium)
+QByteArray serversXml(bool premium, int t1Protocols = 7, int t3Protocols = 7)
 {
     return "<servers><code>OK</code><premium>" + QByteArray(premium ? "1" : "0")
         + "</premium><server><id>1</id><name>Paris</name><state>1</state><bandwidth>10</bandwidth>"
           "<country><code>fr</code>"
-        + tunnelXml(11, "t1", 0) + tunnelXml(12, "t2", 2) + tunnelXml(13, "t3", 0) + "</country></server></servers>";
+        + tunnelXml(11, "t1", 0, t1Protocols) + tunnelXml(12, "t2", 2, 7) + tunnelXml(13, "t3", 0, t3Protocols)
+        + "</country></server></servers>";
 }
 
 // "8080/TCP" as a mapping entry.
@@ -72,7 +79,10 @@ QString iconName(QMessageBox::Icon icon)
 
 // A connection work whose runs follow scripts instead of connecting: one list of steps per run
 // ("progress N", "log TEXT", "connected", "stay" in the event loop until stopped, "error N",
-// "openvpn N", or "real" for the real run up to the main server's answer).
+// "openvpn N", "gateway 8080/TCP,..." for a table of the gateway, "tunnel" for the real wait for
+// the tunnel, which ends the run unless the tunnel comes up unstopped, "hold" without an event
+// loop until the test lets go, as in a teardown, or "real" for the real run up to the main
+// server's answer).
 class ScriptedConnectionWork : public ConnectionWork
 {
     Q_OBJECT
@@ -81,18 +91,32 @@ public:
     QList<QStringList> scripts;
     std::atomic<int> runs { 0 };
     std::atomic<bool> up { false };
-    // Written on the work's thread while the window waits for the call.
-    QStringList portCalls;
+    std::atomic<bool> waiting { false };
+    std::atomic<bool> holding { false };
+    QSemaphore letGo;
+
+    QStringList portCalls() const
+    {
+        const QMutexLocker locker(&m_mutex);
+        return m_portCalls;
+    }
+    void clearPortCalls()
+    {
+        const QMutexLocker locker(&m_mutex);
+        m_portCalls.clear();
+    }
 
 public slots:
     void addPortMapping(quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description)
     {
-        portCalls
+        const QMutexLocker locker(&m_mutex);
+        m_portCalls
             << QStringLiteral("add %1/%2 %3 %4").arg(externalPort).arg(protocol).arg(internalPort).arg(description);
     }
     void deletePortMapping(quint16 externalPort, const QString &protocol)
     {
-        portCalls << QStringLiteral("delete %1/%2").arg(externalPort).arg(protocol);
+        const QMutexLocker locker(&m_mutex);
+        m_portCalls << QStringLiteral("delete %1/%2").arg(externalPort).arg(protocol);
     }
 
 protected:
@@ -102,7 +126,20 @@ protected:
         for (const QString &step : script) {
             const QString word = step.section(' ', 0, 0);
             const QString argument = step.section(' ', 1);
-            if (word == "progress") {
+            if (word == "tunnel") {
+                waiting = true;
+                const bool tunnelUp = waitForTunnel();
+                waiting = false;
+                if (!tunnelUp)
+                    break;
+            } else if (word == "hold") {
+                holding = true;
+                // Bounded, so that a failing test ends.
+                letGo.tryAcquire(1, 20000);
+                holding = false;
+            } else if (word == "gateway") {
+                emit portMappingChanged(mappings(argument.split(',')));
+            } else if (word == "progress") {
                 setProgress(argument.toInt());
             } else if (word == "log") {
                 emit log(argument);
@@ -121,6 +158,68 @@ protected:
         }
         up = false;
     }
+
+private:
+    mutable QMutex m_mutex;
+    QStringList m_portCalls; // written on the work's thread
+};
+
+// Stands for a freeze of the window on the connection work's thread: past its limit it drops
+// the calls waiting for that thread, which lets a blocked window go on, and tells.
+class FreezeWatchdog : public QThread
+{
+public:
+    explicit FreezeWatchdog(QObject *work) : m_work(work) { start(); }
+    ~FreezeWatchdog() override
+    {
+        m_done.release();
+        wait();
+    }
+    bool fired() const { return m_fired; }
+
+protected:
+    void run() override
+    {
+        if (m_done.tryAcquire(1, 3000))
+            return;
+        m_fired = true;
+        do {
+            QCoreApplication::removePostedEvents(m_work, QEvent::MetaCall);
+        } while (!m_done.tryAcquire(1, 100));
+    }
+
+private:
+    QObject *m_work;
+    QSemaphore m_done;
+    std::atomic<bool> m_fired { false };
+};
+
+// A servers refresh whose latencies are measured until the test lets go.
+class SlowServersRefreshWork : public ServersRefreshWork
+{
+public:
+    QSemaphore latenciesIn;
+
+protected:
+    void run() override
+    {
+        ServersRefreshWork::run();
+        latenciesIn.tryAcquire(1, 20000);
+    }
+};
+
+// The English of one text only, the title of the box of a lost connection, in its own context.
+class BoxTitleTranslator : public QTranslator
+{
+public:
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *sourceText, const char *disambiguation, int) const override
+    {
+        if (qstrcmp(context, "MainWindow") == 0 && QString::fromUtf8(sourceText) == QStringLiteral("Déconnexion")
+            && qstrcmp(disambiguation, "message box title") == 0)
+            return QStringLiteral("Disconnected");
+        return QString();
+    }
 };
 
 // What the window asked and opened; kept by the test, since some flows end the window.
@@ -136,8 +235,8 @@ struct Record
 class TestWindow : public MainWindow
 {
 public:
-    TestWindow(ScriptedConnectionWork *work, Record *record)
-        : MainWindow(Works { work, nullptr, nullptr }, nullptr), m_work(work), m_record(record)
+    TestWindow(ScriptedConnectionWork *work, Record *record, ServersRefreshWork *servers = nullptr)
+        : MainWindow(Works { work, nullptr, servers }, nullptr), m_work(work), m_record(record)
     { }
     using MainWindow::trayIcon;
 
@@ -170,7 +269,11 @@ protected:
     void execTunnelSettings(int) override { }
     Entry execAddPortMapping() override { return m_record->newMapping; }
     void openOptions(int page) override { m_record->opened << QStringLiteral("options %1").arg(page); }
-    void openAuthentication() override { m_record->opened << QStringLiteral("authentication"); }
+    void openAuthentication() override
+    {
+        m_record->opened << QStringLiteral("authentication");
+        MainWindow::openAuthentication();
+    }
     void openUrl(const QUrl &url) override { m_record->opened << url.toString(); }
 
 private:
@@ -201,11 +304,19 @@ private slots:
     void portMappings_data();
     void portMappings();
     void restoredPortMappings();
+    void gatewayGoingAway_data();
+    void gatewayGoingAway();
+    void stopWhileConnecting_data();
+    void stopWhileConnecting();
+    void userConnectsDuringAutoConnectHold();
+    void fastestFollowsProtocolBox();
     void quit_data();
     void quit();
+    void logoutTeardown_data();
+    void logoutTeardown();
 
 private:
-    bool startUp(const QList<QStringList> &scripts);
+    bool startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers = nullptr);
     bool connectTo(const QString &node);
     bool disconnectNow();
     void select(const QString &node);
@@ -222,11 +333,14 @@ private:
     Record m_record;
     QPointer<TestWindow> m_window;
     ScriptedConnectionWork *m_work = nullptr;
+    int m_connectedReports = 0;
+    BoxTitleTranslator m_translator;
 };
 
 void TestMainWindow::initTestCase()
 {
     QVERIFY(m_server.start());
+    QCoreApplication::installTranslator(&m_translator);
 }
 
 void TestMainWindow::init()
@@ -246,17 +360,27 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     delete m_window;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (qobject_cast<Authentication *>(window))
+            delete window;
+    }
 }
 
-// The window comes up as after a login: account, then the server list, then itself.
-bool TestMainWindow::startUp(const QList<QStringList> &scripts)
+// The window comes up as after a login: account, then the server list, then itself. A servers
+// refresh work given here may still measure latencies.
+bool TestMainWindow::startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers)
 {
     m_work = new ScriptedConnectionWork;
     m_work->scripts = scripts;
-    m_window = new TestWindow(m_work, &m_record);
+    m_connectedReports = 0;
+    connect(m_work, &ConnectionWork::connected, this, [this] { ++m_connectedReports; });
+    m_window = new TestWindow(m_work, &m_record, servers);
     m_window->show();
     return QTest::qWaitFor(
-        [this]() { return m_window->isVisible() && widget<QPushButton>("serversRefreshPushButton")->isEnabled(); },
+        [this, servers]() {
+            return m_window->isVisible() && (servers || widget<QPushButton>("serversRefreshPushButton")->isEnabled());
+        },
         20000);
 }
 
@@ -371,9 +495,10 @@ void TestMainWindow::connectionErrors_data()
                                       << none;
     QTest::newRow("lost, reconnects") << QStringList { "connected", "error 10" } << true << QString() << none << 2
                                       << none;
+    // The title has an English of its own, apart from the button's "Déconnexion".
     QTest::newRow("lost, no reconnection")
         << QStringList { "connected", "error 10" } << false << QString()
-        << QStringList { "information|Déconnexion|Vous avez été déconnecté du serveur.|OK" } << 1 << none;
+        << QStringList { "information|Disconnected|Vous avez été déconnecté du serveur.|OK" } << 1 << none;
     QTest::newRow("failed") << QStringList { "error 11" } << true << QString()
                             << QStringList { "information|Erreur inconnue|Une erreur inconnue est survenue.|OK" } << 1
                             << none;
@@ -538,6 +663,9 @@ void TestMainWindow::portMappings_data()
     const QStringList none;
     const QStringList two { "8080/TCP", "8081/TCP" };
     const QStringList restoredTwo { "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081" };
+    QStringList twelve;
+    for (int port = 8080; port < 8092; ++port)
+        twelve << QString::number(port) + "/TCP";
     QTest::newRow("add beyond the ports") << 2 << two << false << none << "portMappingAddPushButton"
                                           << "9090/TCP" << QStringList { NoMorePorts } << none << two;
     QTest::newRow("retry beyond the ports") << 2 << two << true << none << "portMappingRetryPushButton" << QString()
@@ -558,6 +686,9 @@ void TestMainWindow::portMappings_data()
     QTest::newRow("delete a mapped one while connected")
         << 5 << QStringList { "8080/TCP" } << true << QStringList { "8080/TCP" } << "portMappingDeletePushButton"
         << QString() << none << QStringList { "add 8080/TCP 8080 d8080", "delete 8080/TCP" } << none;
+    QTest::newRow("twelve saved mappings keep their order")
+        << 12 << twelve << false << none << "portMappingAddPushButton"
+        << "9090/TCP" << QStringList { NoMorePorts } << none << twelve;
 }
 
 // The last row is current when the button is pressed.
@@ -587,7 +718,8 @@ void TestMainWindow::portMappings()
     pressed->click();
 
     QTEST(m_record.boxes, "boxes");
-    QTEST(m_work->portCalls, "calls");
+    QFETCH(QStringList, calls);
+    QTRY_COMPARE(m_work->portCalls(), calls);
     QTEST(rows(), "rows");
 }
 
@@ -602,16 +734,146 @@ void TestMainWindow::restoredPortMappings()
     QVERIFY(connectTo("Paris/fr/t1"));
     emit m_work->portMappingChanged(mappings({ "9000/UDP" }));
     emit m_work->portMappingChanged(mappings({ "9000/UDP", "8080/TCP" }));
-    QCOMPARE(m_work->portCalls, QStringList({ "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081" }));
+    QTRY_COMPARE(m_work->portCalls(), QStringList({ "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081" }));
     QCOMPARE(m_record.boxes, QStringList { NoMorePorts });
 
     QVERIFY(disconnectNow());
-    m_work->portCalls.clear();
+    m_work->clearPortCalls();
     QVERIFY(connectTo("Paris/fr/t1"));
     emit m_work->portMappingChanged({});
-    QCOMPARE(m_work->portCalls,
+    QTRY_COMPARE(m_work->portCalls(),
         QStringList({ "add 8080/TCP 8080 d8080", "add 8081/TCP 8081 d8081", "add 8082/TCP 8082 d8082" }));
     QCOMPARE(m_record.boxes.size(), 1);
+}
+
+void TestMainWindow::gatewayGoingAway_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("gateway"); // reported while connected
+    QTest::addColumn<bool>("deleteRow");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("Delete during teardown") << QStringList { "connected", "stay", "hold" } << QStringList { "8080/TCP" }
+                                            << true << QStringList { "add 8080/TCP 8080 d8080" } << QStringList();
+    QTest::newRow("a report after the end") << QStringList { "connected", "stay", "gateway 9000/UDP", "hold" }
+                                            << QStringList() << false << QStringList() << QStringList { "8080/TCP" };
+}
+
+// Once "Déconnexion" is pressed the work tears down without an event loop: the port tab waits
+// for the end and never asks the work anything meanwhile.
+void TestMainWindow::gatewayGoingAway()
+{
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, gateway);
+
+    QSettings().setValue("portMapping/entries/0", mapping("8080/TCP"));
+    QVERIFY(startUp({ script }));
+    QVERIFY(connectTo("Paris/fr/t1"));
+    if (!gateway.isEmpty()) {
+        emit m_work->portMappingChanged(mappings(gateway));
+        QTRY_COMPARE(m_work->portCalls().size(), 1);
+    }
+    auto *table = widget<QTableView>("portMappingTableView");
+    table->setCurrentIndex(table->model()->index(0, 0));
+
+    auto watchdog = std::make_unique<FreezeWatchdog>(m_work);
+    widget<QPushButton>("connectionPushButton")->click();
+    QTRY_VERIFY(m_work->holding);
+    QStringList enabled;
+    for (const char *name :
+        { "portMappingAddPushButton", "portMappingDeletePushButton", "portMappingRetryPushButton" }) {
+        if (widget<QPushButton>(name)->isEnabled())
+            enabled << name;
+    }
+    QFETCH(bool, deleteRow);
+    if (deleteRow)
+        m_window->on_portMappingDeletePushButton_clicked();
+    else
+        QTRY_VERIFY(rows().contains("9000/UDP"));
+    m_work->letGo.release();
+    QVERIFY(!watchdog->fired());
+    watchdog.reset();
+    QCOMPARE(enabled, QStringList());
+    QTRY_VERIFY(idle());
+    QTEST(m_work->portCalls(), "calls");
+    QTEST(rows(), "rows");
+}
+
+void TestMainWindow::stopWhileConnecting_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<bool>("stopWhileWaiting"); // else while the run is busy before the wait
+
+    QTest::newRow("stop during the wait") << QStringList { "progress 20", "tunnel", "connected", "stay" } << true;
+    QTest::newRow("shutDown while connecting") << QStringList { "hold", "tunnel", "connected", "stay" } << false;
+}
+
+// The system ends the program while a connection comes up: the connection never comes up, and the
+// program ends once the work has ended.
+void TestMainWindow::stopWhileConnecting()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, stopWhileWaiting);
+
+    QVERIFY(startUp({ script }));
+    widget<QPushButton>("connectionPushButton")->click();
+    if (stopWhileWaiting)
+        QTRY_VERIFY(m_work->waiting);
+    else
+        QTRY_VERIFY(m_work->holding);
+    m_window->shutDown();
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!m_window->trayIcon().isVisible());
+
+    m_work->letGo.release();
+    QTRY_VERIFY(m_work->waiting);
+    QMetaObject::invokeMethod(m_work, "openvpnConnected", Qt::QueuedConnection);
+    QTRY_VERIFY(m_window.isNull());
+    QCOMPARE(m_connectedReports, 0);
+}
+
+// A tunnel activated while the window holds for the first latencies is the one connected: the
+// automatic connection, due when the latencies are in, neither disconnects it nor rewrites it.
+void TestMainWindow::userConnectsDuringAutoConnectHold()
+{
+    QSettings().setValue(SettingsKeys::AutoConnect, true);
+    auto *servers = new SlowServersRefreshWork;
+    QVERIFY(startUp({ { "connected", "stay" } }, servers));
+    QVERIFY(widget<QPushButton>("connectionPushButton")->isHidden());
+
+    select("Paris/fr/t3");
+    auto *view = widget<QTreeView>("serversTreeView");
+    emit view->activated(view->currentIndex());
+    QTRY_VERIFY(m_work->up && !widget<QPushButton>("connectionPushButton")->isHidden());
+    servers->latenciesIn.release();
+    QTRY_VERIFY(widget<QPushButton>("serversRefreshPushButton")->isEnabled());
+
+    QCOMPARE(states(),
+        QStringList({ "connectionPushButton on", "connectionProgressBar hidden", "optionsPushButton on",
+            "quitPushButton on", "accountLogoutPushButton on", "serversWidget on", "portMappingDeletePushButton off",
+            "Déconnexion", "menu on Déconnexion", "icon_connected" }));
+    QVERIFY(m_work->up);
+    QCOMPARE(int(m_work->runs), 1);
+}
+
+// A tunnel that offers OpenVPN only refills the box with it; "Le plus rapide" then connects to
+// the fastest tunnel for OpenVPN, not to the one that was fastest for Http.
+void TestMainWindow::fastestFollowsProtocolBox()
+{
+    m_server.setAnswer("servers", serversXml(true, ConnectionWork::HttpProtocol, ConnectionWork::OpenVpnProtocol));
+    QSettings().setValue(SettingsKeys::MainWindowProtocol, int(ConnectionWork::HttpProtocol));
+    QVERIFY(startUp({ { "real" } }));
+    m_window->serversRefreshLatencyChanged("Paris/fr/t1", 10);
+    m_window->serversRefreshLatencyChanged("Paris/fr/t3", 50);
+
+    select("Paris/fr/t3");
+    QCOMPARE(widget<QComboBox>("serversProtocolComboBox")->currentText(), QString("OpenVPN"));
+    select("fastest");
+    widget<QPushButton>("connectionPushButton")->click();
+    QTRY_VERIFY(m_work->runs == 1 && idle());
+    QCOMPARE(m_server.requests().last().requestLine,
+        QByteArray("GET /client/connection?session=main-window-session&server_id=13 HTTP/1.1"));
 }
 
 void TestMainWindow::quit_data()
@@ -674,6 +936,75 @@ void TestMainWindow::quit()
     }
     QTRY_VERIFY(m_window.isNull());
     QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+}
+
+void TestMainWindow::logoutTeardown_data()
+{
+    QTest::addColumn<bool>("loggedInAgain");
+    QTest::addColumn<QString>("quit");
+
+    QTest::newRow("a new session begins") << true << "by the test";
+    QTest::newRow("the login dialog is closed") << false << "by the program, after the teardown";
+}
+
+// After a logout the old window tears down behind the login dialog: it neither ends the session
+// that follows nor lets the closing of the dialog end the program before the teardown has.
+void TestMainWindow::logoutTeardown()
+{
+    QFETCH(bool, loggedInAgain);
+
+    QVERIFY(startUp({ { "connected", "stay", "hold" } }));
+    QVERIFY(connectTo("Paris/fr/t1"));
+    m_record.answers << "OK";
+    widget<QPushButton>("accountLogoutPushButton")->click();
+    QTRY_VERIFY(m_work->holding);
+    QPointer<QWidget> login;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        if (qobject_cast<Authentication *>(window) && window->isVisible())
+            login = window;
+    }
+    QVERIFY(login);
+
+    // The program's own event loop, so that closing the last window may end it.
+    QObject context;
+    QScopedPointer<TestWindow> next;
+    bool testQuits = false;
+    QString quit;
+    connect(qApp, &QCoreApplication::aboutToQuit, &context, [&] {
+        quit = testQuits ? "by the test" : !m_window ? "by the program, after the teardown" : "by the program";
+    });
+    connect(m_window, &QObject::destroyed, &context, [&] {
+        if (loggedInAgain) {
+            QMetaObject::invokeMethod(
+                &context,
+                [&] {
+                    testQuits = true;
+                    QCoreApplication::quit();
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    QTimer::singleShot(0, &context, [&] {
+        if (loggedInAgain)
+            next.reset(new TestWindow(new ScriptedConnectionWork, &m_record));
+        login->close();
+        QTimer::singleShot(0, &context, [this] { m_work->letGo.release(); });
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, &context, [&] {
+        testQuits = true;
+        QCoreApplication::quit();
+    });
+    guard.start(20000);
+    qApp->exec();
+    if (m_window)
+        m_work->letGo.release();
+
+    QTEST(quit, "quit");
+    QTRY_VERIFY(m_window.isNull());
+    QCOMPARE(QGuiApplication::quitOnLastWindowClosed(), !loggedInAgain);
 }
 
 NIMBORA_TEST_MAIN(TestMainWindow, QApplication)
