@@ -25,6 +25,17 @@
     </message>
 </context>
 <context>
+    <name>Application</name>
+    <message>
+        <source>Un autre programme Nimbora gère déjà une connexion sur cet ordinateur. Ce programme va se fermer.</source>
+        <translation>Another Nimbora program is already managing a connection on this computer. This program will now close.</translation>
+    </message>
+    <message>
+        <source>Nimbora ne peut pas s&apos;assurer d&apos;être le seul programme à gérer la connexion (%1). Ce programme va se fermer.</source>
+        <translation>Nimbora cannot make sure it is the only program managing the connection (%1). This program will now close.</translation>
+    </message>
+</context>
+<context>
     <name>Authentication</name>
     <message>
         <source>Authentification</source>
@@ -463,6 +474,11 @@ Please choose one:</translation>
     <message>
         <source>Votre session a expirée, veuillez vous reconnecter.</source>
         <translation>Your session has expired, please log in again.</translation>
+    </message>
+    <message>
+        <source>Déconnexion</source>
+        <comment>message box title</comment>
+        <translation>Disconnected</translation>
     </message>
 </context>
 <context>

@@ -25,6 +25,17 @@
     </message>
 </context>
 <context>
+    <name>Application</name>
+    <message>
+        <source>Un autre programme Nimbora gère déjà une connexion sur cet ordinateur. Ce programme va se fermer.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nimbora ne peut pas s&apos;assurer d&apos;être le seul programme à gérer la connexion (%1). Ce programme va se fermer.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>Authentication</name>
     <message>
         <source>Authentification</source>
@@ -461,6 +472,11 @@ Veuillez en choisir une :</source>
     </message>
     <message>
         <source>Votre session a expirée, veuillez vous reconnecter.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Déconnexion</source>
+        <comment>message box title</comment>
         <translation type="unfinished"></translation>
     </message>
 </context>
