@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QEventLoopLocker>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -301,6 +302,12 @@ bool MainWindow::terminate()
 void MainWindow::shutDown()
 {
     savePreferences();
+    // An open box may hold a work (its error waits for the answer), and the end with it: nobody is left to answer.
+    const QList<QDialog *> dialogs = findChildren<QDialog *>();
+    for (QDialog *dialog : dialogs) {
+        if (dialog->isVisible())
+            dialog->reject();
+    }
     stopConnection(false);
     m_quitPending = true;
     m_trayIcon.hide();

@@ -21,6 +21,7 @@
 #include <QTableView>
 #include <QTcpSocket>
 #include <QTextEdit>
+#include <QTimer>
 #include <QTranslator>
 #include <QTreeView>
 
@@ -246,6 +247,8 @@ protected:
     QAbstractButton *execMessageBox(QMessageBox *box) override
     {
         const QString wanted = m_record->answers.isEmpty() ? QString() : m_record->answers.takeFirst();
+        if (wanted == QLatin1String("shut down while open"))
+            return shutDownWhileOpen(box);
         QAbstractButton *answer = nullptr;
         QStringList labels;
         const QList<QAbstractButton *> buttons = box->buttons();
@@ -258,6 +261,21 @@ protected:
         m_record->boxes
             << QStringList { iconName(box->icon()), box->windowTitle(), box->text(), labels.join(',') }.join('|');
         return answer;
+    }
+    // The box really open, and the system ending the program meanwhile; past a few seconds the box is closed here and
+    // the test told.
+    QAbstractButton *shutDownWhileOpen(QMessageBox *box)
+    {
+        QTimer::singleShot(0, this, &MainWindow::shutDown);
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, box, [this, box] {
+            m_record->boxes << QStringLiteral("left open");
+            box->done(QDialog::Rejected);
+        });
+        limit.start(3000);
+        box->exec();
+        return box->clickedButton();
     }
     QString execItemChoice(const QString &title, const QString &label, const QStringList &items, int current) override
     {
@@ -308,6 +326,7 @@ private slots:
     void gatewayGoingAway();
     void stopWhileConnecting_data();
     void stopWhileConnecting();
+    void shutDownWithBoxOpen();
     void userConnectsDuringAutoConnectHold();
     void fastestFollowsProtocolBox();
     void quit_data();
@@ -807,6 +826,16 @@ void TestMainWindow::stopWhileConnecting_data()
 
     QTest::newRow("stop during the wait") << QStringList { "progress 20", "tunnel", "connected", "stay" } << true;
     QTest::newRow("shutDown while connecting") << QStringList { "hold", "tunnel", "connected", "stay" } << false;
+}
+
+// The system ends the program while a box holds the connection work: the box goes, and the program ends.
+void TestMainWindow::shutDownWithBoxOpen()
+{
+    m_record.answers << "shut down while open";
+    QVERIFY(startUp({ { "error 7" } }));
+    widget<QPushButton>("connectionPushButton")->click();
+    QTRY_VERIFY(m_window.isNull());
+    QCOMPARE(m_record.boxes.filter("left open"), QStringList());
 }
 
 // The system ends the program while a connection comes up: the connection never comes up, and the
