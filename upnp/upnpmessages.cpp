@@ -149,6 +149,9 @@ QString gatewayPath(const QString &url, const QString &location)
     QString path = resolved.path(QUrl::FullyEncoded);
     if (path.isEmpty())
         path = QStringLiteral("/");
+    // "/a/..//b" resolves to "//b", which a later reading would take for a host.
+    if (path.startsWith(QLatin1String("//")))
+        return QString();
     if (resolved.hasQuery())
         path += QLatin1Char('?') + resolved.query(QUrl::FullyEncoded);
     return path;

@@ -104,6 +104,7 @@ void TestUPnPMessages::gatewayPath_data()
     QTest::newRow("absolute on another host") << "http://198.18.0.2:5000/ctl" << QString();
     QTest::newRow("gateway on another port") << "http://198.18.0.1:5001/ctl" << QString();
     QTest::newRow("network path to another host") << "//198.18.0.2:5000/ctl" << QString();
+    QTest::newRow("network path left by dot segments") << "/a/..//198.18.0.2/ctl" << QString();
     QTest::newRow("user info with another host") << "@198.18.0.2:5000/ctl" << QString();
     QTest::newRow("at sign in the path") << "/ctl@x" << QString();
     QTest::newRow("header injected") << "/evt\r\nCALLBACK: <http://198.18.0.2/e>" << QString();
