@@ -22,6 +22,7 @@ QString resolvedAddress(const QString &hostName)
 OpenVPN::OpenVPN() : m_adapterGuid(GlobalValues::value(GlobalValues::Interface).toString())
 {
     qRegisterMetaType<OpenVPN::Error>("OpenVPN::Error");
+    connect(&m_manager, &OpenVPNManager::log, this, &OpenVPN::log);
 }
 
 OpenVPN::~OpenVPN()
@@ -47,7 +48,7 @@ NetworkAdapter OpenVPN::tapAdapter() const
 
 void OpenVPN::start()
 {
-    if (!m_manager.listen(QHostAddress::LocalHost, 0)) {
+    if (!m_manager.listen()) {
         emit error(ManagementError);
         return;
     }
@@ -64,8 +65,9 @@ void OpenVPN::start()
     arguments.adapter = m_adapterGuid;
     arguments.host = m_host;
     arguments.port = m_port;
-    arguments.managementAddress = m_manager.serverAddress().toString();
+    arguments.managementAddress = m_manager.serverName();
     arguments.managementPort = m_manager.serverPort();
+    arguments.managementSocket = m_manager.serverName();
     arguments.proxyType = m_proxy.type();
     if (m_proxy.type() == QNetworkProxy::Socks5Proxy || m_proxy.type() == QNetworkProxy::HttpProxy) {
         arguments.proxyAddress = resolvedAddress(m_proxy.hostName());
@@ -92,6 +94,8 @@ void OpenVPN::start()
 
     emit log(program + QLatin1Char(' ') + argumentList.join(QLatin1Char(' ')));
     m_process.start(program, argumentList, QIODevice::ReadWrite);
+    // Nothing is accepted before the event loop runs again, by which time the child is known.
+    m_manager.setPeerProcessId(m_process.processId());
 }
 
 bool OpenVPN::stop()

@@ -20,7 +20,10 @@ QStringList OpenVPNArguments::build(Platform platform) const
     }
     arguments << QStringLiteral("--proto") << QStringLiteral("tcp-client");
     arguments << QStringLiteral("--remote") << host << QString::number(port);
-    arguments << QStringLiteral("--management") << managementAddress << QString::number(managementPort);
+    if (platform == Windows)
+        arguments << QStringLiteral("--management") << managementAddress << QString::number(managementPort);
+    else
+        arguments << QStringLiteral("--management") << managementSocket << QStringLiteral("unix");
     arguments << QStringLiteral("--management-client");
     arguments << QStringLiteral("--management-query-passwords");
 

@@ -20,8 +20,11 @@ public:
     QString adapter;
     QString host;
     quint16 port = 0;
+    // Windows: the management listener's address and port.
     QString managementAddress;
     quint16 managementPort = 0;
+    // Linux: the path of the management listener's Unix socket.
+    QString managementSocket;
     QNetworkProxy::ProxyType proxyType = QNetworkProxy::NoProxy;
     // Numeric, already resolved; empty when the name gave no address.
     QString proxyAddress;

@@ -2,50 +2,33 @@
 
 #include "connection/openvpnmessages.h"
 
-OpenVPNManager::OpenVPNManager(QObject *parent) : QTcpServer(parent)
+OpenVPNManager::OpenVPNManager(QObject *parent) : QObject(parent)
 {
-    connect(&m_socket, &QTcpSocket::readyRead, this, &OpenVPNManager::socketReadyRead);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &OpenVPNManager::socketError);
-    connect(&m_socket, &QTcpSocket::disconnected, this, &OpenVPNManager::socketDisconnected);
+    connect(&m_server, &decltype(m_server)::newConnection, this, &OpenVPNManager::takeConnections);
 }
 
-void OpenVPNManager::incomingConnection(qintptr socketDescriptor)
+bool OpenVPNManager::isListening() const { return m_server.isListening(); }
+
+void OpenVPNManager::takeConnections()
 {
-    if (m_socket.state() != QAbstractSocket::UnconnectedState) {
-        // Refused: the channel belongs to the first comer of this listen.
-        QTcpSocket refused;
-        refused.setSocketDescriptor(socketDescriptor);
-        refused.abort();
-        return;
+    while (auto *socket = m_server.nextPendingConnection()) {
+        if (m_connection || !isPeerAccepted(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_connection = socket;
+        connect(m_connection, &QIODevice::readyRead, this, &OpenVPNManager::socketReadyRead);
+        // The channel belongs to this connection: nobody else may come in after it.
+        closeListener();
     }
-    m_socket.setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
-    close();
-}
-
-void OpenVPNManager::closeConnection()
-{
-    m_socket.disconnectFromHost();
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
-        m_socket.waitForDisconnected(CloseTimeout);
-    // A peer that never reads its end would keep the socket half-closed: drop it all the same.
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
-        m_socket.abort();
-    close();
 }
 
 void OpenVPNManager::socketReadyRead()
 {
     // Whatever else OpenVPN says is dropped; a prompt split across two reads goes unanswered.
     const QByteArray answer
-        = OpenVPNMessages::answer(m_socket.readAll(), m_username, m_password, m_proxy.user(), m_proxy.password());
+        = OpenVPNMessages::answer(m_connection->readAll(), m_username, m_password, m_proxy.user(), m_proxy.password());
     if (!answer.isEmpty())
-        m_socket.write(answer);
+        m_connection->write(answer);
 }
-
-void OpenVPNManager::socketError(QAbstractSocket::SocketError socketError)
-{
-    // OpenVPN's end is learnt from its process, not from this connection.
-    Q_UNUSED(socketError)
-}
-
-void OpenVPNManager::socketDisconnected() { }

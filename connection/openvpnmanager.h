@@ -2,14 +2,27 @@
 #define NIMBORA_CONNECTION_OPENVPNMANAGER_H
 
 #include <QNetworkProxy>
+#include <QObject>
 #include <QString>
+
+#include <memory>
+
+#ifdef Q_OS_WIN
 #include <QTcpServer>
 #include <QTcpSocket>
+#else
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#endif
 
-// The listener that OpenVPN connects to with --management-client: it answers the credential
+// The channel that OpenVPN connects to with --management-client: it answers the credential
 // prompts and nothing else. It takes one connection per listen and stops listening once it has
-// it, so that no other local program can take the channel over and prompt for the credentials.
-class OpenVPNManager : public QTcpServer
+// it. On Linux it is a Unix socket in a directory of its own that only this program's user can
+// enter, and only the OpenVPN child itself is taken: any other process that gets there first is
+// dropped, so that it can neither prompt for the credentials nor take the channel over. Windows
+// listens on 127.0.0.1.
+class OpenVPNManager : public QObject
 {
     Q_OBJECT
 
@@ -19,6 +32,16 @@ public:
     void setUsername(const QString &username) { m_username = username; }
     void setPassword(const QString &password) { m_password = password; }
     void setProxy(const QNetworkProxy &proxy) { m_proxy = proxy; }
+    // The process id of the only peer taken (the OpenVPN child), 0 for any process of this
+    // program's user. Linux only: Windows cannot tell.
+    void setPeerProcessId(qint64 processId) { m_peerProcessId = processId; }
+
+    // Opens a fresh channel, closing the one before.
+    bool listen();
+    bool isListening() const;
+    // Where OpenVPN connects: Linux, the socket's path; Windows, the address (with serverPort()).
+    QString serverName() const;
+    quint16 serverPort() const;
 
     // Ends the management connection (OpenVPN then ends) and the listener; blocks up to
     // CloseTimeout for the disconnection.
@@ -26,19 +49,29 @@ public:
 
     static constexpr int CloseTimeout = 5000;
 
-protected:
-    void incomingConnection(qintptr socketDescriptor) override;
+signals:
+    void log(const QString &line);
 
 private slots:
+    void takeConnections();
     void socketReadyRead();
-    void socketError(QAbstractSocket::SocketError socketError);
-    void socketDisconnected();
 
 private:
-    QTcpSocket m_socket;
+    void closeListener();
+    bool isPeerAccepted(qintptr socketDescriptor);
+
     QString m_username;
     QString m_password;
     QNetworkProxy m_proxy;
+    qint64 m_peerProcessId = 0;
+#ifdef Q_OS_WIN
+    QTcpServer m_server;
+    QTcpSocket *m_connection = nullptr;
+#else
+    QLocalServer m_server;
+    std::unique_ptr<QTemporaryDir> m_directory;
+    QLocalSocket *m_connection = nullptr;
+#endif
 };
 
 #endif

@@ -97,8 +97,13 @@ void TestOpenVPNArguments::variants_data()
                              << "--ip-win32 => --dhcp-option DNS 198.18.9.1 --dhcp-option DNS 198.18.9.2 --ip-win32";
     QTest::newRow("netsh") << with([](A &a) { a.windowsIpMethod = "netsh"; }) << W << "dynamic => netsh";
     QTest::newRow("linux")
-        << with([](A &a) { a.adapter = "Nimbora"; }) << int(A::Linux)
-        << "tun --dev-node {8F1C2A3B-0000-4D5E-9F10-112233445566} => Nimbora --dev-type tun | --ip-win32 dynamic =>";
+        << with([](A &a) {
+               a.adapter = "Nimbora";
+               a.managementSocket = "/tmp/nimbora-management-Ab12Cd/openvpn";
+           })
+        << int(A::Linux)
+        << "tun --dev-node {8F1C2A3B-0000-4D5E-9F10-112233445566} => Nimbora --dev-type tun"
+           " | 127.0.0.1 51234 => /tmp/nimbora-management-Ab12Cd/openvpn unix | --ip-win32 dynamic =>";
 }
 
 void TestOpenVPNArguments::variants()

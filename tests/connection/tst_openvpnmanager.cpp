@@ -3,8 +3,13 @@
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
-#include <QTcpSocket>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestOpenVPNManager : public QObject
 {
@@ -13,6 +18,8 @@ class TestOpenVPNManager : public QObject
 private slots:
     void answers_data();
     void answers();
+    void onlyTheChildIsTaken_data();
+    void onlyTheChildIsTaken();
     void oneConnectionPerListen();
 };
 
@@ -24,16 +31,43 @@ const QByteArray Greeting = QByteArrayLiteral(">INFO:OpenVPN Management Interfac
 const QByteArray AliceLines = "username \"Auth\" \"alice\"\r\npassword \"Auth\" \"token\"\r\n";
 const QByteArray ProxyLines = "username \"HTTP Proxy\" \"proxyuser\"\r\npassword \"HTTP Proxy\" \"proxypass\"\r\n";
 
-bool connectTo(OpenVPNManager *manager, QTcpSocket *client)
+// Connects to the socket named first, says "connected", sends the Auth prompt and prints all
+// it gets back until the channel closes.
+const QString Intruder = QStringLiteral(R"(
+    $| = 1;
+    my $socket = IO::Socket::UNIX->new(Peer => $ARGV[0]) or exit 98;
+    print "connected\n";
+    print $socket ">PASSWORD:Need 'Auth' username/password\r\n";
+    local $/;
+    print scalar <$socket>;
+)");
+
+// The test process itself plays OpenVPN.
+void listenForThisProcess(OpenVPNManager *manager)
 {
-    client->connectToHost(QHostAddress::LocalHost, manager->serverPort());
+    manager->setUsername(QStringLiteral("alice"));
+    manager->setPassword(QStringLiteral("token"));
+    manager->setPeerProcessId(QCoreApplication::applicationPid());
+    QVERIFY(manager->listen());
+}
+
+bool connectTo(OpenVPNManager *manager, QLocalSocket *client)
+{
+    client->connectToServer(manager->serverName());
     return client->waitForConnected(5000);
 }
 
-bool closed(QTcpSocket *client)
+bool closed(QLocalSocket *client)
 {
-    QSignalSpy disconnected(client, &QTcpSocket::disconnected);
-    return client->state() == QAbstractSocket::UnconnectedState || disconnected.wait(5000);
+    QSignalSpy disconnected(client, &QLocalSocket::disconnected);
+    return client->state() == QLocalSocket::UnconnectedState || disconnected.wait(5000);
+}
+
+bool isPrivateDirectory(const QString &path)
+{
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
+        && status.st_uid == ::geteuid() && (status.st_mode & 07777) == 0700;
 }
 
 } // namespace
@@ -81,11 +115,11 @@ void TestOpenVPNManager::answers()
     QFETCH(QByteArray, expected);
 
     OpenVPNManager manager;
+    listenForThisProcess(&manager);
     manager.setUsername(username);
     manager.setPassword(password);
     manager.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "198.18.2.2", 3128, proxyUser, "proxypass"));
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket client;
+    QLocalSocket client;
     QVERIFY(connectTo(&manager, &client));
     client.write(chunk);
     QByteArray received;
@@ -96,19 +130,73 @@ void TestOpenVPNManager::answers()
     QCOMPARE(received + client.readAll(), expected);
 }
 
-// The channel belongs to the first comer of a listen: another local program that connects
-// meanwhile is dropped, and the listener is gone once the first is taken.
+// A local program that reaches the channel before OpenVPN gets no answer and does not keep
+// OpenVPN out.
+void TestOpenVPNManager::onlyTheChildIsTaken_data()
+{
+    QTest::addColumn<QStringList>("runAs");
+    QTest::addColumn<bool>("reachesChannel");
+
+    QTest::newRow("another process of the same user") << QStringList() << true;
+    QTest::newRow("another user") << QStringList { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" }
+                                  << false;
+}
+
+void TestOpenVPNManager::onlyTheChildIsTaken()
+{
+    QFETCH(QStringList, runAs);
+    QFETCH(bool, reachesChannel);
+    if (!runAs.isEmpty() && ::geteuid() != 0)
+        QSKIP("playing another user needs root");
+
+    OpenVPNManager manager;
+    QSignalSpy logs(&manager, &OpenVPNManager::log);
+    listenForThisProcess(&manager);
+
+    QProcess intruder;
+    const QStringList command
+        = runAs + QStringList { "perl", "-MIO::Socket::UNIX", "-e", Intruder, manager.serverName() };
+    intruder.start(command.first(), command.mid(1));
+    QVERIFY(intruder.waitForStarted(5000));
+    const qint64 intruderId = intruder.processId();
+    QByteArray said;
+    if (reachesChannel)
+        QTRY_COMPARE((said += intruder.readAllStandardOutput()), QByteArray("connected\n"));
+    else
+        QTRY_COMPARE(intruder.state(), QProcess::NotRunning);
+
+    QLocalSocket openvpn;
+    QVERIFY(connectTo(&manager, &openvpn));
+    openvpn.write(AuthPrompt);
+    QByteArray received;
+    QTRY_COMPARE((received += openvpn.readAll()), AliceLines);
+
+    QTRY_COMPARE(intruder.state(), QProcess::NotRunning);
+    QCOMPARE(intruder.readAllStandardOutput(), QByteArray());
+    QCOMPARE(logs.size(), reachesChannel ? 1 : 0);
+    if (reachesChannel) {
+        QCOMPARE(logs.first().first().toString(),
+            QStringLiteral("Management connection refused: process %1 of user %2 is not OpenVPN")
+                .arg(intruderId)
+                .arg(::geteuid()));
+    }
+}
+
+// The channel belongs to the first connection of the child: a second one is dropped, and the
+// socket and its private directory are gone once the first is taken.
 void TestOpenVPNManager::oneConnectionPerListen()
 {
     OpenVPNManager manager;
-    manager.setUsername(QStringLiteral("alice"));
-    manager.setPassword(QStringLiteral("token"));
     manager.closeConnection(); // harmless before anything connected
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
+    listenForThisProcess(&manager);
+    const QString directory = QFileInfo(manager.serverName()).path();
+    QVERIFY(isPrivateDirectory(directory));
 
     // Both queued before the manager accepts either.
-    QTcpSocket first;
-    QTcpSocket second;
+    QLocalSocket first;
+    QLocalSocket second;
+    QByteArray secondReceived;
+    connect(&second, &QLocalSocket::readyRead, this, [&] { secondReceived += second.readAll(); });
     QVERIFY(connectTo(&manager, &first));
     QVERIFY(connectTo(&manager, &second));
     second.write(AuthPrompt);
@@ -116,14 +204,16 @@ void TestOpenVPNManager::oneConnectionPerListen()
     QByteArray received;
     QTRY_COMPARE((received += first.readAll()), AliceLines);
     QVERIFY(closed(&second));
-    QCOMPARE(second.readAll(), QByteArray());
+    QCOMPARE(secondReceived, QByteArray());
     QVERIFY(!manager.isListening());
+    QVERIFY(!QFileInfo::exists(directory));
 
-    // The next start listens again and takes a new connection.
+    // The next start listens again, elsewhere, and takes a new connection.
     manager.closeConnection();
     QVERIFY(closed(&first));
-    QVERIFY(manager.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket next;
+    QVERIFY(manager.listen());
+    QVERIFY(QFileInfo(manager.serverName()).path() != directory);
+    QLocalSocket next;
     QVERIFY(connectTo(&manager, &next));
     next.write(AuthPrompt);
     received.clear();
