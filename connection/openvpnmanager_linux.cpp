@@ -1,6 +1,6 @@
 #include "connection/openvpnmanager.h"
 
-#include <QDir>
+#include <QFile>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,7 +11,8 @@ namespace {
 const QString SocketName = QStringLiteral("openvpn");
 
 // QTemporaryDir makes it with mkdtemp; a directory anyone else could enter or swap would undo
-// everything the peer check does not cover.
+// everything the peer check does not cover. Its parent is /tmp, not one the environment names: the
+// sticky bit there keeps other users from renaming it away and putting one of theirs in its place.
 bool isPrivateDirectory(const QString &path)
 {
     struct stat status {};
@@ -24,7 +25,7 @@ bool isPrivateDirectory(const QString &path)
 bool OpenVPNManager::listen()
 {
     closeConnection();
-    m_directory = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/nimbora-management-XXXXXX"));
+    m_directory = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/nimbora-management-XXXXXX"));
     if (!m_directory->isValid() || !isPrivateDirectory(m_directory->path())) {
         emit log(QStringLiteral("Management channel: no private directory: ") + m_directory->errorString());
         m_directory.reset();
