@@ -5,6 +5,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace SettingsKeys {
 
 QString defaultLanguage()
@@ -20,6 +22,20 @@ QString defaultMainServerAddress()
 QString defaultUserAgent()
 {
     return GlobalValues::value(GlobalValues::DefaultUserAgent).toString();
+}
+
+QStringList inNumericOrder(QStringList keys)
+{
+    std::stable_sort(keys.begin(), keys.end(), [](const QString &first, const QString &second) {
+        bool firstIsNumber = false;
+        bool secondIsNumber = false;
+        const qulonglong firstNumber = first.toULongLong(&firstIsNumber);
+        const qulonglong secondNumber = second.toULongLong(&secondIsNumber);
+        if (firstIsNumber != secondIsNumber)
+            return firstIsNumber;
+        return firstIsNumber && firstNumber < secondNumber;
+    });
+    return keys;
 }
 
 } // namespace SettingsKeys

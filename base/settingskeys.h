@@ -2,6 +2,7 @@
 #define NIMBORA_BASE_SETTINGSKEYS_H
 
 #include <QString>
+#include <QStringList>
 
 // The settings contract: every key of the store and the default a reader passes with it.
 // There is deliberately no settings class; readers build a short-lived QSettings and read
@@ -89,6 +90,10 @@ constexpr char LegacyConnectionMode[] = "options/connection/connectionMode";
 // Start with the computer: the value name in the Run key on Windows.
 constexpr char RunKeyPath[] = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char RunValueName[] = "Nimbora";
+
+// The keys of a numbered list (the exceptions, the saved port mappings) in list order: the store
+// gives them in text order, where "10" comes before "2". Keys that are not numbers come last.
+QStringList inNumericOrder(QStringList keys);
 
 } // namespace SettingsKeys
 

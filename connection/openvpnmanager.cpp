@@ -7,6 +7,19 @@ OpenVPNManager::OpenVPNManager(QObject *parent) : QObject(parent)
     connect(&m_server, &decltype(m_server)::newConnection, this, &OpenVPNManager::takeConnections);
 }
 
+void OpenVPNManager::closeConnection()
+{
+    if (m_connection) {
+        m_connection->disconnect(this);
+        waitForPeerToLeave();
+        // A peer that never reads its end would keep the socket half-closed: drop it all the same.
+        m_connection->abort();
+        m_connection->deleteLater();
+        m_connection = nullptr;
+    }
+    closeListener();
+}
+
 bool OpenVPNManager::isListening() const { return m_server.isListening(); }
 
 void OpenVPNManager::takeConnections()

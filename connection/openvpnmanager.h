@@ -58,6 +58,8 @@ private slots:
 
 private:
     void closeListener();
+    // Asks the peer to close its end and gives it CloseTimeout to do so.
+    void waitForPeerToLeave();
     bool isPeerAccepted(qintptr socketDescriptor);
 
     QString m_username;

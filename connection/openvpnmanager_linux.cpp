@@ -65,17 +65,9 @@ bool OpenVPNManager::isPeerAccepted(qintptr socketDescriptor)
     return false;
 }
 
-void OpenVPNManager::closeConnection()
+void OpenVPNManager::waitForPeerToLeave()
 {
-    if (m_connection) {
-        m_connection->disconnect(this);
-        m_connection->disconnectFromServer();
-        if (m_connection->state() != QLocalSocket::UnconnectedState)
-            m_connection->waitForDisconnected(CloseTimeout);
-        // A peer that never reads its end would keep the socket half-closed: drop it all the same.
-        m_connection->abort();
-        m_connection->deleteLater();
-        m_connection = nullptr;
-    }
-    closeListener();
+    m_connection->disconnectFromServer();
+    if (m_connection->state() != QLocalSocket::UnconnectedState)
+        m_connection->waitForDisconnected(CloseTimeout);
 }

@@ -14,22 +14,6 @@ namespace {
 constexpr int DescriptionColumn = 0;
 constexpr int DestinationColumn = 1;
 
-// The store lists its keys in text order, where "10" comes before "2": read that way, a list of
-// more than ten would come back shuffled and be stored so on the next OK.
-QStringList inListOrder(QStringList keys)
-{
-    std::stable_sort(keys.begin(), keys.end(), [](const QString &first, const QString &second) {
-        bool firstIsNumber = false;
-        bool secondIsNumber = false;
-        const qulonglong firstNumber = first.toULongLong(&firstIsNumber);
-        const qulonglong secondNumber = second.toULongLong(&secondIsNumber);
-        if (firstIsNumber != secondIsNumber)
-            return firstIsNumber;
-        return firstIsNumber && firstNumber < secondNumber;
-    });
-    return keys;
-}
-
 QString withoutSpaces(const QString &text, int *cursor)
 {
     QString kept;
@@ -145,7 +129,7 @@ void Exceptions::load()
 {
     QList<QStringList> exceptions;
     m_settings.beginGroup(QLatin1String(SettingsKeys::Exceptions));
-    const QStringList keys = inListOrder(m_settings.childKeys());
+    const QStringList keys = SettingsKeys::inNumericOrder(m_settings.childKeys());
     for (const QString &key : keys)
         exceptions.append(m_settings.value(key).toStringList());
     m_settings.endGroup();

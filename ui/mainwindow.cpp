@@ -84,21 +84,6 @@ QWidget *loadBar(int value, const QString &colour, const QString &name)
     return container;
 }
 
-// The saved mappings are numbered from 0: "10" comes after "9", not after "1".
-QStringList inNumericOrder(QStringList keys)
-{
-    std::stable_sort(keys.begin(), keys.end(), [](const QString &first, const QString &second) {
-        bool firstIsNumber = false;
-        bool secondIsNumber = false;
-        const qulonglong firstNumber = first.toULongLong(&firstIsNumber);
-        const qulonglong secondNumber = second.toULongLong(&secondIsNumber);
-        if (firstIsNumber != secondIsNumber)
-            return firstIsNumber;
-        return firstIsNumber && firstNumber < secondNumber;
-    });
-    return keys;
-}
-
 bool isUsableMapping(const Entry &entry)
 {
     bool portIsNumber = false;
@@ -199,7 +184,7 @@ void MainWindow::loadSavedPortMappings()
 {
     QSettings settings;
     settings.beginGroup(SettingsKeys::PortMappingEntries);
-    const QStringList keys = inNumericOrder(settings.childKeys());
+    const QStringList keys = SettingsKeys::inNumericOrder(settings.childKeys());
     for (const QString &key : keys) {
         const Entry entry = settings.value(key).toHash();
         if (!isUsableMapping(entry)) {
