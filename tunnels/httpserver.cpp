@@ -1,6 +1,6 @@
 #include "tunnels/httpserver.h"
 
-HttpServer::HttpServer(QObject *parent) : TunnelServer(80, parent)
+HttpServer::HttpServer(QObject *parent) : TunnelServer(80, QStringLiteral("Mode http (client) : "), parent)
 {
     relaySignals(&m_tunnel);
 }
@@ -15,7 +15,7 @@ void HttpServer::setProxy(const QNetworkProxy &proxy)
     m_tunnel.setProxy(proxy);
 }
 
-void HttpServer::incomingConnection(qintptr socketDescriptor)
+void HttpServer::startTunnel(qintptr socketDescriptor)
 {
     m_tunnel.start(socketDescriptor, m_host, m_port, m_session);
 }

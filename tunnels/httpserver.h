@@ -18,7 +18,7 @@ public:
     const HttpTunnel &httpTunnel() const { return m_tunnel; }
 
 protected:
-    void incomingConnection(qintptr socketDescriptor) override;
+    void startTunnel(qintptr socketDescriptor) override;
     bool isTunnelStopped() const override;
     void stopTunnel() override;
 

@@ -1,6 +1,7 @@
 #include "tunnels/httpsserver.h"
 
-HttpsServer::HttpsServer(QObject *parent) : TunnelServer(0, parent), m_tunnel(this)
+HttpsServer::HttpsServer(QObject *parent)
+    : TunnelServer(0, QStringLiteral("Mode https (client) : "), parent), m_tunnel(this)
 {
     relaySignals(&m_tunnel);
 }
@@ -15,7 +16,7 @@ HttpsTunnel::State HttpsServer::tunnelState() const
     return m_tunnel.state();
 }
 
-void HttpsServer::incomingConnection(qintptr socketDescriptor)
+void HttpsServer::startTunnel(qintptr socketDescriptor)
 {
     m_tunnel.start(socketDescriptor, m_host, m_port);
 }

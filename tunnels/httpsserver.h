@@ -17,7 +17,7 @@ public:
     HttpsTunnel::State tunnelState() const;
 
 protected:
-    void incomingConnection(qintptr socketDescriptor) override;
+    void startTunnel(qintptr socketDescriptor) override;
     bool isTunnelStopped() const override;
     void stopTunnel() override;
 

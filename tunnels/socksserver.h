@@ -5,7 +5,8 @@
 #include <QTcpServer>
 
 // Local SOCKS 4, 4a and 5 server. Every client gets a SocksTunnel thread of its own; every outgoing
-// socket is bound to bindAddress, which decides the adapter the traffic leaves by.
+// socket is bound to bindAddress, which decides the adapter the traffic leaves by. On Linux only the
+// running user's own programs are served.
 class SocksServer : public QTcpServer
 {
     Q_OBJECT

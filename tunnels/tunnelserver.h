@@ -16,6 +16,9 @@ public:
     void setHost(const QString &host);
     void setPort(quint16 port);
     virtual void setProxy(const QNetworkProxy &proxy) = 0;
+    // The only owner whose connections are taken (-1: any); see SocketOwner::peerIsOwnedBy. By
+    // default only the running user's own programs get through.
+    void setAcceptedPeer(qint64 userId, qint64 processId);
     // Stops the tunnel, then listening.
     void close();
 
@@ -24,7 +27,12 @@ signals:
     void log(const QString &text);
 
 protected:
-    TunnelServer(quint16 defaultPort, QObject *parent);
+    // clientLogPrefix starts the log lines about the local connection.
+    TunnelServer(quint16 defaultPort, const QString &clientLogPrefix, QObject *parent);
+
+    // A connection from another owner is closed here, before the tunnel reads it or connects out.
+    void incomingConnection(qintptr socketDescriptor) final;
+    virtual void startTunnel(qintptr socketDescriptor) = 0;
 
     // Relays the tunnel's proxy credential requests and log lines as the listener's own.
     template <typename Tunnel>
@@ -38,6 +46,11 @@ protected:
 
     QString m_host;
     quint16 m_port;
+
+private:
+    QString m_clientLogPrefix;
+    qint64 m_acceptedUserId;
+    qint64 m_acceptedProcessId = -1;
 };
 
 #endif
