@@ -16,7 +16,8 @@ namespace {
 
 // One answer to one exact request is a single small datagram.
 constexpr int ReplyBufferSize = 8192;
-// Datagrams from anything but the kernel are dropped; a few of them end the wait.
+// Datagrams from anything but the kernel (only a privileged process could send one) are dropped;
+// a few of them end the wait.
 constexpr int MaximumDatagrams = 4;
 
 QAtomicInteger<quint32> nextSequence(1);
@@ -105,7 +106,7 @@ public:
         return sent == ssize_t(size);
     }
 
-    // The next datagram the kernel itself sent; another process may write to this socket too.
+    // The next datagram the kernel itself sent.
     QByteArray receiveFromKernel()
     {
         for (int datagram = 0; datagram < MaximumDatagrams; ++datagram) {
