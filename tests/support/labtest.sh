@@ -256,3 +256,25 @@ lab_qtest() {
         fail "$(basename "$1")"
     fi
 }
+
+# lab_as USER COMMAND...: a program on the client host as one of its local users (LAB_ACTIVE_USER,
+# LAB_OTHER_USER), with nothing of root's environment: home, settings, data and runtime folders in
+# the user's lab home, the client host's system bus, the lab's CA for the main server.
+lab_as() {
+    (lab_as_start "$@")
+}
+
+# lab_as_start USER COMMAND... &: the same in the background. It replaces the shell that runs it,
+# so that $! is the program's own process id: never call it in the foreground.
+lab_as_start() {
+    lab_as_user=$1
+    lab_as_home=$LAB_HOMES/$1
+    shift
+    exec ip netns exec "$NS_CLIENT" setpriv --reuid="$lab_as_user" --regid="$lab_as_user" --init-groups \
+        env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 HOME="$lab_as_home" USER="$lab_as_user" \
+        LOGNAME="$lab_as_user" XDG_CONFIG_HOME="$lab_as_home/.config" XDG_DATA_HOME="$lab_as_home/.local/share" \
+        XDG_RUNTIME_DIR="$lab_as_home/.runtime" GSETTINGS_BACKEND=keyfile DBUS_SYSTEM_BUS_ADDRESS="$LAB_BUS_ADDRESS" \
+        NIMBORA_MAIN_SERVER_CA="$LAB_RUN/pki/ca.crt" ASAN_OPTIONS="${ASAN_OPTIONS:-}" \
+        LSAN_OPTIONS="${LSAN_OPTIONS:-}" UBSAN_OPTIONS="${UBSAN_OPTIONS:-}" \
+        sh -c 'mkdir -p -m 700 "$XDG_RUNTIME_DIR" && exec "$@"' sh "$@"
+}
