@@ -4,8 +4,7 @@
 #include "app/windowscreenshots.h"
 #include "base/terminationwatcher.h"
 #include "buildconfig.h"
-#include "connection/connectionlock.h"
-#include "connection/machinechanges.h"
+#include "connection/connectionlocks.h"
 #include "core/networkproxystream.h"
 #include "ui/mainwindow.h"
 
@@ -28,9 +27,9 @@ void setApplicationIdentity()
 // Held until the program ends: another program undoing "leftovers" meanwhile would tear down
 // this one's connection, and this one would tear down another's. Refused, the program touches
 // nothing and says so; offscreen (automated runs) nobody could answer a box, the line says it.
-bool takeConnectionLock(ConnectionLock *lock)
+bool takeConnectionLock(ConnectionLocks *lock)
 {
-    const ConnectionLock::Result result = lock->tryLock();
+    const ConnectionLock::Result result = lock->take();
     if (result == ConnectionLock::Taken)
         return true;
     const bool held = result == ConnectionLock::Held;
@@ -81,14 +80,14 @@ int main(int argc, char *argv[])
     auto *settings = new QSettings;
     Translations::install(Translations::language(QLocale::system().name()));
 
-    ConnectionLock connectionLock;
-    if (!takeConnectionLock(&connectionLock)) {
+    ConnectionLocks connectionLocks;
+    if (!takeConnectionLock(&connectionLocks)) {
         Translations::remove();
         delete settings;
         return 1;
     }
     // Before any check: what a run killed before its teardown left on the machine.
-    const QStringList leftovers = MachineChanges::undoLeftovers();
+    const QStringList leftovers = connectionLocks.undoLeftovers();
     for (const QString &line : leftovers)
         qInfo("%s", qPrintable(line));
 

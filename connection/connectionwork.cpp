@@ -2,10 +2,12 @@
 
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
-#include "connection/machinechanges.h"
+#include "connection/systemproxychange.h"
 #include "core/mainservercall.h"
 #include "core/networkproxyfactory.h"
 #include "netconfig/networkconfiguration.h"
+#include "privileged/directmachineaccess.h"
+#include "privileged/statedirectory.h"
 #include "tunnels/httpserver.h"
 #include "tunnels/httpsserver.h"
 #include "tunnels/socksserver.h"
@@ -16,6 +18,10 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTimer>
+
+#ifndef Q_OS_WIN
+#include "connection/helperclient.h"
+#endif
 
 namespace {
 
@@ -138,8 +144,10 @@ void ConnectionWork::openvpnProgressChanged(int value)
     setProgress(int(value * 0.4 + 20));
 }
 
-void ConnectionWork::openvpnConnected()
+void ConnectionWork::openvpnConnected(const QHostAddress &gateway, const QList<QHostAddress> &dnsServers)
 {
+    m_vpnGateway = gateway;
+    m_pushedDnsServers = dnsServers;
     exit(TunnelUp);
 }
 
@@ -178,7 +186,14 @@ void ConnectionWork::createObjects()
     deleteObjects();
     m_httpsServer = new HttpsServer;
     m_httpServer = new HttpServer;
-    m_openvpn = new OpenVPN;
+#ifdef Q_OS_WIN
+    m_machine = new DirectMachineAccess(StateDirectory::journalPath());
+#else
+    if (StateDirectory::changesInProcess())
+        m_machine = new DirectMachineAccess(StateDirectory::journalPath());
+    else
+        m_machine = new HelperClient;
+#endif
     m_socksServer = new SocksServer;
     m_upnpService = new UPnPService;
 
@@ -192,12 +207,12 @@ void ConnectionWork::createObjects()
             });
         connect(server, &TunnelServer::log, this, &ConnectionWork::log);
     }
-    connect(m_openvpn, &OpenVPN::proxyAuthenticationRequired, this, &ConnectionWork::proxyAuthenticationRequired);
-    connect(m_openvpn, &OpenVPN::error, this, &ConnectionWork::openvpnError);
-    connect(m_openvpn, &OpenVPN::progressChanged, this, &ConnectionWork::openvpnProgressChanged);
-    connect(m_openvpn, &OpenVPN::log, this, &ConnectionWork::log);
-    connect(m_openvpn, &OpenVPN::connected, this, &ConnectionWork::openvpnConnected);
-    connect(m_openvpn, &OpenVPN::disconnected, this, &ConnectionWork::openvpnDisconnected);
+    connect(m_machine, &MachineAccess::openvpnError, this,
+        [this](int error) { emit openvpnError(OpenVPN::Error(error)); });
+    connect(m_machine, &MachineAccess::openvpnProgressChanged, this, &ConnectionWork::openvpnProgressChanged);
+    connect(m_machine, &MachineAccess::log, this, &ConnectionWork::log);
+    connect(m_machine, &MachineAccess::openvpnConnected, this, &ConnectionWork::openvpnConnected);
+    connect(m_machine, &MachineAccess::openvpnDisconnected, this, &ConnectionWork::openvpnDisconnected);
     connect(m_socksServer, &SocksServer::log, this, &ConnectionWork::log);
     connect(m_upnpService, &UPnPService::log, this, &ConnectionWork::log);
     connect(m_upnpService, &UPnPService::portMappingChanged, this, &ConnectionWork::portMappingChanged);
@@ -210,8 +225,8 @@ void ConnectionWork::deleteObjects()
     m_upnpService = nullptr;
     delete m_socksServer;
     m_socksServer = nullptr;
-    delete m_openvpn;
-    m_openvpn = nullptr;
+    delete m_machine;
+    m_machine = nullptr;
     delete m_httpServer;
     m_httpServer = nullptr;
     delete m_httpsServer;
@@ -250,15 +265,14 @@ void ConnectionWork::run()
         = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
     startListener(connectHost, proxy, session);
     setProgress(20);
-    MachineChanges changes;
-    connect(&changes, &MachineChanges::log, this, &ConnectionWork::log);
+    SystemProxyChange proxyChange;
+    connect(&proxyChange, &SystemProxyChange::log, this, &ConnectionWork::log);
     startOpenVpn(connectHost, proxy, username, session);
-    changes.noteOpenVpn(m_openvpn->processId());
 
     // From here on whatever way the run ends, the machine is put back as it was.
-    const auto tornDown = qScopeGuard([this, &changes] { tearDown(&changes); });
+    const auto tornDown = qScopeGuard([this, &proxyChange] { tearDown(&proxyChange); });
 
-    if (!waitForTunnel() || !configure(endpoint, &changes) || m_stopRequested)
+    if (!waitForTunnel() || !configure(endpoint, &proxyChange) || m_stopRequested)
         return;
     setProgress(100);
     m_connected = true;
@@ -320,19 +334,68 @@ void ConnectionWork::startListener(const QString &connectHost, const QNetworkPro
 void ConnectionWork::startOpenVpn(
     const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session)
 {
+    m_vpnGateway = QHostAddress();
+    m_pushedDnsServers.clear();
+    m_machine->startOpenVpn(openvpnRequest(connectHost, proxy, username, session));
+    acceptOnlyOpenVpn();
+}
+
+OpenVpnRequest ConnectionWork::openvpnRequest(
+    const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session) const
+{
     const bool direct = m_protocol == OpenVpnProtocol;
-    m_openvpn->setHost(direct ? connectHost : QHostAddress(QHostAddress::LocalHost).toString());
+    OpenVpnRequest request;
+    request.adapter = GlobalValues::value(GlobalValues::Interface).toString();
+    request.host = direct ? connectHost : QHostAddress(QHostAddress::LocalHost).toString();
     if (m_protocol == HttpsProtocol)
-        m_openvpn->setPort(m_httpsServer->serverPort());
+        request.port = m_httpsServer->serverPort();
     else if (m_protocol == HttpProtocol)
-        m_openvpn->setPort(m_httpServer->serverPort());
+        request.port = m_httpServer->serverPort();
     else
-        m_openvpn->setPort(443);
-    m_openvpn->setUsername(username);
-    m_openvpn->setPassword(session);
+        request.port = 443;
+    request.username = username;
+    request.password = session;
     // Through a local listener the listener meets the proxy, not OpenVPN.
-    m_openvpn->setProxy(direct ? proxy : QNetworkProxy(QNetworkProxy::NoProxy, QString(), 0));
-    m_openvpn->start();
+    if (direct && (proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy)) {
+        request.proxyType = proxy.type();
+        request.proxyAddress = proxy.hostName(); // already an address
+        request.proxyPort = proxy.port();
+        request.proxyUser = proxy.user();
+        request.proxyPassword = proxy.password();
+    }
+    request.proxyAuthMethod
+        = GlobalValues::value(GlobalValues::ProxyAuthMethod, QStringLiteral("Automatique")).toString();
+    QSettings settings;
+    request.autoReconnect = settings.value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool();
+    request.useServerDns = settings.value(SettingsKeys::DnsServer, SettingsKeys::DnsServerDefault).toBool();
+    request.windowsIpMethod
+        = settings.value(SettingsKeys::WindowsIpMethod, QString::fromLatin1(SettingsKeys::WindowsIpMethodDefault))
+              .toString();
+    if (!request.useServerDns) {
+        const NetworkAdapter adapter = defaultAdapter();
+        if (adapter.isValid())
+            request.dnsServers = ipv4Addresses(::dnsServers(adapter.networkInterface()));
+    }
+    return request;
+}
+
+void ConnectionWork::acceptOnlyOpenVpn()
+{
+#ifdef Q_OS_WIN
+    const qint64 userId = -1;
+    const qint64 processId = m_machine->openvpnProcessId();
+#else
+    // OpenVPN runs as root, started by this program or by the helper.
+    const qint64 userId = 0;
+    const qint64 processId = -1;
+#endif
+    m_httpsServer->setAcceptedPeer(userId, processId);
+    m_httpServer->setAcceptedPeer(userId, processId);
+}
+
+NetworkAdapter ConnectionWork::vpnAdapter() const
+{
+    return adapterByGuid(GlobalValues::value(GlobalValues::Interface).toString(), allAdapters());
 }
 
 bool ConnectionWork::waitForTunnel()
@@ -348,16 +411,16 @@ bool ConnectionWork::waitForTunnel()
     return result == TunnelUp && !m_stopRequested;
 }
 
-bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *changes)
+bool ConnectionWork::configure(const QHostAddress &endpoint, SystemProxyChange *proxyChange)
 {
     setProgress(60);
-    const NetworkAdapter vpnAdapter = m_openvpn->tapAdapter();
+    const NetworkAdapter vpnAdapter = this->vpnAdapter();
     if (!vpnAdapter.isValid()) {
         emit log(QStringLiteral("The virtual interface is not valid!"));
         return false;
     }
     m_upnpService->setInterface(vpnAdapter);
-    m_upnpService->setGatewayAddress(m_openvpn->gateway());
+    m_upnpService->setGatewayAddress(m_vpnGateway);
     m_upnpService->start();
 
     QSettings settings;
@@ -365,7 +428,7 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *cha
     input.snapshot = routingTable();
     input.endpoint = endpoint;
     input.vpnAdapter = vpnAdapter;
-    input.vpnGateway = m_openvpn->gateway();
+    input.vpnGateway = m_vpnGateway;
     input.redirect = settings.value(SettingsKeys::Redirect, SettingsKeys::RedirectDefault).toBool();
     input.overrideDefaultGateway
         = settings.value(SettingsKeys::OverrideDefaultGateway, SettingsKeys::OverrideDefaultGatewayDefault).toBool();
@@ -389,28 +452,28 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, MachineChanges *cha
     setProgress(80);
 
     if (settings.value(SettingsKeys::SocksServer, SettingsKeys::SocksServerDefault).toBool()
-        && !startSocksServer(input.redirect ? physicalAdapter : vpnAdapter, changes)) {
+        && !startSocksServer(input.redirect ? physicalAdapter : vpnAdapter)) {
         emit error(SocksServerError);
         return false;
     }
     addExceptionRoutes(&plan, input);
 
     setProgress(90);
-    changes->changeRoutes(plan.remove, plan.add);
+    m_machine->changeRoutes(plan.remove, plan.add);
     if (input.dnsServer)
-        changes->useNameServers(vpnAdapter, m_openvpn->dnsServers());
+        m_machine->usePushedNameServers();
     if (input.redirect
         && settings.value(SettingsKeys::DisableSystemProxy, SettingsKeys::DisableSystemProxyDefault).toBool())
-        changes->disableSystemProxy();
+        proxyChange->disable();
     logRoutingTable();
     return true;
 }
 
-bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter, MachineChanges *changes)
+bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter)
 {
     const quint16 port
         = quint16(QSettings().value(SettingsKeys::SocksServerPort, SettingsKeys::SocksServerPortDefault).toUInt());
-    changes->disableWeakHost(adapter);
+    m_machine->disableWeakHost(adapter);
     m_socksServer->setAddress(firstIPv4Address(adapter.networkInterface()));
     return m_socksServer->listen(QHostAddress::LocalHost, port);
 }
@@ -447,18 +510,19 @@ void ConnectionWork::stayConnected()
         emit error(DisconnectedError);
 }
 
-void ConnectionWork::tearDown(MachineChanges *changes)
+void ConnectionWork::tearDown(SystemProxyChange *proxyChange)
 {
     m_acceptsPortMappings = false;
-    changes->undo();
+    proxyChange->restore();
+    m_machine->undo();
     if (m_socksServer->isListening())
         m_socksServer->close();
     m_upnpService->stop();
-    if (m_openvpn->state() != OpenVPN::Idle) {
-        m_openvpn->stop();
+    const bool openvpnRunning = m_machine->isOpenVpnRunning();
+    // Also when OpenVPN is gone: the helper then lets go of this connection.
+    m_machine->stopOpenVpn();
+    if (openvpnRunning)
         waitForEvent(OpenVpnStopWaitTime);
-    }
-    changes->forgetOpenVpn();
     if (m_httpsServer->isListening())
         m_httpsServer->close();
     if (m_httpServer->isListening())

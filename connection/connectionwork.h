@@ -1,8 +1,8 @@
 #ifndef NIMBORA_CONNECTION_CONNECTIONWORK_H
 #define NIMBORA_CONNECTION_CONNECTIONWORK_H
 
-#include "connection/openvpn.h"
 #include "connection/routeplan.h"
+#include "privileged/openvpn.h"
 #include "core/backgroundworker.h"
 #include "upnp/upnpservice.h"
 
@@ -17,7 +17,8 @@
 
 class HttpServer;
 class HttpsServer;
-class MachineChanges;
+class MachineAccess;
+class SystemProxyChange;
 class SocksServer;
 
 // One VPN connection from the main server's permission to teardown: the local listener of the
@@ -83,7 +84,7 @@ public slots:
     void stop();
     void timeout();
     void openvpnProgressChanged(int value);
-    void openvpnConnected();
+    void openvpnConnected(const QHostAddress &gateway, const QList<QHostAddress> &dnsServers);
     void openvpnDisconnected();
     void addPortMapping(
         quint16 externalPort, const QString &protocol, quint16 internalPort, const QString &description);
@@ -106,17 +107,22 @@ private:
     void startListener(const QString &connectHost, const QNetworkProxy &proxy, const QString &session);
     void startOpenVpn(
         const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session);
+    OpenVpnRequest openvpnRequest(
+        const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session) const;
+    // The listeners take OpenVPN's connections only.
+    void acceptOnlyOpenVpn();
     // From the tunnel being up to connected(); false when the run must end instead.
-    bool configure(const QHostAddress &endpoint, MachineChanges *changes);
-    bool startSocksServer(const NetworkAdapter &adapter, MachineChanges *changes);
+    bool configure(const QHostAddress &endpoint, SystemProxyChange *proxyChange);
+    bool startSocksServer(const NetworkAdapter &adapter);
     void addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input);
     void logRoutingTable();
     void stayConnected();
-    void tearDown(MachineChanges *changes);
+    void tearDown(SystemProxyChange *proxyChange);
+    NetworkAdapter vpnAdapter() const;
 
     HttpsServer *m_httpsServer = nullptr;
     HttpServer *m_httpServer = nullptr;
-    OpenVPN *m_openvpn = nullptr;
+    MachineAccess *m_machine = nullptr;
     SocksServer *m_socksServer = nullptr;
     UPnPService *m_upnpService = nullptr;
     QHash<QString, QVariant> m_server;
@@ -126,6 +132,9 @@ private:
     // Port mappings are asked for only between connected() and the teardown; on the work's thread.
     bool m_acceptsPortMappings = false;
     int m_tunnelWaitTime = TunnelWaitTime;
+    // What the server pushed, from the tunnel coming up.
+    QHostAddress m_vpnGateway;
+    QList<QHostAddress> m_pushedDnsServers;
 };
 
 Q_DECLARE_METATYPE(ConnectionWork::Error)

@@ -42,8 +42,19 @@ QString ResolverSwitch::methodName(Method method)
     return QString();
 }
 
+namespace {
+QString stateFolder;
+} // namespace
+
+void ResolverSwitch::setStateFolder(const QString &folder)
+{
+    stateFolder = folder;
+}
+
 QString ResolverSwitch::savedCopyPath()
 {
+    if (!stateFolder.isEmpty())
+        return stateFolder + QStringLiteral("/resolv.conf.saved");
     return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
         + QStringLiteral("/resolv.conf.saved");
 }

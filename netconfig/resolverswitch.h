@@ -51,9 +51,10 @@ public:
     // The file the file method rewrites; /etc/resolv.conf unless a test points elsewhere.
     void setResolverFile(const QString &path) { m_resolverFile = path; }
     QString resolverFile() const { return m_resolverFile; }
-    // Where the resolver file's previous bytes are kept while they are replaced, in the user's
-    // state folder, so that they survive a crash of the program.
+    // Where the resolver file's previous bytes are kept while they are replaced, so that they
+    // survive a crash of the program: the state folder given, else the user's.
     static QString savedCopyPath();
+    static void setStateFolder(const QString &folder);
 
     // The method for a forced name (empty: none forced) and what the machine offers;
     // NoMethod with a reason for an unknown name.

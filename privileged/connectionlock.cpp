@@ -1,6 +1,6 @@
-#include "connection/connectionlock.h"
+#include "privileged/connectionlock.h"
 
-#include "connection/undojournal.h"
+#include "privileged/undojournal.h"
 
 ConnectionLock::ConnectionLock(const QString &path) : m_path(path) { }
 

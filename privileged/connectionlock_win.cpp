@@ -1,4 +1,4 @@
-#include "connection/connectionlock.h"
+#include "privileged/connectionlock.h"
 
 #include <windows.h>
 

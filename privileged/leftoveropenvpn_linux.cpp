@@ -1,4 +1,4 @@
-#include "connection/leftoveropenvpn.h"
+#include "privileged/leftoveropenvpn.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "connection/leftoveropenvpn.h"
+#include "privileged/leftoveropenvpn.h"
 
 // On Windows OpenVPN runs in a job that ends with the program, so none outlives it.
 QString endLeftoverOpenVpn(qint64 processId)

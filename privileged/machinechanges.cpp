@@ -1,9 +1,8 @@
-#include "connection/machinechanges.h"
+#include "privileged/machinechanges.h"
 
-#include "connection/leftoveropenvpn.h"
+#include "privileged/leftoveropenvpn.h"
 #include "netconfig/networkconfiguration.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QUrl>
 
@@ -12,7 +11,6 @@ namespace {
 const QString RouteAdded = QStringLiteral("route-added");
 const QString RouteRemoved = QStringLiteral("route-removed");
 const QString Resolver = QStringLiteral("resolver");
-const QString SystemProxy = QStringLiteral("system-proxy");
 const QString OpenVpn = QStringLiteral("openvpn");
 const QString WeakHost = QStringLiteral("weak-host");
 
@@ -171,27 +169,12 @@ QString undoEntry(const QString &entry)
         return weakHostText(networkInterface.name(), restoreWeakHost(networkInterface, model));
     }
     bool read = false;
-    if (kind == SystemProxy && fields.size() == 2) {
-        const quint32 flags = fields.at(1).toUInt(&read);
-        if (read) {
-            NetworkProxySwitch().restoreFlags(flags);
-            return QStringLiteral("System proxy restored");
-        }
-    }
     if (kind == OpenVpn && fields.size() == 2) {
         const qint64 processId = fields.at(1).toLongLong(&read);
         if (read)
             return endLeftoverOpenVpn(processId);
     }
     return QStringLiteral("Unknown change left as it is: ") + entry;
-}
-
-QString keepAside(const QString &path)
-{
-    QString aside = path + QStringLiteral(".unreadable");
-    if (QFile::exists(aside))
-        aside += QLatin1Char('-') + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
-    return QFile::rename(path, aside) ? aside : path;
 }
 
 } // namespace
@@ -253,15 +236,6 @@ void MachineChanges::useNameServers(const NetworkAdapter &vpnAdapter, const QLis
     }
 }
 
-void MachineChanges::disableSystemProxy()
-{
-    m_proxySwitch.disable([this](quint32 savedFlags) {
-        m_proxyEntry = SystemProxy + QLatin1Char(' ') + QString::number(savedFlags);
-        journal(m_proxyEntry);
-        return true;
-    });
-}
-
 void MachineChanges::disableWeakHost(const NetworkAdapter &adapter)
 {
     const QNetworkInterface networkInterface = adapter.networkInterface();
@@ -292,10 +266,6 @@ void MachineChanges::forgetOpenVpn()
 
 void MachineChanges::undo()
 {
-    m_proxySwitch.restore();
-    m_journal.remove(m_proxyEntry);
-    m_proxyEntry.clear();
-
     QString reason;
     if (m_resolver.isApplied() && !m_resolver.restore(&reason))
         emit log(QStringLiteral("Name servers not restored: ") + reason); // the entry stays for the next start
@@ -360,22 +330,5 @@ void MachineChanges::deleteRoutes(
 
 QStringList MachineChanges::undoLeftovers(const QString &journalPath)
 {
-    QStringList entries;
-    switch (UndoJournal::read(journalPath, &entries)) {
-    case UndoJournal::Absent:
-        return {};
-    case UndoJournal::Unreadable:
-        return { QStringLiteral("The undo journal of an earlier run cannot be read; it is kept in ")
-            + keepAside(journalPath) };
-    case UndoJournal::Read:
-        break;
-    }
-    QStringList lines;
-    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
-        const QString line = undoEntry(*entry);
-        if (!line.isEmpty())
-            lines << QStringLiteral("After an earlier run: ") + line;
-    }
-    QFile::remove(journalPath);
-    return lines;
+    return UndoJournal::undoLeftovers(journalPath, undoEntry);
 }

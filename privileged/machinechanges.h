@@ -1,8 +1,7 @@
-#ifndef NIMBORA_CONNECTION_MACHINECHANGES_H
-#define NIMBORA_CONNECTION_MACHINECHANGES_H
+#ifndef NIMBORA_PRIVILEGED_MACHINECHANGES_H
+#define NIMBORA_PRIVILEGED_MACHINECHANGES_H
 
-#include "connection/undojournal.h"
-#include "core/networkproxyswitch.h"
+#include "privileged/undojournal.h"
 #include "netconfig/networkadapter.h"
 #include "netconfig/networksystem.h"
 #include "netconfig/resolverswitch.h"
@@ -16,7 +15,7 @@
 
 // Every change a connection makes to the machine goes through here, and only what was really
 // changed is recorded, so that undo() puts back exactly what was there: the routes, the
-// resolver, the system proxy and the SOCKS adapter's forwarding and weak-host settings. Each
+// resolver and the SOCKS adapter's forwarding and weak-host settings. Each
 // change is first written to the undo journal, so that undoLeftovers() can put the machine
 // back after a run that never reached its teardown. What cannot be changed is logged, and the
 // connection goes on.
@@ -25,26 +24,25 @@ class MachineChanges : public QObject
     Q_OBJECT
 
 public:
-    explicit MachineChanges(const QString &journalPath = UndoJournal::defaultPath(), QObject *parent = nullptr);
+    explicit MachineChanges(const QString &journalPath, QObject *parent = nullptr);
     // Undoes whatever is still changed.
     ~MachineChanges() override;
 
     // Deletes, then adds, in list order.
     void changeRoutes(const QList<Route> &remove, const QList<Route> &add);
     void useNameServers(const NetworkAdapter &vpnAdapter, const QList<QHostAddress> &servers);
-    void disableSystemProxy();
     void disableWeakHost(const NetworkAdapter &adapter);
     // The OpenVPN program of this run, for a next start to end it if this run cannot.
     void noteOpenVpn(qint64 processId);
     void forgetOpenVpn();
 
-    // The system proxy, the resolver, the added routes deleted and the deleted ones added back,
-    // then the adapter settings, in that order. Safe to call again.
+    // The resolver, the added routes deleted and the deleted ones added back, then the adapter
+    // settings, in that order. Safe to call again.
     void undo();
 
     // Undoes what a run left in the journal and removes it; the lines say what was done. A
     // journal that cannot be read is kept aside under another name, and said so once.
-    static QStringList undoLeftovers(const QString &journalPath = UndoJournal::defaultPath());
+    static QStringList undoLeftovers(const QString &journalPath);
 
     // "0.0.0.0 128.0.0.0 198.19.1.1 Nimbora -1", the way the log shows a route.
     static QString routeText(const Route &route);
@@ -59,10 +57,8 @@ private:
 
     UndoJournal m_journal;
     bool m_journalFailed = false;
-    NetworkProxySwitch m_proxySwitch;
     ResolverSwitch m_resolver;
     QString m_resolverEntry;
-    QString m_proxyEntry;
     QString m_openvpnEntry;
     QString m_weakHostEntry;
     QNetworkInterface m_weakHostInterface;

@@ -1,13 +1,11 @@
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 
 #include "base/globalvalues.h"
-#include "base/settingskeys.h"
-#include "connection/openvpnarguments.h"
-#include "connection/openvpnmessages.h"
+#include "privileged/openvpnarguments.h"
+#include "privileged/openvpnmessages.h"
 #include "netconfig/networkconfiguration.h"
 
 #include <QHostInfo>
-#include <QSettings>
 
 namespace {
 
@@ -35,9 +33,24 @@ OpenVPN::~OpenVPN()
     }
 }
 
+void OpenVPN::setRequest(const OpenVpnRequest &request)
+{
+    m_request = request;
+    if (!request.adapter.isEmpty())
+        m_adapterGuid = request.adapter;
+    m_manager.setUsername(request.username);
+    m_manager.setPassword(request.password);
+    QNetworkProxy proxy(request.proxyType, request.proxyAddress, request.proxyPort);
+    proxy.setUser(request.proxyUser);
+    proxy.setPassword(request.proxyPassword);
+    m_manager.setProxy(proxy);
+}
+
 void OpenVPN::setProxy(const QNetworkProxy &proxy)
 {
-    m_proxy = proxy;
+    m_request.proxyType = proxy.type();
+    m_request.proxyAddress = proxy.type() == QNetworkProxy::NoProxy ? QString() : resolvedAddress(proxy.hostName());
+    m_request.proxyPort = proxy.port();
     m_manager.setProxy(proxy);
 }
 
@@ -63,33 +76,23 @@ void OpenVPN::start()
     const QString program = GlobalValues::value(GlobalValues::OpenvpnPath).toString();
     OpenVPNArguments arguments;
     arguments.adapter = m_adapterGuid;
-    arguments.host = m_host;
-    arguments.port = m_port;
+    arguments.host = m_request.host;
+    arguments.port = m_request.port;
     arguments.managementAddress = m_manager.serverName();
     arguments.managementPort = m_manager.serverPort();
     arguments.managementSocket = m_manager.serverName();
-    arguments.proxyType = m_proxy.type();
-    if (m_proxy.type() == QNetworkProxy::Socks5Proxy || m_proxy.type() == QNetworkProxy::HttpProxy) {
-        arguments.proxyAddress = resolvedAddress(m_proxy.hostName());
-        arguments.proxyPort = m_proxy.port();
+    arguments.proxyType = m_request.proxyType;
+    if (m_request.proxyType == QNetworkProxy::Socks5Proxy || m_request.proxyType == QNetworkProxy::HttpProxy) {
+        arguments.proxyAddress = m_request.proxyAddress;
+        arguments.proxyPort = m_request.proxyPort;
     }
-    arguments.proxyAuthMethod
-        = GlobalValues::value(GlobalValues::ProxyAuthMethod, QStringLiteral("Automatique")).toString();
+    arguments.proxyAuthMethod = m_request.proxyAuthMethod;
     arguments.caFile = GlobalValues::value(GlobalValues::CertificatPath).toString();
-    {
-        QSettings settings;
-        arguments.autoReconnect
-            = settings.value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool();
-        arguments.useServerDns = settings.value(SettingsKeys::DnsServer, SettingsKeys::DnsServerDefault).toBool();
-        arguments.windowsIpMethod
-            = settings.value(SettingsKeys::WindowsIpMethod, QString::fromLatin1(SettingsKeys::WindowsIpMethodDefault))
-                  .toString();
-    }
-    if (!arguments.useServerDns) {
-        const NetworkAdapter adapter = defaultAdapter();
-        if (adapter.isValid())
-            arguments.dnsServers = ::dnsServers(adapter.networkInterface());
-    }
+    arguments.autoReconnect = m_request.autoReconnect;
+    arguments.useServerDns = m_request.useServerDns;
+    arguments.windowsIpMethod = m_request.windowsIpMethod;
+    if (!arguments.useServerDns)
+        arguments.dnsServers = m_request.dnsServers;
     const QStringList argumentList = arguments.build(OpenVPNArguments::currentPlatform());
 
     emit log(program + QLatin1Char(' ') + argumentList.join(QLatin1Char(' ')));

@@ -1,8 +1,9 @@
-#ifndef NIMBORA_CONNECTION_OPENVPN_H
-#define NIMBORA_CONNECTION_OPENVPN_H
+#ifndef NIMBORA_PRIVILEGED_OPENVPN_H
+#define NIMBORA_PRIVILEGED_OPENVPN_H
 
-#include "connection/openvpnmanager.h"
-#include "connection/openvpnprocess.h"
+#include "privileged/machineaccess.h"
+#include "privileged/openvpnmanager.h"
+#include "privileged/openvpnprocess.h"
 #include "netconfig/networkadapter.h"
 
 #include <QHostAddress>
@@ -47,8 +48,10 @@ public:
     OpenVPN();
     ~OpenVPN() override;
 
-    void setHost(const QString &host) { m_host = host; }
-    void setPort(int port) { m_port = quint16(port); }
+    // Everything at once; the program and the CA are the process-wide values.
+    void setRequest(const OpenVpnRequest &request);
+    void setHost(const QString &host) { m_request.host = host; }
+    void setPort(int port) { m_request.port = quint16(port); }
     void setUsername(const QString &username) { m_manager.setUsername(username); }
     void setPassword(const QString &password) { m_manager.setPassword(password); }
     void setProxy(const QNetworkProxy &proxy);
@@ -91,9 +94,7 @@ private:
     QString m_adapterGuid;
     QHostAddress m_gateway;
     QList<QHostAddress> m_dnsServers;
-    QString m_host;
-    quint16 m_port = 0;
-    QNetworkProxy m_proxy;
+    OpenVpnRequest m_request;
 };
 
 Q_DECLARE_METATYPE(OpenVPN::Error)

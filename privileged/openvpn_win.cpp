@@ -1,4 +1,4 @@
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 
 #include "netconfig/networkconfiguration.h"
 

@@ -1,6 +1,6 @@
-#include "connection/openvpnmanager.h"
+#include "privileged/openvpnmanager.h"
 
-#include "connection/openvpnmessages.h"
+#include "privileged/openvpnmessages.h"
 
 OpenVPNManager::OpenVPNManager(QObject *parent) : QObject(parent)
 {

@@ -1,4 +1,4 @@
-#include "connection/openvpnmanager.h"
+#include "privileged/openvpnmanager.h"
 
 #include <QFile>
 

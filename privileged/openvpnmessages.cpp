@@ -1,4 +1,4 @@
-#include "connection/openvpnmessages.h"
+#include "privileged/openvpnmessages.h"
 
 #include <QRegularExpression>
 

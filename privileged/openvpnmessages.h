@@ -1,7 +1,7 @@
-#ifndef NIMBORA_CONNECTION_OPENVPNMESSAGES_H
-#define NIMBORA_CONNECTION_OPENVPNMESSAGES_H
+#ifndef NIMBORA_PRIVILEGED_OPENVPNMESSAGES_H
+#define NIMBORA_PRIVILEGED_OPENVPNMESSAGES_H
 
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 
 #include <QByteArray>
 #include <QHostAddress>

@@ -1,4 +1,4 @@
-#include "connection/openvpnprocess.h"
+#include "privileged/openvpnprocess.h"
 
 #include <signal.h>
 #include <sys/prctl.h>

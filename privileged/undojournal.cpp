@@ -1,5 +1,6 @@
-#include "connection/undojournal.h"
+#include "privileged/undojournal.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,14 @@ bool isPrintable(const QByteArray &line)
             return false;
     }
     return true;
+}
+
+QString keepAside(const QString &path)
+{
+    QString aside = path + QStringLiteral(".unreadable");
+    if (QFile::exists(aside))
+        aside += QLatin1Char('-') + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    return QFile::rename(path, aside) ? aside : path;
 }
 
 } // namespace
@@ -108,4 +117,25 @@ UndoJournal::ReadResult UndoJournal::read(const QString &path, QStringList *entr
         *entries << QString::fromUtf8(lines.at(i));
     }
     return Read;
+}
+
+QStringList UndoJournal::undoLeftovers(const QString &path, const std::function<QString(const QString &)> &undoEntry)
+{
+    QStringList entries;
+    switch (read(path, &entries)) {
+    case Absent:
+        return {};
+    case Unreadable:
+        return { QStringLiteral("The undo journal of an earlier run cannot be read; it is kept in ") + keepAside(path) };
+    case Read:
+        break;
+    }
+    QStringList lines;
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
+        const QString line = undoEntry(*entry);
+        if (!line.isEmpty())
+            lines << QStringLiteral("After an earlier run: ") + line;
+    }
+    QFile::remove(path);
+    return lines;
 }

@@ -1,8 +1,10 @@
-#ifndef NIMBORA_CONNECTION_UNDOJOURNAL_H
-#define NIMBORA_CONNECTION_UNDOJOURNAL_H
+#ifndef NIMBORA_PRIVILEGED_UNDOJOURNAL_H
+#define NIMBORA_PRIVILEGED_UNDOJOURNAL_H
 
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 // What a connection has changed on the machine, one entry a line, kept on disk so that a run
 // that never reached its teardown (a crash, a kill, a power cut) can be undone at the next
@@ -28,6 +30,10 @@ public:
     QStringList entries() const { return m_entries; }
 
     static ReadResult read(const QString &path, QStringList *entries);
+    // Undoes what a run left, last entry first, and removes the journal; each entry's line for
+    // the log comes from undoEntry. A journal that cannot be read is kept aside under another
+    // name, and said so once.
+    static QStringList undoLeftovers(const QString &path, const std::function<QString(const QString &)> &undoEntry);
 
 private:
     bool loadOnce();

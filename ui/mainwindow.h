@@ -2,7 +2,7 @@
 #define NIMBORA_UI_MAINWINDOW_H
 
 #include "connection/connectionwork.h"
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 #include "core/accountrefreshwork.h"
 #include "core/serversrefreshwork.h"
 #include "upnp/upnpservice.h"

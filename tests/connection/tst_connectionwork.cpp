@@ -1,8 +1,9 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
 #include "connection/connectionwork.h"
-#include "connection/machinechanges.h"
 #include "connection/routeplan.h"
+#include "privileged/machinechanges.h"
+#include "privileged/statedirectory.h"
 #include "tests/netconfig/fakenetworksystem.h"
 
 #include "tests/support/privatenetwork.h"
@@ -131,6 +132,10 @@ void TestConnectionWork::initTestCase()
         QVERIFY2(PrivateNetwork::addAddress(QStringLiteral("198.18.0.11"), &error), qPrintable(error));
     }
     QVERIFY(m_folder.isValid());
+    // Run as root the work changes the machine itself: its journal goes here, not to the machine's.
+    StateDirectory::setPath(m_folder.filePath(QStringLiteral("state")));
+    QString reason;
+    QVERIFY2(StateDirectory::prepare(&reason), qPrintable(reason));
     const QByteArray control = QFile::encodeName(m_folder.filePath(QStringLiteral("control")));
     QCOMPARE(mkfifo(control.constData(), 0600), 0);
     m_control = ::open(control.constData(), O_RDWR | O_NONBLOCK);
@@ -238,7 +243,7 @@ void TestConnectionWork::changesUndone()
     };
     QStringList logs;
     {
-        MachineChanges changes;
+        MachineChanges changes(m_folder.filePath(QStringLiteral("undo-journal")));
         connect(&changes, &MachineChanges::log, this, [&logs](const QString &line) { logs << line; });
         changes.changeRoutes(routes({ "0.0.0.0 0.0.0.0 198.18.1.1 0" }),
             routes({ "0.0.0.0 0.0.0.0 198.18.1.1 9999", "198.18.0.66 255.255.255.255 198.18.1.1",

@@ -1,7 +1,7 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
-#include "connection/openvpn.h"
-#include "tests/connection/openvpnevents.h"
+#include "privileged/openvpn.h"
+#include "tests/privileged/openvpnevents.h"
 
 #include "tests/support/testmain.h"
 

@@ -1,7 +1,7 @@
 // OpenVPN's output and management prompts on arbitrary bytes, and our answers with arbitrary credentials: the
 // output reading stays within its known values, and an answer is always one management line whose value is
 // quoted and escaped, so that nothing in a user name or password can end it or add a command.
-#include "connection/openvpnmessages.h"
+#include "privileged/openvpnmessages.h"
 
 #include <cstdint>
 #include <cstdlib>

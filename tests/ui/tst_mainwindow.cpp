@@ -1,5 +1,6 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "privileged/statedirectory.h"
 #include "ui/authentication.h"
 #include "ui/mainwindow.h"
 #include "ui/serverstreeitem.h"
@@ -8,6 +9,7 @@
 #include "tests/support/testhttpserver.h"
 #include "tests/support/testmain.h"
 
+#include <QTemporaryDir>
 #include <QApplication>
 #include <QComboBox>
 #include <QMenu>
@@ -349,6 +351,7 @@ private:
     bool idle() const;
 
     TestHttpServer m_server;
+    QTemporaryDir m_stateFolder;
     Record m_record;
     QPointer<TestWindow> m_window;
     ScriptedConnectionWork *m_work = nullptr;
@@ -358,6 +361,9 @@ private:
 
 void TestMainWindow::initTestCase()
 {
+    // Run as root the work changes the machine itself: its journal goes here, not to the machine's.
+    QVERIFY(m_stateFolder.isValid());
+    StateDirectory::setPath(m_stateFolder.path());
     QVERIFY(m_server.start());
     QCoreApplication::installTranslator(&m_translator);
 }
@@ -857,7 +863,8 @@ void TestMainWindow::stopWhileConnecting()
 
     m_work->letGo.release();
     QTRY_VERIFY(m_work->waiting);
-    QMetaObject::invokeMethod(m_work, "openvpnConnected", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_work, [this] { m_work->openvpnConnected(QHostAddress(), {}); }, Qt::QueuedConnection);
     QTRY_VERIFY(m_window.isNull());
     QCOMPARE(m_connectedReports, 0);
 }

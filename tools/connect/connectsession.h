@@ -2,7 +2,7 @@
 #define NIMBORA_TOOLS_CONNECT_CONNECTSESSION_H
 
 #include "connection/connectionwork.h"
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 #include "core/accountrefreshwork.h"
 #include "core/authenticationwork.h"
 #include "core/serversrefreshwork.h"

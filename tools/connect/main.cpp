@@ -14,12 +14,12 @@
 #include "base/terminationwatcher.h"
 #include "base/useragent.h"
 #include "buildconfig.h"
-#include "connection/connectionlock.h"
-#include "connection/machinechanges.h"
+#include "connection/connectionlocks.h"
 #include "core/mainserveraccess.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
 #include "netconfig/networkconfiguration.h"
+#include "privileged/statedirectory.h"
 #include "tools/connect/connectsession.h"
 #include "tools/connect/passwordinput.h"
 
@@ -33,10 +33,19 @@
 
 #include <cstdio>
 
+#ifndef Q_OS_WIN
+#include "privileged/helperprotocol.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#endif
+
 namespace {
 
 constexpr int UsageStatus = 2;
 constexpr int ConnectionHeldStatus = 6;
+// nimbora-connect --restore without root: the helper refused or is not there.
+constexpr int RestoreRefusedStatus = 7;
 
 // The launcher's defaults, which a program without the launcher has to give itself.
 constexpr char DefaultInterfaceName[] = "Nimbora";
@@ -213,9 +222,9 @@ void fillGlobalValues(const Setup &setup)
 
 // Held until the program ends: another program undoing "leftovers" meanwhile would tear down
 // this one's connection, and this one would tear down another's.
-bool takeConnectionLock(ConnectionLock *lock)
+bool takeConnectionLock(ConnectionLocks *lock)
 {
-    switch (lock->tryLock()) {
+    switch (lock->take()) {
     case ConnectionLock::Taken:
         return true;
     case ConnectionLock::Held:
@@ -229,13 +238,34 @@ bool takeConnectionLock(ConnectionLock *lock)
     return false;
 }
 
-void printLeftoversUndone()
+void printLeftoversUndone(ConnectionLocks *locks)
 {
-    const QStringList leftovers = MachineChanges::undoLeftovers();
+    const QStringList leftovers = locks->undoLeftovers();
     for (const QString &line : leftovers)
         printf("log: %s\n", qPrintable(line));
     fflush(stdout);
 }
+
+#ifndef Q_OS_WIN
+// The helper undoes what it left itself when it starts; this asks it again, as an administrator.
+bool askHelperToRestore()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(HelperProtocol::Service),
+        QLatin1String(HelperProtocol::Path), QLatin1String(HelperProtocol::Interface), QStringLiteral("Restore"));
+    call.setInteractiveAuthorizationAllowed(true);
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, HelperProtocol::CallTimeout);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        printf("error: the Nimbora helper refused to restore: %s\n", qPrintable(reply.errorMessage()));
+        fflush(stdout);
+        return false;
+    }
+    const QStringList lines = reply.arguments().value(0).toStringList();
+    for (const QString &line : lines)
+        printf("log: %s\n", qPrintable(line));
+    fflush(stdout);
+    return true;
+}
+#endif
 
 void addOptions(QCommandLineParser *parser)
 {
@@ -265,6 +295,9 @@ void addOptions(QCommandLineParser *parser)
             QStringLiteral("Pin the main server's key for this run, in place of the build's pins: base64 "
                            "SHA-256 digests of its public key, separated by ; or spaces."),
             QStringLiteral("pins") },
+        { QStringLiteral("state-dir"),
+            QStringLiteral("Run as root: folder of the machine's undo journal (default /var/lib/nimbora)."),
+            QStringLiteral("folder") },
         { QStringLiteral("restore"),
             QStringLiteral("Only put back what an earlier run that was killed left changed on the machine, "
                            "then exit.") },
@@ -292,13 +325,19 @@ int main(int argc, char *argv[])
         fputs(parser.helpText().toUtf8().constData(), stdout);
         return 0;
     }
+    if (parser.isSet(QStringLiteral("state-dir")))
+        StateDirectory::setPath(parser.value(QStringLiteral("state-dir")));
     if (parser.isSet(QStringLiteral("restore"))) {
-        if (QCoreApplication::arguments().size() != 2)
-            return usageError(parser, QStringLiteral("--restore takes no other option"));
-        ConnectionLock lock;
-        if (!takeConnectionLock(&lock))
+        if (QCoreApplication::arguments().size() != (parser.isSet(QStringLiteral("state-dir")) ? 4 : 2))
+            return usageError(parser, QStringLiteral("--restore takes no other option than --state-dir"));
+        ConnectionLocks locks;
+        if (!takeConnectionLock(&locks))
             return ConnectionHeldStatus;
-        printLeftoversUndone();
+        printLeftoversUndone(&locks);
+#ifndef Q_OS_WIN
+        if (!StateDirectory::changesInProcess() && !askHelperToRestore())
+            return RestoreRefusedStatus;
+#endif
         return 0;
     }
     Setup setup;
@@ -308,8 +347,8 @@ int main(int argc, char *argv[])
     if (!QFileInfo(setup.certificatePath).isReadable())
         fprintf(stderr, "nimbora-connect: no CA certificate at %s (see --ca)\n", qPrintable(setup.certificatePath));
 
-    ConnectionLock lock;
-    if (!takeConnectionLock(&lock))
+    ConnectionLocks locks;
+    if (!takeConnectionLock(&locks))
         return ConnectionHeldStatus;
     QString passwordProblem;
     if (setup.passwordOnStandardInput && !PasswordInput::readStandardInput(&setup.options.password, &passwordProblem)) {
@@ -317,7 +356,7 @@ int main(int argc, char *argv[])
         return UsageStatus;
     }
     // What a run killed before its teardown left on the machine goes first.
-    printLeftoversUndone();
+    printLeftoversUndone(&locks);
 
     fillGlobalValues(setup);
     if (!setup.mainServerPins.isEmpty())

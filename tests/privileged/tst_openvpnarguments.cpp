@@ -1,4 +1,4 @@
-#include "connection/openvpnarguments.h"
+#include "privileged/openvpnarguments.h"
 
 #include "tests/support/testmain.h"
 

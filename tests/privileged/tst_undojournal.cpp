@@ -1,5 +1,5 @@
-#include "connection/machinechanges.h"
-#include "connection/undojournal.h"
+#include "privileged/machinechanges.h"
+#include "privileged/undojournal.h"
 #include "tests/netconfig/fakenetworksystem.h"
 
 #include "tests/support/testmain.h"

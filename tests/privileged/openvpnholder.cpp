@@ -1,6 +1,6 @@
 // Starts a long-lived child the way the OpenVPN controller starts OpenVPN, prints its process id and
 // waits: tst_openvpn kills this program and checks that the child did not outlive it.
-#include "connection/openvpnprocess.h"
+#include "privileged/openvpnprocess.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
 #include "base/globalvalues.h"
-#include "connection/openvpn.h"
-#include "tests/connection/openvpnevents.h"
+#include "privileged/openvpn.h"
+#include "tests/privileged/openvpnevents.h"
 
 #include "tests/support/testmain.h"
 

@@ -1,7 +1,7 @@
 #ifndef NIMBORA_TESTS_CONNECTION_OPENVPNEVENTS_H
 #define NIMBORA_TESTS_CONNECTION_OPENVPNEVENTS_H
 
-#include "connection/openvpn.h"
+#include "privileged/openvpn.h"
 
 #include <QStringList>
 

@@ -1,0 +1,160 @@
+#include "connection/helperclient.h"
+
+#include "privileged/helperprotocol.h"
+
+#include <QDBusMessage>
+#include <QDBusMetaType>
+
+namespace {
+
+QString proxyTypeName(QNetworkProxy::ProxyType type)
+{
+    switch (type) {
+    case QNetworkProxy::HttpProxy:
+        return QStringLiteral("http");
+    case QNetworkProxy::Socks5Proxy:
+        return QStringLiteral("socks5");
+    default:
+        return QStringLiteral("none");
+    }
+}
+
+QStringList addressTexts(const QList<QHostAddress> &addresses)
+{
+    QStringList texts;
+    for (const QHostAddress &address : addresses)
+        texts << address.toString();
+    return texts;
+}
+
+QVariant wireRoutes(const QList<Route> &routes)
+{
+    QList<HelperProtocol::WireRoute> wire;
+    for (const Route &route : routes)
+        wire << HelperProtocol::toWire(route);
+    return QVariant::fromValue(wire);
+}
+
+} // namespace
+
+HelperClient::HelperClient(QObject *parent) : MachineAccess(parent), m_bus(QDBusConnection::systemBus())
+{
+    HelperProtocol::registerTypes();
+    // Only the helper's own signals: the service name ties them to whoever owns it.
+    listen("Log", "s", SLOT(helperLog(QString)));
+    listen("Progress", "i", SLOT(helperProgress(int)));
+    listen("TunnelUp", "sas", SLOT(helperTunnelUp(QString, QStringList)));
+    listen("TunnelDown", "", SLOT(helperTunnelDown()));
+    listen("OpenVpnError", "i", SLOT(helperOpenVpnError(int)));
+}
+
+HelperClient::~HelperClient()
+{
+    if (m_session)
+        call(QStringLiteral("Disconnect"));
+}
+
+void HelperClient::listen(const char *signal, const char *signature, const char *slot)
+{
+    m_bus.connect(QLatin1String(HelperProtocol::Service), QLatin1String(HelperProtocol::Path),
+        QLatin1String(HelperProtocol::Interface), QLatin1String(signal), QLatin1String(signature), this, slot);
+}
+
+QVariantMap HelperClient::connectValues(const OpenVpnRequest &request)
+{
+    return {
+        { QStringLiteral("adapter"), request.adapter },
+        { QStringLiteral("host"), request.host },
+        { QStringLiteral("port"), QVariant::fromValue(request.port) },
+        { QStringLiteral("proxy-type"), proxyTypeName(request.proxyType) },
+        { QStringLiteral("proxy-address"), request.proxyAddress },
+        { QStringLiteral("proxy-port"), QVariant::fromValue(request.proxyPort) },
+        { QStringLiteral("proxy-user"), request.proxyUser },
+        { QStringLiteral("proxy-password"), request.proxyPassword },
+        { QStringLiteral("proxy-auth-method"), request.proxyAuthMethod },
+        { QStringLiteral("username"), request.username },
+        { QStringLiteral("password"), request.password },
+        { QStringLiteral("auto-reconnect"), request.autoReconnect },
+        { QStringLiteral("use-server-dns"), request.useServerDns },
+        { QStringLiteral("dns-servers"), addressTexts(request.dnsServers) },
+    };
+}
+
+bool HelperClient::call(const QString &method, const QVariantList &arguments)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(HelperProtocol::Service),
+        QLatin1String(HelperProtocol::Path), QLatin1String(HelperProtocol::Interface), method);
+    message.setArguments(arguments);
+    message.setInteractiveAuthorizationAllowed(true);
+    const QDBusMessage reply = m_bus.call(message, QDBus::Block, HelperProtocol::CallTimeout);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return true;
+    emit log(QStringLiteral("The Nimbora helper refused %1: %2 (%3)").arg(method, reply.errorMessage(), reply.errorName()));
+    return false;
+}
+
+void HelperClient::startOpenVpn(const OpenVpnRequest &request)
+{
+    m_session = call(QStringLiteral("Connect"), { connectValues(request) });
+    m_running = m_session;
+    // Nothing runs: the wait for the tunnel ends at once.
+    if (!m_running)
+        emit openvpnDisconnected();
+}
+
+void HelperClient::stopOpenVpn()
+{
+    if (m_session)
+        call(QStringLiteral("Disconnect"));
+    m_session = false;
+}
+
+void HelperClient::changeRoutes(const QList<Route> &remove, const QList<Route> &add)
+{
+    call(QStringLiteral("ChangeRoutes"), { wireRoutes(remove), wireRoutes(add) });
+}
+
+void HelperClient::usePushedNameServers()
+{
+    call(QStringLiteral("UseNameServers"));
+}
+
+void HelperClient::disableWeakHost(const NetworkAdapter &adapter)
+{
+    call(QStringLiteral("DisableWeakHost"), { adapter.networkInterface().name() });
+}
+
+void HelperClient::undo()
+{
+    if (m_session)
+        call(QStringLiteral("Undo"));
+}
+
+void HelperClient::helperLog(const QString &line)
+{
+    emit log(line);
+}
+
+void HelperClient::helperProgress(int progress)
+{
+    emit openvpnProgressChanged(progress);
+}
+
+void HelperClient::helperTunnelUp(const QString &gateway, const QStringList &dnsServers)
+{
+    QList<QHostAddress> servers;
+    for (const QString &server : dnsServers)
+        servers << QHostAddress(server);
+    emit openvpnConnected(QHostAddress(gateway), servers);
+}
+
+void HelperClient::helperTunnelDown()
+{
+    m_running = false;
+    emit openvpnDisconnected();
+}
+
+void HelperClient::helperOpenVpnError(int error)
+{
+    emit openvpnError(error);
+}

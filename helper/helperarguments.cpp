@@ -1,0 +1,187 @@
+#include "helper/helperarguments.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+const QString Adapter = QStringLiteral("adapter");
+const QString Host = QStringLiteral("host");
+const QString Port = QStringLiteral("port");
+const QString ProxyType = QStringLiteral("proxy-type");
+const QString ProxyAddress = QStringLiteral("proxy-address");
+const QString ProxyPort = QStringLiteral("proxy-port");
+const QString ProxyUser = QStringLiteral("proxy-user");
+const QString ProxyPassword = QStringLiteral("proxy-password");
+const QString ProxyAuthMethod = QStringLiteral("proxy-auth-method");
+const QString Username = QStringLiteral("username");
+const QString Password = QStringLiteral("password");
+const QString AutoReconnect = QStringLiteral("auto-reconnect");
+const QString UseServerDns = QStringLiteral("use-server-dns");
+const QString DnsServers = QStringLiteral("dns-servers");
+
+// Each key and the type its value must have.
+const QList<QPair<QString, int>> &expectedKeys()
+{
+    static const QList<QPair<QString, int>> keys {
+        { Adapter, QMetaType::QString },
+        { Host, QMetaType::QString },
+        { Port, QMetaType::UShort },
+        { ProxyType, QMetaType::QString },
+        { ProxyAddress, QMetaType::QString },
+        { ProxyPort, QMetaType::UShort },
+        { ProxyUser, QMetaType::QString },
+        { ProxyPassword, QMetaType::QString },
+        { ProxyAuthMethod, QMetaType::QString },
+        { Username, QMetaType::QString },
+        { Password, QMetaType::QString },
+        { AutoReconnect, QMetaType::Bool },
+        { UseServerDns, QMetaType::Bool },
+        { DnsServers, QMetaType::QStringList },
+    };
+    return keys;
+}
+
+bool fail(QString *errorString, const QString &reason)
+{
+    *errorString = reason;
+    return false;
+}
+
+bool isIPv4Address(const QString &text)
+{
+    static const QRegularExpression dotted(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
+    const QHostAddress address(text);
+    return dotted.match(text).hasMatch() && address.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+// Credentials go to OpenVPN's management channel, quoted: a line break or a NUL would end them early.
+bool isCredential(const QString &text)
+{
+    if (text.size() > HelperArguments::MaximumTextLength)
+        return false;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+bool isContiguousMask(const QHostAddress &mask)
+{
+    const quint32 bits = mask.toIPv4Address();
+    return (~bits & (~bits + 1)) == 0;
+}
+
+} // namespace
+
+bool HelperArguments::isAdapterName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
+    return pattern.match(name).hasMatch();
+}
+
+bool HelperArguments::isHostName(const QString &host)
+{
+    if (isIPv4Address(host))
+        return true;
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    if (host.isEmpty() || host.size() > 253)
+        return false;
+    const QStringList labels = host.split(QLatin1Char('.'));
+    for (const QString &part : labels) {
+        if (!label.match(part).hasMatch())
+            return false;
+    }
+    // All digits would be taken for an address by some resolvers.
+    return !QRegularExpression(QStringLiteral("^[0-9.]+$")).match(host).hasMatch();
+}
+
+bool HelperArguments::openvpnRequest(const QVariantMap &values, OpenVpnRequest *request, QString *errorString)
+{
+    QSet<QString> known;
+    for (const auto &key : expectedKeys()) {
+        known << key.first;
+        if (!values.contains(key.first))
+            return fail(errorString, QStringLiteral("%1 is missing").arg(key.first));
+        if (values.value(key.first).userType() != key.second)
+            return fail(errorString, QStringLiteral("%1 has the wrong type").arg(key.first));
+    }
+    for (auto value = values.cbegin(); value != values.cend(); ++value) {
+        if (!known.contains(value.key()))
+            return fail(errorString, QStringLiteral("unknown value %1").arg(value.key().left(MaximumTextLength)));
+    }
+
+    OpenVpnRequest read;
+    read.adapter = values.value(Adapter).toString();
+    if (!isAdapterName(read.adapter))
+        return fail(errorString, QStringLiteral("adapter is not an interface name"));
+    read.host = values.value(Host).toString();
+    if (!isHostName(read.host))
+        return fail(errorString, QStringLiteral("host is not a host name or an IPv4 address"));
+    read.port = quint16(values.value(Port).toUInt());
+    if (read.port == 0)
+        return fail(errorString, QStringLiteral("port is 0"));
+
+    const QString proxyType = values.value(ProxyType).toString();
+    read.proxyAddress = values.value(ProxyAddress).toString();
+    read.proxyPort = quint16(values.value(ProxyPort).toUInt());
+    read.proxyUser = values.value(ProxyUser).toString();
+    read.proxyPassword = values.value(ProxyPassword).toString();
+    if (proxyType == QLatin1String("none")) {
+        if (!read.proxyAddress.isEmpty() || read.proxyPort || !read.proxyUser.isEmpty() || !read.proxyPassword.isEmpty())
+            return fail(errorString, QStringLiteral("proxy values without a proxy"));
+        read.proxyType = QNetworkProxy::NoProxy;
+    } else if (proxyType == QLatin1String("http") || proxyType == QLatin1String("socks5")) {
+        read.proxyType = proxyType == QLatin1String("http") ? QNetworkProxy::HttpProxy : QNetworkProxy::Socks5Proxy;
+        if (!isIPv4Address(read.proxyAddress) || read.proxyPort == 0)
+            return fail(errorString, QStringLiteral("the proxy is not an IPv4 address and a port"));
+    } else {
+        return fail(errorString, QStringLiteral("proxy-type is not none, http or socks5"));
+    }
+    if (!isCredential(read.proxyUser) || !isCredential(read.proxyPassword))
+        return fail(errorString, QStringLiteral("the proxy credentials are too long or hold control characters"));
+    read.proxyAuthMethod = values.value(ProxyAuthMethod).toString();
+    static const QStringList authMethods { QStringLiteral("Automatique"), QStringLiteral("Basic"), QStringLiteral("NTLM") };
+    if (!authMethods.contains(read.proxyAuthMethod))
+        return fail(errorString, QStringLiteral("proxy-auth-method is not Automatique, Basic or NTLM"));
+
+    read.username = values.value(Username).toString();
+    read.password = values.value(Password).toString();
+    if (read.username.isEmpty() || !isCredential(read.username) || !isCredential(read.password))
+        return fail(errorString, QStringLiteral("the credentials are empty, too long or hold control characters"));
+    read.autoReconnect = values.value(AutoReconnect).toBool();
+    read.useServerDns = values.value(UseServerDns).toBool();
+    const QStringList servers = values.value(DnsServers).toStringList();
+    if (servers.size() > MaximumDnsServers)
+        return fail(errorString, QStringLiteral("more than %1 name servers").arg(MaximumDnsServers));
+    for (const QString &server : servers) {
+        if (!isIPv4Address(server))
+            return fail(errorString, QStringLiteral("a name server is not an IPv4 address"));
+        read.dnsServers << QHostAddress(server);
+    }
+    *request = read;
+    return true;
+}
+
+bool HelperArguments::route(const HelperProtocol::WireRoute &wire, Route *route, QString *errorString)
+{
+    if (!isIPv4Address(wire.destination) || !isIPv4Address(wire.mask) || !isIPv4Address(wire.gateway))
+        return fail(errorString, QStringLiteral("a route's destination, mask and gateway are IPv4 addresses"));
+    Route read;
+    read.destination = QHostAddress(wire.destination);
+    read.mask = QHostAddress(wire.mask);
+    read.gateway = QHostAddress(wire.gateway);
+    if (!isContiguousMask(read.mask) || (read.destination.toIPv4Address() & ~read.mask.toIPv4Address()))
+        return fail(errorString, QStringLiteral("a route's mask does not fit its destination"));
+    if (wire.metric < -1 || wire.metric > 9999)
+        return fail(errorString, QStringLiteral("a route's metric is out of range"));
+    read.metric = wire.metric;
+    const QNetworkInterface networkInterface
+        = isAdapterName(wire.adapter) ? QNetworkInterface::interfaceFromName(wire.adapter) : QNetworkInterface();
+    if (!networkInterface.isValid())
+        return fail(errorString, QStringLiteral("a route's adapter does not exist"));
+    read.adapter = NetworkAdapter(networkInterface);
+    *route = read;
+    return true;
+}

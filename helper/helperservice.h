@@ -1,0 +1,69 @@
+#ifndef NIMBORA_HELPER_HELPERSERVICE_H
+#define NIMBORA_HELPER_HELPERSERVICE_H
+
+#include "privileged/connectionlock.h"
+#include "privileged/helperprotocol.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QVariantMap>
+
+class DirectMachineAccess;
+class PolkitCheck;
+class QDBusServiceWatcher;
+
+// The helper's object on the system bus: one connection at a time, for the caller that started
+// it. Connecting and disconnecting are polkit's to allow; every other call comes from the
+// connection's own caller or is refused. When that caller leaves the bus, everything is undone.
+class HelperService : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "example.ostrelle.NimboraHelper")
+
+public:
+    // Ends the helper after this long without a connection; it is started again on demand.
+    static constexpr int IdleTime = 2 * 60 * 1000;
+
+    HelperService(const QDBusConnection &bus, const QString &journalPath, const QString &lockPath,
+        QObject *parent = nullptr);
+    ~HelperService() override;
+
+    bool hasConnection() const { return m_access != nullptr; }
+
+public slots:
+    Q_SCRIPTABLE void Connect(const QVariantMap &values);
+    Q_SCRIPTABLE void Disconnect();
+    Q_SCRIPTABLE void ChangeRoutes(
+        const QList<HelperProtocol::WireRoute> &remove, const QList<HelperProtocol::WireRoute> &add);
+    Q_SCRIPTABLE void UseNameServers();
+    Q_SCRIPTABLE void DisableWeakHost(const QString &adapter);
+    Q_SCRIPTABLE void Undo();
+    Q_SCRIPTABLE QVariantMap State();
+    Q_SCRIPTABLE QStringList Restore();
+
+signals:
+    void idle();
+
+private:
+    // False, with the error sent, unless the call comes from the connection's caller.
+    bool callerOwnsConnection();
+    bool startConnection(const QDBusMessage &call, const QVariantMap &values);
+    void endConnection();
+    void ownerLeft(const QString &busName);
+    void sendToOwner(const char *signal, const QVariantList &arguments);
+    void restartIdleTimer();
+
+    QDBusConnection m_bus;
+    QString m_journalPath;
+    ConnectionLock m_lock;
+    PolkitCheck *m_polkit;
+    QDBusServiceWatcher *m_ownerWatcher;
+    DirectMachineAccess *m_access = nullptr;
+    QString m_owner;
+    QTimer m_idleTimer;
+};
+
+#endif

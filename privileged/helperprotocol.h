@@ -1,0 +1,50 @@
+#ifndef NIMBORA_PRIVILEGED_HELPERPROTOCOL_H
+#define NIMBORA_PRIVILEGED_HELPERPROTOCOL_H
+
+#include "netconfig/route.h"
+
+#include <QDBusArgument>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+
+// The privileged helper's names on the system bus and the values its calls carry, shared by the
+// helper and its client.
+namespace HelperProtocol {
+
+constexpr char Service[] = "example.ostrelle.NimboraHelper";
+constexpr char Path[] = "/example/ostrelle/NimboraHelper";
+constexpr char Interface[] = "example.ostrelle.NimboraHelper";
+
+constexpr char NotOwnerError[] = "example.ostrelle.NimboraHelper.Error.NotOwner";
+constexpr char NotAuthorizedError[] = "example.ostrelle.NimboraHelper.Error.NotAuthorized";
+constexpr char BusyError[] = "example.ostrelle.NimboraHelper.Error.Busy";
+constexpr char FailedError[] = "example.ostrelle.NimboraHelper.Error.Failed";
+
+constexpr char ConnectAction[] = "example.ostrelle.nimbora.connect";
+constexpr char RestoreAction[] = "example.ostrelle.nimbora.restore";
+
+// Time the helper may take to answer: stopping OpenVPN takes up to three steps of 5 s.
+constexpr int CallTimeout = 30000;
+
+// A route as the bus carries it: (destination, mask, gateway, adapter name, metric).
+struct WireRoute
+{
+    QString destination;
+    QString mask;
+    QString gateway;
+    QString adapter;
+    int metric = -1;
+};
+
+WireRoute toWire(const Route &route);
+void registerTypes();
+
+} // namespace HelperProtocol
+
+Q_DECLARE_METATYPE(HelperProtocol::WireRoute)
+
+QDBusArgument &operator<<(QDBusArgument &argument, const HelperProtocol::WireRoute &route);
+const QDBusArgument &operator>>(const QDBusArgument &argument, HelperProtocol::WireRoute &route);
+
+#endif
