@@ -3,7 +3,7 @@
 #include "helper/helperarguments.h"
 #include "helper/polkitcheck.h"
 #include "netconfig/networkconfiguration.h"
-#include "netconfig/tapadapters.h"
+#include "netconfig/networksystem.h"
 #include "privileged/directmachineaccess.h"
 #include "privileged/machinechanges.h"
 
@@ -24,11 +24,12 @@ Route liveRoute(const Route &named, const QList<Route> &table)
     return named;
 }
 
+// A tun device: OpenVPN may take no other interface, whatever the caller names.
 bool isVpnAdapter(const QString &name)
 {
-    const QList<NetworkAdapter> adapters = tapAdapters();
-    for (const NetworkAdapter &adapter : adapters) {
-        if (adapter.networkInterface().name() == name)
+    const QList<NetworkSystem::DriverEntry> entries = NetworkSystem::instance()->driverEntries();
+    for (const NetworkSystem::DriverEntry &entry : entries) {
+        if (entry.instanceId == name && entry.componentId == QLatin1String("tun"))
             return true;
     }
     return false;

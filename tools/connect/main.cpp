@@ -344,7 +344,8 @@ int main(int argc, char *argv[])
     const QString problem = readCommandLine(parser, &setup);
     if (!problem.isEmpty())
         return usageError(parser, problem);
-    if (!QFileInfo(setup.certificatePath).isReadable())
+    // Through the helper, OpenVPN takes the helper's own CA.
+    if (StateDirectory::changesInProcess() && !QFileInfo(setup.certificatePath).isReadable())
         fprintf(stderr, "nimbora-connect: no CA certificate at %s (see --ca)\n", qPrintable(setup.certificatePath));
 
     ConnectionLocks locks;
