@@ -102,9 +102,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     GlobalValues::setValue(GlobalValues::OpenvpnPath, openvpnProgram(parser.value(openvpn)));
-    // The VPN adapter a caller names must be one of the kernel's tun devices, as the launcher finds them.
-    GlobalValues::setValue(GlobalValues::DriverName, QStringLiteral("tun"));
-    GlobalValues::setValue(GlobalValues::DriverVersion, QStringLiteral("1.6"));
     GlobalValues::setValue(GlobalValues::CertificatPath,
         parser.isSet(ca) ? parser.value(ca) : QCoreApplication::applicationDirPath() + QStringLiteral("/ca.crt"));
     undoLeftovers();
