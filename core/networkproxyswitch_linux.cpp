@@ -1,48 +1,112 @@
 #include "core/networkproxyswitch.h"
 
-#include <QProcess>
-#include <QStandardPaths>
+// GLib's headers name struct members "signals", which Qt defines as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#define G_SETTINGS_ENABLE_BACKEND
+#include <gio/gio.h>
+#include <gio/gsettingsbackend.h>
+#pragma pop_macro("signals")
 
 // GNOME keeps the desktop's proxy choice in org.gnome.system.proxy "mode": "none", "manual"
-// or "auto". Without gsettings or that schema there is no system proxy to switch.
+// or "auto". Without that schema there is no system proxy to switch.
 namespace {
 
 const char Schema[] = "org.gnome.system.proxy";
 const char Key[] = "mode";
-const int ToolTimeout = 5000;
 
-bool runGsettings(const QStringList &arguments, QByteArray *output)
+// GSettings of the proxy schema, on a backend of its own, or null when the schema is missing.
+class ProxySettings
 {
-    const QString program = QStandardPaths::findExecutable(QStringLiteral("gsettings"));
-    if (program.isEmpty())
-        return false;
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(program, arguments, QIODevice::ReadOnly);
-    if (!process.waitForFinished(ToolTimeout)) {
-        process.kill();
-        process.waitForFinished(ToolTimeout);
-        return false;
+public:
+    ProxySettings()
+    {
+        GSettingsSchemaSource *source = g_settings_schema_source_get_default(); // null without any schema
+        GSettingsSchema *schema = source ? g_settings_schema_source_lookup(source, Schema, TRUE) : nullptr;
+        if (schema && hasStringKey(schema)) {
+            m_backend = freshBackend();
+            m_settings = g_settings_new_full(schema, m_backend, nullptr);
+        }
+        if (schema)
+            g_settings_schema_unref(schema);
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return false;
-    if (output)
-        *output = process.readAllStandardOutput().left(64).trimmed();
-    return true;
-}
+    ~ProxySettings()
+    {
+        if (m_settings)
+            g_object_unref(m_settings);
+        if (m_backend)
+            g_object_unref(m_backend);
+    }
+    ProxySettings(const ProxySettings &) = delete;
+    ProxySettings &operator=(const ProxySettings &) = delete;
+
+    bool isValid() const { return m_settings != nullptr; }
+
+    QByteArray mode() const
+    {
+        gchar *value = g_settings_get_string(m_settings, Key);
+        const QByteArray mode(value);
+        g_free(value);
+        return mode;
+    }
+
+    bool setMode(const char *mode)
+    {
+        if (!g_settings_set_string(m_settings, Key, mode))
+            return false;
+        sync();
+        return true;
+    }
+
+private:
+    // A schema of that name whose "mode" is not a text would abort the getter and setter.
+    static bool hasStringKey(GSettingsSchema *schema)
+    {
+        if (!g_settings_schema_has_key(schema, Key))
+            return false;
+        GSettingsSchemaKey *key = g_settings_schema_get_key(schema, Key);
+        const bool isString = g_variant_type_equal(g_settings_schema_key_get_value_type(key), G_VARIANT_TYPE_STRING);
+        g_settings_schema_key_unref(key);
+        return isString;
+    }
+
+    // The process's default backend is shared and learns of other writers only through a GLib main
+    // loop, which this thread does not run (the keyfile backend then reads a stale copy and writes
+    // it back over theirs). A new one of the same kind reads the store as it is now.
+    static GSettingsBackend *freshBackend()
+    {
+        GSettingsBackend *shared = g_settings_backend_get_default();
+        const GType type = G_OBJECT_TYPE(shared);
+        g_object_unref(shared);
+        return G_SETTINGS_BACKEND(g_object_new(type, nullptr));
+    }
+
+    // What g_settings_sync() does for the default backend: the write reaches the store (dconf's
+    // goes over the bus) before we go on.
+    void sync()
+    {
+        GSettingsBackendClass *backendClass = G_SETTINGS_BACKEND_GET_CLASS(m_backend);
+        if (backendClass->sync)
+            backendClass->sync(m_backend);
+    }
+
+    GSettingsBackend *m_backend = nullptr;
+    GSettings *m_settings = nullptr;
+};
 
 } // namespace
 
 bool NetworkProxySwitch::readSystemFlags(quint32 *flags)
 {
-    QByteArray mode;
-    if (!runGsettings({ QStringLiteral("get"), QLatin1String(Schema), QLatin1String(Key) }, &mode))
+    const ProxySettings settings;
+    if (!settings.isValid())
         return false;
-    if (mode == "'none'")
+    const QByteArray mode = settings.mode();
+    if (mode == "none")
         *flags = ProxyTypeDirect;
-    else if (mode == "'manual'")
+    else if (mode == "manual")
         *flags = ProxyTypeProxy;
-    else if (mode == "'auto'")
+    else if (mode == "auto")
         *flags = ProxyTypeAutoProxyUrl;
     else
         return false; // a mode we could not put back
@@ -51,14 +115,15 @@ bool NetworkProxySwitch::readSystemFlags(quint32 *flags)
 
 bool NetworkProxySwitch::writeSystemFlags(quint32 flags)
 {
-    QString mode;
+    const char *mode = nullptr;
     if (flags == ProxyTypeDirect)
-        mode = QStringLiteral("none");
+        mode = "none";
     else if (flags & ProxyTypeAutoProxyUrl)
-        mode = QStringLiteral("auto");
+        mode = "auto";
     else if (flags & ProxyTypeProxy)
-        mode = QStringLiteral("manual");
+        mode = "manual";
     else
         return false;
-    return runGsettings({ QStringLiteral("set"), QLatin1String(Schema), QLatin1String(Key), mode }, nullptr);
+    ProxySettings settings;
+    return settings.isValid() && settings.setMode(mode);
 }

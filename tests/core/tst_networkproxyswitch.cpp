@@ -44,7 +44,8 @@ private slots:
     void decisions();
     void gnomeMode_data();
     void gnomeMode();
-    void withoutGsettings();
+    void withoutUsableSchema_data();
+    void withoutUsableSchema();
 
 private:
     QString gsettings(const QStringList &arguments, bool *ok = nullptr);
@@ -133,16 +134,50 @@ void TestNetworkProxySwitch::gnomeMode()
         QStringLiteral("'%1'").arg(switched ? mode : QStringLiteral("manual")));
 }
 
-void TestNetworkProxySwitch::withoutGsettings()
+void TestNetworkProxySwitch::withoutUsableSchema_data()
 {
-    const QByteArray path = qgetenv("PATH");
-    QTemporaryDir empty;
-    qputenv("PATH", QFile::encodeName(empty.path()));
-    NetworkProxySwitch proxySwitch;
-    const bool disabled = proxySwitch.disable();
-    proxySwitch.restore();
-    qputenv("PATH", path);
-    QVERIFY(!disabled);
+    QTest::addColumn<QByteArray>("schema");
+    QTest::newRow("no schema") << QByteArray();
+    QTest::newRow("mode not a text") << QByteArray("<schemalist><schema id=\"org.gnome.system.proxy\" "
+                                                   "path=\"/system/proxy/\"><key name=\"mode\" type=\"i\">"
+                                                   "<default>1</default></key></schema></schemalist>");
+}
+
+// GLib reads the schema folders once per process: the switch meets them in a child run of this test.
+void TestNetworkProxySwitch::withoutUsableSchema()
+{
+    QFETCH(QByteArray, schema);
+
+    if (qEnvironmentVariableIsSet("SCHEMA_CHILD")) {
+        NetworkProxySwitch proxySwitch;
+        QVERIFY(!proxySwitch.disable());
+        proxySwitch.restore();
+        return;
+    }
+    QTemporaryDir schemas;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("SCHEMA_CHILD"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), schemas.path());
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), schemas.path());
+    environment.insert(QStringLiteral("GSETTINGS_SCHEMA_DIR"), schemas.path());
+    environment.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("keyfile"));
+    // A GLib call refused with a critical warning is a fault of ours, not a way to fail.
+    environment.insert(QStringLiteral("G_DEBUG"), QStringLiteral("fatal-criticals"));
+    if (!schema.isEmpty()) {
+        QFile file(schemas.filePath(QStringLiteral("proxy.gschema.xml")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(schema) == schema.size());
+        file.close();
+        if (QProcess::execute(QStringLiteral("glib-compile-schemas"), { schemas.path() }) != 0)
+            QSKIP("glib-compile-schemas is missing or refused the schema");
+    }
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("withoutUsableSchema:") + QString::fromLatin1(QTest::currentDataTag()) });
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
 }
 
 NIMBORA_TEST_MAIN(TestNetworkProxySwitch, QCoreApplication)
