@@ -67,6 +67,14 @@ HelperService::~HelperService()
 void HelperService::restartIdleTimer()
 {
     m_idleTimer.start();
+    if (calledFromDBus())
+        trace(QStringLiteral("%1 from %2").arg(message().member(), message().service()));
+}
+
+void HelperService::trace(const QString &line) const
+{
+    if (m_verbose)
+        qInfo("%s", qPrintable(line));
 }
 
 bool HelperService::callerOwnsConnection()
@@ -160,6 +168,8 @@ void HelperService::sendToOwner(const char *signal, const QVariantList &argument
         QLatin1String(HelperProtocol::Interface), QLatin1String(signal));
     message.setArguments(arguments);
     m_bus.send(message);
+    trace(QStringLiteral("%1 to %2: %3").arg(QLatin1String(signal), m_owner,
+        arguments.isEmpty() ? QString() : arguments.first().toString()));
 }
 
 void HelperService::endConnection()

@@ -32,6 +32,8 @@ public:
     ~HelperService() override;
 
     bool hasConnection() const { return m_access != nullptr; }
+    // Every call and every signal on standard error, for debugging; credentials are never said.
+    void setVerbose(bool verbose) { m_verbose = verbose; }
 
 public slots:
     Q_SCRIPTABLE void Connect(const QVariantMap &values);
@@ -55,6 +57,7 @@ private:
     void ownerLeft(const QString &busName);
     void sendToOwner(const char *signal, const QVariantList &arguments);
     void restartIdleTimer();
+    void trace(const QString &line) const;
 
     QDBusConnection m_bus;
     QString m_journalPath;
@@ -64,6 +67,7 @@ private:
     DirectMachineAccess *m_access = nullptr;
     QString m_owner;
     QTimer m_idleTimer;
+    bool m_verbose = false;
 };
 
 #endif

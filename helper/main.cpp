@@ -86,7 +86,9 @@ int main(int argc, char *argv[])
         QStringLiteral("resolvectl, resolvconf or file (default: what the machine has)."), QStringLiteral("METHOD"));
     const QCommandLineOption bus(QStringLiteral("bus"),
         QStringLiteral("Address of the bus to serve (default: the system bus)."), QStringLiteral("ADDRESS"));
-    parser.addOptions({ stateDirectory, ca, openvpn, resolverMethod, bus });
+    const QCommandLineOption verbose(
+        QStringLiteral("verbose"), QStringLiteral("Say every call and every signal on standard error."));
+    parser.addOptions({ stateDirectory, ca, openvpn, resolverMethod, bus, verbose });
     parser.process(application);
 
     if (::geteuid() != 0) {
@@ -114,6 +116,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     HelperService service(connection, StateDirectory::journalPath(), StateDirectory::lockPath());
+    service.setVerbose(parser.isSet(verbose));
     if (!connection.registerObject(QLatin1String(HelperProtocol::Path), &service, QDBusConnection::ExportScriptableSlots)
         || !connection.registerService(QLatin1String(HelperProtocol::Service))) {
         say(QStringLiteral("cannot take the name %1: %2")
