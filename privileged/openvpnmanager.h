@@ -21,7 +21,7 @@
 // it. On Linux it is a Unix socket in a directory of its own that only this program's user can
 // enter, and only the OpenVPN child itself is taken: any other process that gets there first is
 // dropped, so that it can neither prompt for the credentials nor take the channel over. Windows
-// listens on 127.0.0.1.
+// listens on 127.0.0.1 and takes only the OpenVPN child, found by the TCP table.
 class OpenVPNManager : public QObject
 {
     Q_OBJECT
@@ -32,8 +32,8 @@ public:
     void setUsername(const QString &username) { m_username = username; }
     void setPassword(const QString &password) { m_password = password; }
     void setProxy(const QNetworkProxy &proxy) { m_proxy = proxy; }
-    // The process id of the only peer taken (the OpenVPN child), 0 for any process of this
-    // program's user. Linux only: Windows cannot tell.
+    // The process id of the only peer taken (the OpenVPN child). 0 takes any process of this
+    // program's user on Linux, and nobody on Windows, where the TCP table tells no user.
     void setPeerProcessId(qint64 processId) { m_peerProcessId = processId; }
 
     // Opens a fresh channel, closing the one before.
