@@ -2,8 +2,10 @@
 #include "base/settingskeys.h"
 #include "connection/connectionwork.h"
 #include "connection/routeplan.h"
+#include "connection/systemproxychange.h"
 #include "privileged/machinechanges.h"
 #include "privileged/statedirectory.h"
+#include "privileged/undojournal.h"
 #include "tests/netconfig/fakenetworksystem.h"
 
 #include "tests/support/privatenetwork.h"
@@ -35,6 +37,7 @@ private slots:
     void exceptionHostName_data();
     void exceptionHostName();
     void changesUndone();
+    void userJournalOnlyProxy();
     void refusals_data();
     void refusals();
     void runs_data();
@@ -260,6 +263,25 @@ void TestConnectionWork::changesUndone()
     QCOMPARE(rowTexts(system.deleted),
         QStringList(
             { "0.0.0.0 0.0.0.0 198.18.1.1 0", "0.0.0.0 0.0.0.0 198.18.1.1 9999", "0.0.0.0 0.0.0.0 198.19.1.1 1" }));
+}
+
+// The user's journal is the user's to write: a route or resolver entry planted there is never
+// acted on by a start, root's included (sudo keeping HOME points root at it).
+void TestConnectionWork::userJournalOnlyProxy()
+{
+    FakeNetworkSystem system(NetworkSystem::Linux);
+    const QString path = m_folder.filePath(QStringLiteral("planted-journal"));
+    {
+        UndoJournal planted(path);
+        QVERIFY(planted.add(QStringLiteral("route-added 0.0.0.0 0.0.0.0 198.18.1.1 lo 0")));
+        QVERIFY(planted.add(QStringLiteral("resolver file lo")));
+    }
+    const QStringList lines = SystemProxyChange::undoLeftovers(path);
+    QCOMPARE(lines,
+        QStringList({ "After an earlier run: Unknown change left as it is: resolver file lo",
+            "After an earlier run: Unknown change left as it is: route-added 0.0.0.0 0.0.0.0 198.18.1.1 lo 0" }));
+    QVERIFY(system.deleted.isEmpty());
+    QVERIFY(system.created.isEmpty());
 }
 
 void TestConnectionWork::refusals_data()
