@@ -68,10 +68,15 @@ void TestLabOpenVPN::configure(OpenVPN *openvpn, const QString &host, int port, 
 {
     m_log.write(QStringLiteral("=== %1\n").arg(QString::fromLatin1(QTest::currentDataTag())).toLocal8Bit());
     record(openvpn);
-    openvpn->setHost(host);
-    openvpn->setPort(port);
-    openvpn->setUsername(environment("NIMBORA_LAB_USER"));
-    openvpn->setPassword(password);
+    OpenVpnRequest request;
+    request.host = host;
+    request.port = quint16(port);
+    request.username = environment("NIMBORA_LAB_USER");
+    request.password = password;
+    // The rows choose it in the settings, as the connection work reads it.
+    request.autoReconnect
+        = QSettings().value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool();
+    openvpn->setRequest(request);
 }
 
 void TestLabOpenVPN::connectThenStop_data()
