@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption stateDirectory(QStringLiteral("state-dir"),
         QStringLiteral("Folder of the undo journal and saved copies (default /var/lib/nimbora)."), QStringLiteral("DIR"));
     const QCommandLineOption ca(
-        QStringLiteral("ca"), QStringLiteral("The VPN servers' CA (default: ca.crt beside the helper)."), QStringLiteral("FILE"));
+        QStringLiteral("ca"), QStringLiteral("The VPN servers' CA (default /usr/share/nimbora/ca.crt)."), QStringLiteral("FILE"));
     const QCommandLineOption openvpn(QStringLiteral("openvpn"),
         QStringLiteral("The OpenVPN program (default: beside the helper, else on PATH)."), QStringLiteral("PATH"));
     const QCommandLineOption resolverMethod(QStringLiteral("resolver-method"),
@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
     }
     GlobalValues::setValue(GlobalValues::OpenvpnPath, openvpnProgram(parser.value(openvpn)));
     GlobalValues::setValue(GlobalValues::CertificatPath,
-        parser.isSet(ca) ? parser.value(ca) : QCoreApplication::applicationDirPath() + QStringLiteral("/ca.crt"));
+        parser.isSet(ca) ? parser.value(ca) : QStringLiteral("/usr/share/nimbora/ca.crt"));
     undoLeftovers();
 
     QDBusConnection connection = parser.isSet(bus)

@@ -61,18 +61,27 @@ private:
 // ---------------------------------------------------------------------------
 // Application icon and tray icons
 
-QImage appIcon()
+} // namespace
+
+QImage applicationIcon(int size)
 {
-    const int size = 256;
-    const QRectF box(10, 4, 236, 236);
+    // Below 32 pixels a shadow only blurs the outline: the logo takes the whole square instead.
+    if (size < 32)
+        return logoLayer(size, size, QRectF(0, 0, size, size));
+
+    // Laid out on 256 pixels and scaled, so that every size is the same picture.
+    const qreal scale = size / 256.0;
+    const QRectF box(10 * scale, 4 * scale, 236 * scale, 236 * scale);
     const QImage logo = logoLayer(size, size, box);
 
     QImage img = blank(size, size);
     QPainter p(&img);
-    p.drawImage(QPointF(0, 5), blurredShadow(logo, 10, QColor(0, 0, 0, 110)));
+    p.drawImage(QPointF(0, 5 * scale), blurredShadow(logo, qRound(10 * scale), QColor(0, 0, 0, 110)));
     p.drawImage(0, 0, logo);
     return img;
 }
+
+namespace {
 
 enum class TrayState { Connected, Connecting, Disconnected };
 
@@ -447,7 +456,7 @@ QVector<Picture> drawAllPictures()
 {
     return {
         {QStringLiteral("launcher.png"), launcher()},
-        {QStringLiteral("icon.png"), appIcon()},
+        {QStringLiteral("icon.png"), applicationIcon(256)},
         {QStringLiteral("icon_connected.png"), trayIcon(TrayState::Connected)},
         {QStringLiteral("icon_connecting.png"), trayIcon(TrayState::Connecting)},
         {QStringLiteral("icon_disconnected.png"), trayIcon(TrayState::Disconnected)},

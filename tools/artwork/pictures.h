@@ -14,4 +14,7 @@ struct Picture {
 // from an icon theme.
 QVector<Picture> drawAllPictures();
 
+// The application's icon, drawn for a square of `size` pixels (the desktop's icon theme sizes).
+QImage applicationIcon(int size);
+
 #endif
