@@ -73,7 +73,9 @@ void TestLabOpenVPN::configure(OpenVPN *openvpn, const QString &host, int port, 
     request.port = quint16(port);
     request.username = environment("NIMBORA_LAB_USER");
     request.password = password;
-    // The rows choose it in the settings, as the connection work reads it.
+    // The rows choose them in the settings and the process-wide values, as the connection work reads them.
+    request.proxyAuthMethod
+        = GlobalValues::value(GlobalValues::ProxyAuthMethod, QStringLiteral("Automatique")).toString();
     request.autoReconnect
         = QSettings().value(SettingsKeys::AutoReconnect, SettingsKeys::AutoReconnectDefault).toBool();
     openvpn->setRequest(request);
