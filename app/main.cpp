@@ -6,6 +6,7 @@
 #include "buildconfig.h"
 #include "connection/connectionlocks.h"
 #include "core/networkproxystream.h"
+#include "privileged/statedirectory.h"
 #include "ui/mainwindow.h"
 
 #include <QFontDatabase>
@@ -49,12 +50,22 @@ bool takeConnectionLock(ConnectionLocks *lock)
     return false;
 }
 
+// Run as root the program changes the machine itself; "--state-dir FOLDER" keeps its journal
+// elsewhere than /var/lib/nimbora (tests). Root's own command line: never the environment.
+void chooseStateFolder(const QStringList &arguments)
+{
+    const int option = arguments.indexOf(QStringLiteral("--state-dir"));
+    if (option > 0 && option + 1 < arguments.size())
+        StateDirectory::setPath(arguments.at(option + 1));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     setApplicationIdentity();
     Application application(argc, argv); // ends this process when another instance runs
+    chooseStateFolder(QCoreApplication::arguments());
 
     registerNetworkProxyMetaType();
     if (QFontDatabase::addApplicationFont(QStringLiteral(":/resources/DejaVuSans.ttf")) < 0)
