@@ -19,10 +19,17 @@ layers:
 	scripts/check-layers
 
 check-build: packages layers
-	cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBORA_SANITIZE=ON
+	cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DNIMBORA_SANITIZE=ON \
+	    -DNIMBORA_PACKAGE_DIR=$(abspath $(PACKAGE_DIR))
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 
-test: check-build
+# The package's tests take the package, and a Debian root with what it depends on, made and filled
+# beforehand: the tests themselves download nothing.
+.PHONY: package-root
+package-root: package
+	scripts/package-root "$$(ls -t $(PACKAGE_DIR)/nimbora_*.deb | head -n 1)"
+
+test: check-build package-root
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS)
 
 windows-check: check-build
