@@ -146,8 +146,9 @@ void ConnectionWork::openvpnProgressChanged(int value)
 
 void ConnectionWork::openvpnConnected(const QHostAddress &gateway, const QList<QHostAddress> &dnsServers)
 {
+    // The name servers are the privileged side's to use: it was told them itself.
+    Q_UNUSED(dnsServers)
     m_vpnGateway = gateway;
-    m_pushedDnsServers = dnsServers;
     exit(TunnelUp);
 }
 
@@ -335,7 +336,6 @@ void ConnectionWork::startOpenVpn(
     const QString &connectHost, const QNetworkProxy &proxy, const QString &username, const QString &session)
 {
     m_vpnGateway = QHostAddress();
-    m_pushedDnsServers.clear();
     m_machine->startOpenVpn(openvpnRequest(connectHost, proxy, username, session));
     acceptOnlyOpenVpn();
 }

@@ -132,9 +132,8 @@ private:
     // Port mappings are asked for only between connected() and the teardown; on the work's thread.
     bool m_acceptsPortMappings = false;
     int m_tunnelWaitTime = TunnelWaitTime;
-    // What the server pushed, from the tunnel coming up.
+    // The gateway the server pushed, from the tunnel coming up.
     QHostAddress m_vpnGateway;
-    QList<QHostAddress> m_pushedDnsServers;
 };
 
 Q_DECLARE_METATYPE(ConnectionWork::Error)
