@@ -2,42 +2,39 @@
 
 #include "base/useragent.h"
 
-#include <QSettings>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
-HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), m_clientTcpSocket(this), m_tunnelSslSocket(this)
-{
-    // Deprecated in name only: it negotiates every version up to TLS 1.3, which the servers may insist on.
-    QT_WARNING_PUSH
-    QT_WARNING_DISABLE_DEPRECATED
-    m_tunnelSslSocket.setProtocol(QSsl::TlsV1SslV3);
-    QT_WARNING_POP
+namespace {
 
+// How much of the server's TLS stream is decrypted at a time.
+constexpr qint64 RecordChunkSize = 64 * 1024;
+const QString TunnelLogPrefix = QStringLiteral("Mode https (tunnel) : ");
+
+} // namespace
+
+HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), m_clientTcpSocket(this), m_tunnelTcpSocket(this)
+{
     // The network layer sends it as the User-Agent of the CONNECT request to an HTTP proxy.
-    const QString userAgent = UserAgent::configured();
-    m_tunnelSslSocket.setProperty("_q_user-agent", userAgent);
-    m_userAgent = userAgent.toUtf8();
+    m_userAgent = UserAgent::configured().toUtf8();
 
     m_clientTcpSocket.setReadBufferSize(ReadBufferSize);
-    m_tunnelSslSocket.setReadBufferSize(ReadBufferSize);
+    m_tunnelTcpSocket.setReadBufferSize(ReadBufferSize);
 
     connect(&m_clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
     connect(&m_clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
     connect(&m_clientTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::clientTcpSocketDisconnected);
     connect(
-        &m_tunnelSslSocket, &QSslSocket::proxyAuthenticationRequired, this, &HttpsTunnel::proxyAuthenticationRequired);
-    connect(&m_tunnelSslSocket, &QSslSocket::connected, this, &HttpsTunnel::tunnelSslSocketConnected);
-    connect(&m_tunnelSslSocket, &QSslSocket::readyRead, this, &HttpsTunnel::tunnelSslSocketReadyRead);
-    connect(&m_tunnelSslSocket, &QSslSocket::errorOccurred, this, &HttpsTunnel::tunnelSslSocketError);
-    connect(&m_tunnelSslSocket, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
-        &HttpsTunnel::tunnelSslSocketSslErrors);
-    connect(&m_tunnelSslSocket, &QSslSocket::disconnected, this, &HttpsTunnel::tunnelSslSocketDisconnected);
+        &m_tunnelTcpSocket, &QTcpSocket::proxyAuthenticationRequired, this, &HttpsTunnel::proxyAuthenticationRequired);
+    connect(&m_tunnelTcpSocket, &QTcpSocket::connected, this, &HttpsTunnel::tunnelTcpSocketConnected);
+    connect(&m_tunnelTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::tunnelTcpSocketReadyRead);
+    connect(&m_tunnelTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::tunnelTcpSocketError);
+    connect(&m_tunnelTcpSocket, &QTcpSocket::disconnected, this, &HttpsTunnel::tunnelTcpSocketDisconnected);
 
     // A side that was held back because the other one lagged is read again as soon as that one drains.
-    connect(&m_clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::tunnelSslSocketReadyRead);
-    connect(&m_tunnelSslSocket, &QSslSocket::bytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
-    connect(&m_tunnelSslSocket, &QSslSocket::encryptedBytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
+    connect(&m_clientTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::tunnelTcpSocketReadyRead);
+    connect(&m_tunnelTcpSocket, &QTcpSocket::bytesWritten, this, &HttpsTunnel::clientTcpSocketReadyRead);
 }
 
 void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 port)
@@ -50,8 +47,9 @@ void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 p
         return;
     m_clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = Connecting;
-    m_tunnelSslSocket.setProxy(proxyFor(host, port));
-    m_tunnelSslSocket.connectToHostEncrypted(host, port);
+    m_host = host;
+    m_tunnelTcpSocket.setProxy(proxyFor(host, port));
+    m_tunnelTcpSocket.connectToHost(host, port);
 }
 
 HttpsTunnel::~HttpsTunnel()
@@ -59,34 +57,46 @@ HttpsTunnel::~HttpsTunnel()
     // The sockets close quietly: a disconnect reported while the members are being destroyed
     // would call stop() on a socket that is already gone.
     m_clientTcpSocket.disconnect(this);
-    m_tunnelSslSocket.disconnect(this);
+    m_tunnelTcpSocket.disconnect(this);
 }
 
 void HttpsTunnel::stop()
 {
     m_state = Stopping;
     // What one side sent just before it went away still reaches the other side.
-    if (m_tunnelSslSocket.bytesAvailable() > 0 && m_clientTcpSocket.state() == QAbstractSocket::ConnectedState)
-        m_clientTcpSocket.write(m_tunnelSslSocket.readAll());
-    if (m_clientTcpSocket.bytesAvailable() > 0 && m_tunnelSslSocket.state() == QAbstractSocket::ConnectedState)
-        m_tunnelSslSocket.write(m_clientTcpSocket.readAll());
+    if (m_tls.isHandshakeDone()) {
+        if (m_clientTcpSocket.state() == QAbstractSocket::ConnectedState) {
+            const QByteArray encrypted = m_tunnelTcpSocket.readAll();
+            m_tls.feedEncrypted(encrypted.constData(), encrypted.size());
+            QByteArray plain;
+            m_tls.readPlain(&plain);
+            m_clientTcpSocket.write(plain);
+        }
+        if (m_tunnelTcpSocket.state() == QAbstractSocket::ConnectedState) {
+            const QByteArray plain = m_clientTcpSocket.readAll();
+            m_tls.writePlain(plain.constData(), plain.size());
+            m_tls.shutdown();
+            sendEncrypted();
+        }
+    }
 
     m_clientTcpSocket.disconnectFromHost();
     if (m_clientTcpSocket.state() != QAbstractSocket::UnconnectedState)
         m_clientTcpSocket.waitForDisconnected(5000);
-    m_tunnelSslSocket.disconnectFromHost();
-    if (m_tunnelSslSocket.state() != QAbstractSocket::UnconnectedState)
-        m_tunnelSslSocket.waitForDisconnected(5000);
+    m_tunnelTcpSocket.disconnectFromHost();
+    if (m_tunnelTcpSocket.state() != QAbstractSocket::UnconnectedState)
+        m_tunnelTcpSocket.waitForDisconnected(5000);
     // Whatever is left belongs to this connection only; the next one starts empty.
     m_clientTcpSocket.abort();
-    m_tunnelSslSocket.abort();
+    m_tunnelTcpSocket.abort();
+    m_tls.end();
     m_state = Stopped;
 }
 
 void HttpsTunnel::setProxy(const QNetworkProxy &proxy)
 {
     m_proxy = proxy;
-    m_tunnelSslSocket.setProxy(proxy);
+    m_tunnelTcpSocket.setProxy(proxy);
 }
 
 HttpsTunnel::State HttpsTunnel::state() const
@@ -96,13 +106,19 @@ HttpsTunnel::State HttpsTunnel::state() const
 
 void HttpsTunnel::clientTcpSocketReadyRead()
 {
-    // Before the TCP connection is up the bytes wait in the client socket; tunnelSslSocketConnected()
-    // picks them up. Bytes written before the handshake ends are held by the TLS socket.
-    if (m_tunnelSslSocket.state() != QAbstractSocket::ConnectedState)
+    // Until the handshake is over the bytes wait in the client socket; the handshake's end picks them up.
+    if (m_state != Connected || !m_tls.isHandshakeDone() || m_relayingFromClient)
         return;
-    if (m_clientTcpSocket.bytesAvailable() <= 0 || tunnelPendingBytes() >= MaxPendingBytes)
+    const QScopedValueRollback<bool> relaying(m_relayingFromClient, true);
+    if (m_clientTcpSocket.bytesAvailable() <= 0
+        || m_tunnelTcpSocket.bytesToWrite() + m_tls.unsentSize() >= MaxPendingBytes)
         return;
-    m_tunnelSslSocket.write(m_clientTcpSocket.readAll());
+    const QByteArray plain = m_clientTcpSocket.readAll();
+    if (m_tls.writePlain(plain.constData(), plain.size()) != TlsClient::Ok) {
+        failTunnel(m_tls.errorString());
+        return;
+    }
+    sendEncrypted();
 }
 
 void HttpsTunnel::clientTcpSocketError(QAbstractSocket::SocketError socketError)
@@ -117,51 +133,108 @@ void HttpsTunnel::clientTcpSocketDisconnected()
         stop();
 }
 
-void HttpsTunnel::tunnelSslSocketConnected()
+// The TCP connection is up, through the proxy if there is one: the TLS handshake starts.
+void HttpsTunnel::tunnelTcpSocketConnected()
 {
-    m_tunnelSslSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_tunnelTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = Connected;
-    if (m_clientTcpSocket.bytesAvailable() > 0)
+    if (!m_tls.begin(m_host)) {
+        failTunnel(m_tls.errorString());
+        return;
+    }
+    continueHandshake();
+}
+
+void HttpsTunnel::tunnelTcpSocketReadyRead()
+{
+    if (m_state != Connected)
+        return;
+    if (m_tls.isHandshakeDone())
+        relayFromServer();
+    else
+        continueHandshake();
+}
+
+void HttpsTunnel::continueHandshake()
+{
+    const QByteArray encrypted = m_tunnelTcpSocket.readAll();
+    m_tls.feedEncrypted(encrypted.constData(), encrypted.size());
+    const TlsClient::Status status = m_tls.handshake();
+    sendEncrypted();
+    if (status != TlsClient::Ok) {
+        failTunnel(m_tls.errorString());
+        return;
+    }
+    if (!m_tls.isHandshakeDone())
+        return;
+    // The server may have sent its first bytes with the end of the handshake.
+    relayFromServer();
+    if (m_state == Connected && m_clientTcpSocket.bytesAvailable() > 0)
         clientTcpSocketReadyRead();
 }
 
-void HttpsTunnel::tunnelSslSocketReadyRead()
+// Decrypts the server's stream a chunk at a time, and only while the client keeps up.
+void HttpsTunnel::relayFromServer()
 {
-    if (m_state != Connected || m_tunnelSslSocket.bytesAvailable() <= 0
-        || m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
+    // Sending reports bytes written at once, which lands here again: the loop below goes on anyway.
+    if (m_relayingFromServer)
         return;
-    m_clientTcpSocket.write(m_tunnelSslSocket.readAll());
+    const QScopedValueRollback<bool> relaying(m_relayingFromServer, true);
+    QByteArray plain;
+    for (;;) {
+        const TlsClient::Status status = m_tls.readPlain(&plain);
+        // Reading may have answered the server (a key update, a certificate request).
+        sendEncrypted();
+        if (!plain.isEmpty()) {
+            m_clientTcpSocket.write(plain);
+            m_clientTcpSocket.flush();
+            plain.clear();
+        }
+        if (status != TlsClient::Ok) {
+            failTunnel(m_tls.errorString());
+            return;
+        }
+        if (m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes || m_tunnelTcpSocket.bytesAvailable() <= 0)
+            return;
+        const QByteArray encrypted = m_tunnelTcpSocket.read(RecordChunkSize);
+        m_tls.feedEncrypted(encrypted.constData(), encrypted.size());
+    }
 }
 
-void HttpsTunnel::tunnelSslSocketError(QAbstractSocket::SocketError socketError)
+// Sent now rather than at the next turn of the event loop: a round trip through the tunnel is what
+// OpenVPN's own handshakes and pings wait for.
+void HttpsTunnel::sendEncrypted()
 {
-    emit log(QStringLiteral("Mode https (tunnel) : ") + m_tunnelSslSocket.errorString());
+    const QByteArray encrypted = m_tls.takeEncrypted();
+    if (encrypted.isEmpty() || m_tunnelTcpSocket.state() != QAbstractSocket::ConnectedState)
+        return;
+    m_tunnelTcpSocket.write(encrypted);
+    m_tunnelTcpSocket.flush();
+}
+
+void HttpsTunnel::failTunnel(const QString &reason)
+{
+    emit log(TunnelLogPrefix + reason);
+    if (m_state != Stopping && m_state != Stopped)
+        stop();
+}
+
+void HttpsTunnel::tunnelTcpSocketError(QAbstractSocket::SocketError socketError)
+{
+    emit log(TunnelLogPrefix + m_tunnelTcpSocket.errorString());
     // A remote close is followed by disconnected(), which stops the tunnel.
     if (socketError != QAbstractSocket::RemoteHostClosedError && m_state != Stopping && m_state != Stopped)
         stop();
 }
 
-void HttpsTunnel::tunnelSslSocketSslErrors(const QList<QSslError> &errors)
-{
-    // The server's certificate is not what authenticates it: OpenVPN's own TLS inside does.
-    m_tunnelSslSocket.ignoreSslErrors(errors);
-}
-
-void HttpsTunnel::tunnelSslSocketDisconnected()
+void HttpsTunnel::tunnelTcpSocketDisconnected()
 {
     if (m_state != Stopping && m_state != Stopped)
         stop();
 }
 
-// Plain bytes not yet encrypted plus encrypted bytes not yet taken by the system.
-qint64 HttpsTunnel::tunnelPendingBytes() const
-{
-    return m_tunnelSslSocket.bytesToWrite() + m_tunnelSslSocket.encryptedBytesToWrite();
-}
-
-// QSslSocket does not hand "_q_user-agent" on to the TCP socket that talks to the proxy, so the user
-// agent reaches the CONNECT request as a header of the proxy itself. A default proxy is resolved here
-// by the application's rules, as the socket would resolve it.
+// A proxy's CONNECT request carries the user agent as a header of the proxy itself. A default proxy
+// is resolved here by the application's rules, as the socket would resolve it.
 QNetworkProxy HttpsTunnel::proxyFor(const QString &host, quint16 port) const
 {
     QNetworkProxy proxy = m_proxy;

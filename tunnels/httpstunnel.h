@@ -1,11 +1,11 @@
 #ifndef NIMBORA_TUNNELS_HTTPSTUNNEL_H
 #define NIMBORA_TUNNELS_HTTPSTUNNEL_H
 
+#include "tunnels/tlsclient.h"
+
 #include <QAuthenticator>
 #include <QNetworkProxy>
 #include <QObject>
-#include <QSslError>
-#include <QSslSocket>
 #include <QTcpSocket>
 
 // Carries one local connection (OpenVPN's) unchanged inside a TLS connection to the VPN server.
@@ -40,21 +40,28 @@ private slots:
     void clientTcpSocketReadyRead();
     void clientTcpSocketError(QAbstractSocket::SocketError socketError);
     void clientTcpSocketDisconnected();
-    void tunnelSslSocketConnected();
-    void tunnelSslSocketReadyRead();
-    void tunnelSslSocketError(QAbstractSocket::SocketError socketError);
-    void tunnelSslSocketSslErrors(const QList<QSslError> &errors);
-    void tunnelSslSocketDisconnected();
+    void tunnelTcpSocketConnected();
+    void tunnelTcpSocketReadyRead();
+    void tunnelTcpSocketError(QAbstractSocket::SocketError socketError);
+    void tunnelTcpSocketDisconnected();
 
 private:
-    qint64 tunnelPendingBytes() const;
+    void continueHandshake();
+    void relayFromServer();
+    void sendEncrypted();
+    void failTunnel(const QString &reason);
     QNetworkProxy proxyFor(const QString &host, quint16 port) const;
 
     State m_state = Stopped;
     QNetworkProxy m_proxy;
     QByteArray m_userAgent;
     QTcpSocket m_clientTcpSocket;
-    QSslSocket m_tunnelSslSocket;
+    // The TCP connection to the server (through the proxy, if any) carries the TLS records of m_tls.
+    QTcpSocket m_tunnelTcpSocket;
+    TlsClient m_tls;
+    QString m_host;
+    bool m_relayingFromClient = false;
+    bool m_relayingFromServer = false;
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include "tests/support/testcertificate.h"
 #include "tests/support/testmain.h"
 #include "tests/support/tinyproxy.h"
+#include "tests/tunnels/clienthello.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>
@@ -14,11 +15,13 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSslEllipticCurve>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -70,6 +73,8 @@ public:
     QSslCertificate certificate = TestCertificate::certificate();
     QSslKey key = TestCertificate::privateKey();
     QSsl::SslProtocol protocol = QSsl::SecureProtocols;
+    QList<QByteArray> alpn; // the protocols the server picks from
+    QVector<QSslEllipticCurve> groups; // the key exchange groups it takes
     bool holdHandshake = false; // the handshake waits for socket->startServerEncryption()
     QPointer<QSslSocket> socket;
     int connections = 0;
@@ -89,6 +94,11 @@ protected:
         tls->setLocalCertificate(certificate);
         tls->setPrivateKey(key);
         tls->setProtocol(protocol);
+        QSslConfiguration configuration = tls->sslConfiguration();
+        configuration.setAllowedNextProtocols(alpn);
+        if (!groups.isEmpty())
+            configuration.setEllipticCurves(groups);
+        tls->setSslConfiguration(configuration);
         if (!m_echo)
             tls->setReadBufferSize(64 * 1024);
         connect(tls, &QSslSocket::readyRead, this, [this, tls] {
@@ -107,6 +117,129 @@ protected:
 private:
     bool m_echo;
 };
+
+// Stands between the tunnel and a server end: passes the bytes on, the server's one byte per write if asked,
+// and sends bytes of its own towards the tunnel on request.
+class Splitter : public QTcpServer
+{
+public:
+    Splitter(quint16 serverPort, bool oneByteWrites) : m_serverPort(serverPort), m_oneByteWrites(oneByteWrites)
+    {
+        listen(Loopback, 0);
+    }
+
+    void sendToTunnel(const QByteArray &bytes)
+    {
+        if (m_tunnelSide)
+            m_tunnelSide->write(bytes);
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        m_tunnelSide = new QTcpSocket(this);
+        m_tunnelSide->setSocketDescriptor(descriptor);
+        m_tunnelSide->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto *server = new QTcpSocket(this);
+        server->connectToHost(Loopback, m_serverPort);
+        connect(m_tunnelSide, &QTcpSocket::readyRead, server, [this, server] {
+            if (server->state() == QAbstractSocket::ConnectedState)
+                server->write(m_tunnelSide->readAll());
+        });
+        connect(
+            server, &QTcpSocket::connected, m_tunnelSide, [this, server] { server->write(m_tunnelSide->readAll()); });
+        connect(server, &QTcpSocket::readyRead, m_tunnelSide, [this, server] {
+            const QByteArray bytes = server->readAll();
+            if (!m_oneByteWrites) {
+                m_tunnelSide->write(bytes);
+                return;
+            }
+            for (const char byte : bytes) {
+                m_tunnelSide->write(&byte, 1);
+                m_tunnelSide->flush();
+            }
+        });
+    }
+
+private:
+    quint16 m_serverPort;
+    bool m_oneByteWrites;
+    QPointer<QTcpSocket> m_tunnelSide;
+};
+
+// A server that answers the tunnel's hello with bytes forged from it.
+class ForgedServer : public QTcpServer
+{
+public:
+    explicit ForgedServer(std::function<QByteArray(const ClientHello &)> reply) : m_reply(std::move(reply))
+    {
+        listen(Loopback, 0);
+    }
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            m_stream += socket->readAll();
+            ClientHello hello;
+            if (!m_answered && hello.parse(m_stream)) {
+                m_answered = true;
+                socket->write(m_reply(hello));
+            }
+        });
+    }
+
+private:
+    std::function<QByteArray(const ClientHello &)> m_reply;
+    QByteArray m_stream;
+    bool m_answered = false;
+};
+
+QByteArray lengthPrefixed(const QByteArray &bytes, int lengthSize)
+{
+    QByteArray prefix;
+    for (int shift = 8 * (lengthSize - 1); shift >= 0; shift -= 8)
+        prefix += char((bytes.size() >> shift) & 0xff);
+    return prefix + bytes;
+}
+
+// A handshake record with one server hello.
+QByteArray serverHelloRecord(
+    const QByteArray &random, const QByteArray &sessionId, const QByteArray &cipher, const QByteArray &extensions)
+{
+    const QByteArray body = QByteArray::fromHex("0303") + random + lengthPrefixed(sessionId, 1) + cipher
+        + QByteArray(1, '\0') + lengthPrefixed(extensions, 2);
+    return QByteArray::fromHex("160303") + lengthPrefixed('\x02' + lengthPrefixed(body, 3), 2);
+}
+
+// TLS 1.2, selecting a protocol that was not offered.
+QByteArray helloWithUnofferedAlpn(const ClientHello &)
+{
+    return serverHelloRecord(QByteArray(32, '\x11'), QByteArray(), QByteArray::fromHex("c02f"),
+        QByteArray::fromHex("ff01000100") + QByteArray::fromHex("0010")
+            + lengthPrefixed(lengthPrefixed(lengthPrefixed("spdy/1", 1), 2), 2));
+}
+
+// TLS 1.3 asking again for the key share the client already sent.
+QByteArray helloRetryForOfferedGroup(const ClientHello &hello)
+{
+    const QByteArray retryRandom
+        = QByteArray::fromHex("cf21ad74e59a6111be1d8c021e65b891c2a211167abb8c5e079e09e2c8a8339c");
+    return serverHelloRecord(retryRandom, hello.sessionId, QByteArray::fromHex("1301"),
+        QByteArray::fromHex("002b00020304") + QByteArray::fromHex("00330002")
+            + QByteArray::fromHex(QByteArray::number(hello.keyShareGroups.value(0), 16).rightJustified(4, '0')));
+}
+
+// An application data record header followed by bytes that no key decrypts, larger than any buffer.
+QByteArray garbageRecords()
+{
+    QByteArray bytes;
+    while (bytes.size() < 4 << 20)
+        bytes += QByteArray::fromHex("1703034000") + QByteArray(0x4000, '\x5a');
+    return bytes;
+}
 
 // Waits, with the event loop running since the tunnel lives on this thread, for as many bytes as expected.
 bool receives(QTcpSocket *socket, const QByteArray &expected)
@@ -135,6 +268,8 @@ private slots:
     void proxyCredentials();
     void boundedMemory_data();
     void boundedMemory();
+    void badServer_data();
+    void badServer();
 
 private:
     // The local listener towards a server port, directly or through a proxy, and a client connected to it.
@@ -195,18 +330,29 @@ void TestHttpsTunnel::relay_data()
 {
     QTest::addColumn<bool>("expiredForAnotherName");
     QTest::addColumn<bool>("tls13Only");
-    QTest::newRow("self-signed, expired, for another name") << true << false;
-    QTest::newRow("server that speaks only TLS 1.3") << false << true;
+    QTest::addColumn<QByteArray>("alpn");
+    QTest::addColumn<QString>("group");
+    QTest::newRow("self-signed, expired, for another name") << true << false << QByteArray() << QString();
+    QTest::newRow("server that speaks only TLS 1.3") << false << true << QByteArray() << QString();
+    QTest::newRow("server that picks HTTP/2") << false << false << QByteArray("h2") << QString();
+    QTest::newRow("server that asks for another key share") << false << true << QByteArray() << "prime256v1";
 }
 
 // Bytes that the client sends before the TLS connection is up, and afterwards, go out unchanged whatever the
-// server's certificate, and the server's bytes come back unchanged.
+// server's certificate, the protocol it picks or the key share it asks for, and the server's bytes come back
+// unchanged.
 void TestHttpsTunnel::relay()
 {
     QFETCH(bool, expiredForAnotherName);
     QFETCH(bool, tls13Only);
+    QFETCH(QByteArray, alpn);
+    QFETCH(QString, group);
 
     TlsPeer peer;
+    if (!alpn.isEmpty())
+        peer.alpn = { alpn };
+    if (!group.isEmpty())
+        peer.groups = { QSslEllipticCurve::fromShortName(group) };
     QString error;
     if (expiredForAnotherName)
         QVERIFY2(makeExpiredCertificate(&peer.certificate, &peer.key, &error), qPrintable(error));
@@ -229,6 +375,7 @@ void TestHttpsTunnel::relay()
     QCOMPARE(peer.received, early + later);
     if (tls13Only)
         QCOMPARE(peer.socket->sessionProtocol(), QSsl::TlsV1_3);
+    QCOMPARE(peer.socket->sslConfiguration().nextNegotiatedProtocol(), alpn);
     QCOMPARE(logLines(), QStringList());
 }
 
@@ -407,6 +554,65 @@ void TestHttpsTunnel::boundedMemory()
     checker.attach(ends[towardsClient ? 0 : 1]);
     QTRY_VERIFY_WITH_TIMEOUT(checker.received() == StreamSize || checker.failed(), 120000);
     QVERIFY(!checker.failed());
+}
+
+enum BadServer { UnofferedAlpn, RetryForOfferedGroup, OneByteWrites, GarbageAfterHandshake, GarbageForHello };
+
+void TestHttpsTunnel::badServer_data()
+{
+    QTest::addColumn<int>("server");
+    QTest::addColumn<QString>("logged"); // the start of the only log line; none when empty
+    QTest::addColumn<QString>("reason"); // its end: OpenSSL's own words
+    const QString handshakeFailed = QStringLiteral("Mode https (tunnel) : Error during SSL handshake: ");
+    QTest::newRow("protocol that was not offered") << int(UnofferedAlpn) << handshakeFailed << "bad extension";
+    QTest::newRow("retry asking for the key share sent")
+        << int(RetryForOfferedGroup) << handshakeFailed << "bad key share";
+    QTest::newRow("records split into one-byte writes") << int(OneByteWrites) << QString() << QString();
+    QTest::newRow("garbage after the handshake")
+        << int(GarbageAfterHandshake) << QStringLiteral("Mode https (tunnel) : Error while reading: ")
+        << "decryption failed or bad record mac";
+    QTest::newRow("garbage for a hello") << int(GarbageForHello) << handshakeFailed << "unexpected message";
+}
+
+// A server that breaks the TLS protocol is logged and the local connection closed, with nothing of its bytes
+// passed on; one that only splits its records is relayed as any other.
+void TestHttpsTunnel::badServer()
+{
+    QFETCH(int, server);
+    QFETCH(QString, logged);
+    QFETCH(QString, reason);
+
+    TlsPeer peer;
+    Splitter splitter(peer.serverPort(), server == OneByteWrites);
+    std::unique_ptr<ForgedServer> forged;
+    if (server == UnofferedAlpn)
+        forged.reset(new ForgedServer(helloWithUnofferedAlpn));
+    else if (server == RetryForOfferedGroup)
+        forged.reset(new ForgedServer(helloRetryForOfferedGroup));
+    else if (server == GarbageForHello)
+        forged.reset(new ForgedServer([](const ClientHello &) { return garbageRecords(); }));
+    start(forged ? forged->serverPort() : splitter.serverPort());
+
+    if (server == OneByteWrites || server == GarbageAfterHandshake) {
+        const QByteArray bytes = streamPattern(0, 20000);
+        m_client->write(bytes);
+        QVERIFY(receives(m_client.get(), bytes));
+    }
+    if (server == GarbageAfterHandshake)
+        splitter.sendToTunnel(garbageRecords());
+
+    if (logged.isEmpty()) {
+        QCOMPARE(m_server->tunnelState(), HttpsTunnel::Connected);
+        QCOMPARE(logLines(), QStringList());
+        return;
+    }
+    QTRY_COMPARE(m_client->state(), QAbstractSocket::UnconnectedState);
+    QTRY_COMPARE(m_server->tunnelState(), HttpsTunnel::Stopped);
+    QCOMPARE(m_client->bytesAvailable(), 0);
+    QCOMPARE(logLines().size(), 1);
+    QVERIFY2(logLines().constFirst().startsWith(logged) && logLines().constFirst().endsWith(reason),
+        qPrintable(logLines().constFirst()));
+    QVERIFY(m_server->isListening());
 }
 
 NIMBORA_TEST_MAIN(TestHttpsTunnel, QCoreApplication)
