@@ -63,20 +63,20 @@ void HelperClient::listen(const char *signal, const char *signature, const char 
 QVariantMap HelperClient::connectValues(const OpenVpnRequest &request)
 {
     return {
-        { QStringLiteral("adapter"), request.adapter },
-        { QStringLiteral("host"), request.host },
-        { QStringLiteral("port"), QVariant::fromValue(request.port) },
-        { QStringLiteral("proxy-type"), proxyTypeName(request.proxyType) },
-        { QStringLiteral("proxy-address"), request.proxyAddress },
-        { QStringLiteral("proxy-port"), QVariant::fromValue(request.proxyPort) },
-        { QStringLiteral("proxy-user"), request.proxyUser },
-        { QStringLiteral("proxy-password"), request.proxyPassword },
-        { QStringLiteral("proxy-auth-method"), request.proxyAuthMethod },
-        { QStringLiteral("username"), request.username },
-        { QStringLiteral("password"), request.password },
-        { QStringLiteral("auto-reconnect"), request.autoReconnect },
-        { QStringLiteral("use-server-dns"), request.useServerDns },
-        { QStringLiteral("dns-servers"), addressTexts(request.dnsServers) },
+        { QLatin1String(HelperProtocol::ConnectKey::Adapter), request.adapter },
+        { QLatin1String(HelperProtocol::ConnectKey::Host), request.host },
+        { QLatin1String(HelperProtocol::ConnectKey::Port), QVariant::fromValue(request.port) },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyType), proxyTypeName(request.proxyType) },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyAddress), request.proxyAddress },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyPort), QVariant::fromValue(request.proxyPort) },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyUser), request.proxyUser },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyPassword), request.proxyPassword },
+        { QLatin1String(HelperProtocol::ConnectKey::ProxyAuthMethod), request.proxyAuthMethod },
+        { QLatin1String(HelperProtocol::ConnectKey::Username), request.username },
+        { QLatin1String(HelperProtocol::ConnectKey::Password), request.password },
+        { QLatin1String(HelperProtocol::ConnectKey::AutoReconnect), request.autoReconnect },
+        { QLatin1String(HelperProtocol::ConnectKey::UseServerDns), request.useServerDns },
+        { QLatin1String(HelperProtocol::ConnectKey::DnsServers), addressTexts(request.dnsServers) },
     };
 }
 

@@ -5,20 +5,20 @@
 
 namespace {
 
-const QString Adapter = QStringLiteral("adapter");
-const QString Host = QStringLiteral("host");
-const QString Port = QStringLiteral("port");
-const QString ProxyType = QStringLiteral("proxy-type");
-const QString ProxyAddress = QStringLiteral("proxy-address");
-const QString ProxyPort = QStringLiteral("proxy-port");
-const QString ProxyUser = QStringLiteral("proxy-user");
-const QString ProxyPassword = QStringLiteral("proxy-password");
-const QString ProxyAuthMethod = QStringLiteral("proxy-auth-method");
-const QString Username = QStringLiteral("username");
-const QString Password = QStringLiteral("password");
-const QString AutoReconnect = QStringLiteral("auto-reconnect");
-const QString UseServerDns = QStringLiteral("use-server-dns");
-const QString DnsServers = QStringLiteral("dns-servers");
+const QString Adapter = QLatin1String(HelperProtocol::ConnectKey::Adapter);
+const QString Host = QLatin1String(HelperProtocol::ConnectKey::Host);
+const QString Port = QLatin1String(HelperProtocol::ConnectKey::Port);
+const QString ProxyType = QLatin1String(HelperProtocol::ConnectKey::ProxyType);
+const QString ProxyAddress = QLatin1String(HelperProtocol::ConnectKey::ProxyAddress);
+const QString ProxyPort = QLatin1String(HelperProtocol::ConnectKey::ProxyPort);
+const QString ProxyUser = QLatin1String(HelperProtocol::ConnectKey::ProxyUser);
+const QString ProxyPassword = QLatin1String(HelperProtocol::ConnectKey::ProxyPassword);
+const QString ProxyAuthMethod = QLatin1String(HelperProtocol::ConnectKey::ProxyAuthMethod);
+const QString Username = QLatin1String(HelperProtocol::ConnectKey::Username);
+const QString Password = QLatin1String(HelperProtocol::ConnectKey::Password);
+const QString AutoReconnect = QLatin1String(HelperProtocol::ConnectKey::AutoReconnect);
+const QString UseServerDns = QLatin1String(HelperProtocol::ConnectKey::UseServerDns);
+const QString DnsServers = QLatin1String(HelperProtocol::ConnectKey::DnsServers);
 
 // Each key and the type its value must have.
 const QList<QPair<QString, int>> &expectedKeys()

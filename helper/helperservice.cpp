@@ -107,21 +107,18 @@ void HelperService::Connect(const QVariantMap &values)
     setDelayedReply(true);
     const QDBusMessage call = message();
     m_polkit->check(call.service(), QLatin1String(HelperProtocol::ConnectAction), call.isInteractiveAuthorizationAllowed(),
-        [this, call, values](bool authorized, const QString &reason) {
+        [this, call, request](bool authorized, const QString &reason) {
             if (!authorized) {
                 m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::NotAuthorizedError), reason));
                 return;
             }
-            if (startConnection(call, values))
+            if (startConnection(call, request))
                 m_bus.send(call.createReply());
         });
 }
 
-bool HelperService::startConnection(const QDBusMessage &call, const QVariantMap &values)
+bool HelperService::startConnection(const QDBusMessage &call, const OpenVpnRequest &request)
 {
-    OpenVpnRequest request;
-    QString reason;
-    HelperArguments::openvpnRequest(values, &request, &reason);
     if (m_access) {
         m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::BusyError), QStringLiteral("A connection is already there")));
         return false;

@@ -3,6 +3,7 @@
 
 #include "privileged/connectionlock.h"
 #include "privileged/helperprotocol.h"
+#include "privileged/machineaccess.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -52,7 +53,7 @@ signals:
 private:
     // False, with the error sent, unless the call comes from the connection's caller.
     bool callerOwnsConnection();
-    bool startConnection(const QDBusMessage &call, const QVariantMap &values);
+    bool startConnection(const QDBusMessage &call, const OpenVpnRequest &request);
     void endConnection();
     void ownerLeft(const QString &busName);
     void sendToOwner(const char *signal, const QVariantList &arguments);

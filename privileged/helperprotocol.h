@@ -24,6 +24,24 @@ constexpr char FailedError[] = "example.ostrelle.NimboraHelper.Error.Failed";
 constexpr char ConnectAction[] = "example.ostrelle.nimbora.connect";
 constexpr char RestoreAction[] = "example.ostrelle.nimbora.restore";
 
+// The keys of Connect's values.
+namespace ConnectKey {
+constexpr char Adapter[] = "adapter";
+constexpr char Host[] = "host";
+constexpr char Port[] = "port";
+constexpr char ProxyType[] = "proxy-type";
+constexpr char ProxyAddress[] = "proxy-address";
+constexpr char ProxyPort[] = "proxy-port";
+constexpr char ProxyUser[] = "proxy-user";
+constexpr char ProxyPassword[] = "proxy-password";
+constexpr char ProxyAuthMethod[] = "proxy-auth-method";
+constexpr char Username[] = "username";
+constexpr char Password[] = "password";
+constexpr char AutoReconnect[] = "auto-reconnect";
+constexpr char UseServerDns[] = "use-server-dns";
+constexpr char DnsServers[] = "dns-servers";
+} // namespace ConnectKey
+
 // Time the helper may take to answer: stopping OpenVPN takes up to three steps of 5 s.
 constexpr int CallTimeout = 30000;
 
