@@ -69,6 +69,12 @@ constexpr int SocksServerPortDefault = 1080;
 constexpr char WindowsIpMethod[] = "options/network/windowsIpMethod";
 constexpr char WindowsIpMethodDefault[] = "dynamic";
 constexpr char Exceptions[] = "options/network/exceptions";
+// With redirect: nothing leaves outside the tunnel from the connection's start to the user's
+// disconnection, a drop included.
+constexpr char KillSwitch[] = "options/network/killSwitch";
+constexpr bool KillSwitchDefault = true;
+constexpr char AllowLocalNetwork[] = "options/network/allowLocalNetwork";
+constexpr bool AllowLocalNetworkDefault = false;
 
 constexpr char ProxyAutoAuth[] = "proxyAuthentication/autoAuth";
 constexpr bool ProxyAutoAuthDefault = false;

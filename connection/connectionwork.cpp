@@ -106,6 +106,11 @@ bool ConnectionWork::isConnected() const
     return m_connected;
 }
 
+bool ConnectionWork::isTrafficBlocked() const
+{
+    return m_trafficBlocked;
+}
+
 void ConnectionWork::setTunnelWaitTime(int seconds)
 {
     m_tunnelWaitTime = seconds;

@@ -61,6 +61,8 @@ public:
     void setServer(const QHash<QString, QVariant> &server);
     void setProtocol(int protocol);
     bool isConnected() const;
+    // After a run: whether the kill switch's block stayed in place (a drop the user did not ask for).
+    bool isTrafficBlocked() const;
 
     // Shortens the wait for the tunnel, for tests of what follows a silent OpenVPN.
     void setTunnelWaitTime(int seconds);
@@ -129,6 +131,7 @@ private:
     int m_protocol = OpenVpnProtocol;
     std::atomic<bool> m_connected { false };
     std::atomic<bool> m_stopRequested { false };
+    std::atomic<bool> m_trafficBlocked { false };
     // Port mappings are asked for only between connected() and the teardown; on the work's thread.
     bool m_acceptsPortMappings = false;
     int m_tunnelWaitTime = TunnelWaitTime;

@@ -27,6 +27,9 @@ public:
     void usePushedNameServers() override;
     void disableWeakHost(const NetworkAdapter &adapter) override;
     void undo() override;
+    bool block(const KillSwitchRules &rules) override;
+    void unblock() override;
+    bool isBlocked() override;
 
     // The values of a Connect call.
     static QVariantMap connectValues(const OpenVpnRequest &request);

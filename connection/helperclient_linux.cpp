@@ -158,3 +158,18 @@ void HelperClient::helperOpenVpnError(int error)
 {
     emit openvpnError(error);
 }
+
+bool HelperClient::block(const KillSwitchRules &rules)
+{
+    Q_UNUSED(rules)
+    return false;
+}
+
+void HelperClient::unblock()
+{
+}
+
+bool HelperClient::isBlocked()
+{
+    return false;
+}

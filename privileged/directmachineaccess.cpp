@@ -76,3 +76,18 @@ void DirectMachineAccess::undo()
 {
     m_changes->undo();
 }
+
+bool DirectMachineAccess::block(const KillSwitchRules &rules)
+{
+    Q_UNUSED(rules)
+    return false;
+}
+
+void DirectMachineAccess::unblock()
+{
+}
+
+bool DirectMachineAccess::isBlocked()
+{
+    return false;
+}

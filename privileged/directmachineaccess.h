@@ -25,6 +25,9 @@ public:
     void usePushedNameServers() override;
     void disableWeakHost(const NetworkAdapter &adapter) override;
     void undo() override;
+    bool block(const KillSwitchRules &rules) override;
+    void unblock() override;
+    bool isBlocked() override;
 
     // The VPN adapter the running OpenVPN uses.
     NetworkAdapter vpnAdapter() const;

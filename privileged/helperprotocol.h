@@ -42,6 +42,17 @@ constexpr char UseServerDns[] = "use-server-dns";
 constexpr char DnsServers[] = "dns-servers";
 } // namespace ConnectKey
 
+// The keys of Block's values.
+namespace BlockKey {
+constexpr char BlockIPv4[] = "block-ipv4"; // b
+constexpr char VpnAdapter[] = "vpn-adapter"; // s
+constexpr char Endpoints[] = "endpoints"; // as, "198.19.1.2:443" or "[2001:db8::1]:443"
+constexpr char NameServers[] = "name-servers"; // as
+constexpr char Exceptions[] = "exceptions"; // as, "198.18.5.0/24"
+constexpr char LocalNetwork[] = "local-network"; // b
+constexpr char SocksAddress[] = "socks-address"; // s, empty for none; the user is the caller's
+} // namespace BlockKey
+
 // Time the helper may take to answer: stopping OpenVPN takes up to three steps of 5 s.
 constexpr int CallTimeout = 30000;
 

@@ -2,6 +2,7 @@
 #define NIMBORA_PRIVILEGED_MACHINEACCESS_H
 
 #include "base/settingskeys.h"
+#include "privileged/killswitchrules.h"
 #include "netconfig/route.h"
 
 #include <QHostAddress>
@@ -59,6 +60,14 @@ public:
     virtual void disableWeakHost(const NetworkAdapter &adapter) = 0;
     // Puts back routes, resolver and adapter settings; OpenVPN is left to stopOpenVpn().
     virtual void undo() = 0;
+
+    // Rejects what leaves by another adapter than the VPN's unless the rules let it through,
+    // replacing an earlier block in one step; false, logged, when it could not be put in place.
+    // The block outlives this object and the connection: only unblock(), Restore or a restart of
+    // the machine lifts it.
+    virtual bool block(const KillSwitchRules &rules) = 0;
+    virtual void unblock() = 0;
+    virtual bool isBlocked() = 0;
 
 signals:
     void log(const QString &line);

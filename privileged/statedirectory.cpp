@@ -29,3 +29,8 @@ QString StateDirectory::lockPath()
 {
     return journalPath() + QStringLiteral(".lock");
 }
+
+QString StateDirectory::blockPath()
+{
+    return path() + QStringLiteral("/block");
+}

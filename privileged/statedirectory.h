@@ -15,6 +15,8 @@ public:
     static void setPath(const QString &path);
     static QString journalPath();
     static QString lockPath();
+    // The record of the kill switch's block.
+    static QString blockPath();
 
     // Makes the folder when missing and refuses one that anyone but this program's user could
     // change, or that is a link; false with a reason.
