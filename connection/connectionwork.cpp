@@ -55,6 +55,16 @@ QList<QHostAddress> ipv4Addresses(const QList<QHostAddress> &addresses)
     return found;
 }
 
+// A host's addresses; without resolving, only a host that is an address itself, else the ones
+// found before.
+QList<QHostAddress> addressesOf(const QString &host, bool resolve, const QList<QHostAddress> &earlier)
+{
+    const QHostAddress address(host);
+    if (!address.isNull())
+        return { address };
+    return resolve ? QHostInfo::fromName(host).addresses() : earlier;
+}
+
 QString routingTableLine(const Route &route)
 {
     const QNetworkInterface networkInterface = route.adapter.networkInterface();
@@ -250,6 +260,27 @@ void ConnectionWork::run()
     const QString username = GlobalValues::value(GlobalValues::Username).toString();
     const QString session = GlobalValues::value(GlobalValues::Session).toString();
     const bool useAddress = QSettings().value(SettingsKeys::IpAddress, SettingsKeys::IpAddressDefault).toBool();
+    const QString connectHost
+        = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
+
+    m_exceptionsResolved = false;
+    m_dropped = false;
+    m_blockInPlace = m_machine->isBlocked();
+    m_blockedAtStart = m_blockInPlace;
+    m_trafficBlocked = m_blockInPlace;
+    const auto blockSettled = qScopeGuard([this] { settleBlock(); });
+    // A drop's block stands: the names of the proxy and the servers must resolve again first.
+    if (m_blockInPlace && redirecting())
+        block(KillSwitchPlan::connecting(blockInput(connectHost, m_blockInput.proxy, false)));
+    const QNetworkProxy proxy = proxyInForce();
+    // The block stands from the moment the user asks to connect.
+    if (redirecting()) {
+        m_blockInput = blockInput(connectHost, proxy, true);
+        block(KillSwitchPlan::connecting(m_blockInput));
+    } else if (m_blockInPlace) {
+        m_machine->unblock();
+        m_blockInPlace = false;
+    }
 
     const Error refusal = requestConnection(session);
     // A stop cuts the request short: what it then reports is not the main server's doing.
@@ -261,14 +292,11 @@ void ConnectionWork::run()
     }
     setProgress(10);
 
-    const QNetworkProxy proxy = proxyInForce();
     const QHostAddress endpoint(proxy.type() == QNetworkProxy::NoProxy
             ? m_server.value(QStringLiteral("address")).toString()
             : proxy.hostName());
     writeLogHeader(proxy);
 
-    const QString connectHost
-        = m_server.value(useAddress ? QStringLiteral("address") : QStringLiteral("hostname")).toString();
     startListener(connectHost, proxy, session);
     setProgress(20);
     SystemProxyChange proxyChange;
@@ -465,6 +493,11 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, SystemProxyChange *
 
     setProgress(90);
     m_machine->changeRoutes(plan.remove, plan.add);
+    if (m_blockInPlace) {
+        m_blockInput.socksAddress = m_socksServer->isListening() ? firstIPv4Address(physicalAdapter.networkInterface())
+                                                                 : QHostAddress();
+        block(KillSwitchPlan::connected(m_blockInput));
+    }
     if (input.dnsServer)
         m_machine->usePushedNameServers();
     if (input.redirect
@@ -485,15 +518,84 @@ bool ConnectionWork::startSocksServer(const NetworkAdapter &adapter)
 
 void ConnectionWork::addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input)
 {
+    const QList<QList<QHostAddress>> exceptions = exceptionAddresses();
+    for (const QList<QHostAddress> &addresses : exceptions)
+        plan->addExceptionRoutes(input, addresses);
+}
+
+QList<QList<QHostAddress>> ConnectionWork::exceptionAddresses()
+{
+    if (m_exceptionsResolved)
+        return m_exceptionAddresses;
+    m_exceptionAddresses.clear();
     QSettings settings;
     settings.beginGroup(QLatin1String(SettingsKeys::Exceptions));
     const QStringList keys = settings.childKeys();
     for (const QString &key : keys) {
         const QString hostName = RoutePlan::exceptionHostName(settings.value(key).toStringList());
         if (!hostName.isEmpty())
-            plan->addExceptionRoutes(input, ipv4Addresses(QHostInfo::fromName(hostName).addresses()));
+            m_exceptionAddresses << ipv4Addresses(QHostInfo::fromName(hostName).addresses());
     }
     settings.endGroup();
+    m_exceptionsResolved = true;
+    return m_exceptionAddresses;
+}
+
+bool ConnectionWork::redirecting() const
+{
+    return QSettings().value(SettingsKeys::Redirect, SettingsKeys::RedirectDefault).toBool();
+}
+
+KillSwitchPlan::Input ConnectionWork::blockInput(
+    const QString &connectHost, const QNetworkProxy &proxy, bool resolveNames)
+{
+    QSettings settings;
+    KillSwitchPlan::Input input;
+    input.killSwitch = settings.value(SettingsKeys::KillSwitch, SettingsKeys::KillSwitchDefault).toBool();
+    input.vpnAdapter = GlobalValues::value(GlobalValues::Interface).toString();
+    input.proxy = proxy;
+    if (proxy.type() == QNetworkProxy::NoProxy) {
+        input.serverAddresses = addressesOf(connectHost, resolveNames, m_blockInput.serverAddresses);
+        input.serverPort = m_protocol == HttpProtocol ? 80 : 443;
+        const bool secure
+            = settings.value(SettingsKeys::MainServerSecure, SettingsKeys::MainServerSecureDefault).toBool();
+        const QString mainServer
+            = settings.value(SettingsKeys::MainServerAddress, SettingsKeys::defaultMainServerAddress()).toString();
+        input.mainServerAddresses = addressesOf(mainServer, resolveNames, m_blockInput.mainServerAddresses);
+        input.mainServerPort = secure ? 443 : 80;
+    }
+    const NetworkAdapter physicalAdapter = defaultAdapter();
+    if (physicalAdapter.isValid())
+        input.physicalNameServers = ::dnsServers(physicalAdapter.networkInterface());
+    input.dnsThroughVpn = settings.value(SettingsKeys::DnsServer, SettingsKeys::DnsServerDefault).toBool();
+    if (resolveNames) {
+        for (const QList<QHostAddress> &addresses : exceptionAddresses())
+            input.exceptionAddresses << addresses;
+    }
+    input.allowLocalNetwork
+        = settings.value(SettingsKeys::AllowLocalNetwork, SettingsKeys::AllowLocalNetworkDefault).toBool();
+    return input;
+}
+
+void ConnectionWork::block(const KillSwitchRules &rules)
+{
+    // A block that cannot be put in place is logged by the machine's side; the connection goes on.
+    if (m_machine->block(rules))
+        m_blockInPlace = true;
+    m_trafficBlocked = m_blockInPlace;
+}
+
+void ConnectionWork::settleBlock()
+{
+    // Only a drop the user did not ask for keeps the traffic blocked, until a reconnection
+    // succeeds or the user disconnects; the IPv6 block alone never outlives the connection.
+    const bool dropKept = m_dropped || m_blockedAtStart;
+    const bool keep = m_blockInPlace && !m_stopRequested && dropKept && m_blockInput.killSwitch && redirecting();
+    if (m_blockInPlace && !keep) {
+        m_machine->unblock();
+        m_blockInPlace = false;
+    }
+    m_trafficBlocked = m_blockInPlace;
 }
 
 void ConnectionWork::logRoutingTable()
@@ -511,8 +613,10 @@ void ConnectionWork::stayConnected()
         result = waitForEvent(0);
     } while (result != OpenVpnGone && result != StopRequested);
     // OpenVPN going away after a stop was asked for is the stop's doing, not a lost tunnel.
-    if (result == OpenVpnGone && !m_stopRequested)
+    if (result == OpenVpnGone && !m_stopRequested) {
+        m_dropped = true;
         emit error(DisconnectedError);
+    }
 }
 
 void ConnectionWork::tearDown(SystemProxyChange *proxyChange)

@@ -1,6 +1,7 @@
 #ifndef NIMBORA_CONNECTION_CONNECTIONWORK_H
 #define NIMBORA_CONNECTION_CONNECTIONWORK_H
 
+#include "connection/killswitchplan.h"
 #include "connection/routeplan.h"
 #include "privileged/openvpn.h"
 #include "core/backgroundworker.h"
@@ -120,6 +121,13 @@ private:
     void logRoutingTable();
     void stayConnected();
     void tearDown(SystemProxyChange *proxyChange);
+    bool redirecting() const;
+    // The exceptions' addresses, each resolved once a run.
+    QList<QList<QHostAddress>> exceptionAddresses();
+    KillSwitchPlan::Input blockInput(const QString &connectHost, const QNetworkProxy &proxy, bool resolveNames);
+    void block(const KillSwitchRules &rules);
+    // At the end of a run: the block goes unless the tunnel dropped without the user asking.
+    void settleBlock();
     NetworkAdapter vpnAdapter() const;
 
     HttpsServer *m_httpsServer = nullptr;
@@ -137,6 +145,14 @@ private:
     int m_tunnelWaitTime = TunnelWaitTime;
     // The gateway the server pushed, from the tunnel coming up.
     QHostAddress m_vpnGateway;
+    // The kill switch, on the work's thread: what the block is made of, whether one stands, whether
+    // it stood before this run (a drop's), whether this run's tunnel dropped.
+    KillSwitchPlan::Input m_blockInput;
+    bool m_blockInPlace = false;
+    bool m_blockedAtStart = false;
+    bool m_dropped = false;
+    QList<QList<QHostAddress>> m_exceptionAddresses;
+    bool m_exceptionsResolved = false;
 };
 
 Q_DECLARE_METATYPE(ConnectionWork::Error)
