@@ -2,6 +2,7 @@
 
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
+#include "connection/systemevents.h"
 #include "connection/systemproxychange.h"
 #include "core/mainservercall.h"
 #include "core/networkproxyfactory.h"
@@ -84,6 +85,8 @@ ConnectionWork::ConnectionWork(QObject *parent) : BackgroundWorker(parent)
     qRegisterMetaType<UPnPService::Error>("UPnPService::Error");
     qRegisterMetaType<QList<QHash<QString, QVariant>>>("QList<QHash<QString, QVariant> >");
     connect(this, &QThread::finished, this, &ConnectionWork::disconnected);
+    m_systemEvents = new SystemEvents;
+    connect(m_systemEvents, &SystemEvents::changed, this, &ConnectionWork::systemChanged);
 }
 
 ConnectionWork::~ConnectionWork()
@@ -93,6 +96,7 @@ ConnectionWork::~ConnectionWork()
         wait();
     }
     deleteObjects();
+    delete m_systemEvents;
 }
 
 void ConnectionWork::start(QThread::Priority priority)
@@ -617,6 +621,13 @@ void ConnectionWork::stayConnected()
         m_dropped = true;
         emit error(DisconnectedError);
     }
+}
+
+void ConnectionWork::systemChanged()
+{
+    // Between runs, or before the tunnel is up, there is nothing to put back.
+    if (m_connected && m_machine)
+        m_machine->repairAfterChange();
 }
 
 void ConnectionWork::tearDown(SystemProxyChange *proxyChange)

@@ -21,6 +21,7 @@ class HttpsServer;
 class MachineAccess;
 class SystemProxyChange;
 class SocksServer;
+class SystemEvents;
 
 // One VPN connection from the main server's permission to teardown: the local listener of the
 // transport, OpenVPN, UPnP on the VPN side, the routes, the SOCKS server, the exceptions and the
@@ -120,6 +121,7 @@ private:
     void addExceptionRoutes(RoutePlan *plan, const RoutePlan::Input &input);
     void logRoutingTable();
     void stayConnected();
+    void systemChanged();
     void tearDown(SystemProxyChange *proxyChange);
     bool redirecting() const;
     // The exceptions' addresses, each resolved once a run.
@@ -135,6 +137,8 @@ private:
     MachineAccess *m_machine = nullptr;
     SocksServer *m_socksServer = nullptr;
     UPnPService *m_upnpService = nullptr;
+    // Lives on the thread that made the work, where the system's messages arrive.
+    SystemEvents *m_systemEvents = nullptr;
     QHash<QString, QVariant> m_server;
     int m_protocol = OpenVpnProtocol;
     std::atomic<bool> m_connected { false };

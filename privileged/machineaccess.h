@@ -69,6 +69,10 @@ public:
     virtual void unblock() = 0;
     virtual bool isBlocked() = 0;
 
+    // After sleep or a change of network, while connected: routes, resolver and block checked and
+    // put back, OpenVPN restarted when the way to the server changed. The helper does it by itself.
+    virtual void repairAfterChange() { }
+
 signals:
     void log(const QString &line);
     void openvpnProgressChanged(int progress);
