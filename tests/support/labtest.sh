@@ -142,6 +142,30 @@ lab_whoami() {
     esac 2>>"$LAB_LOGS/whoami.log"
 }
 
+# lab_whoami6: the IPv6 whoami's answer as seen from the client host, its own IPv6 address
+# (CLIENT_ADDRESS6): the VPN carries no IPv6. False with no answer within 10 s.
+lab_whoami6() {
+    lab_client curl -6 -s --max-time 10 "telnet://[$WHOAMI_ADDRESS6]:$WHOAMI_PORT" </dev/null 2>>"$LAB_LOGS/whoami.log"
+}
+
+# lab_count start|show|stop: the lab's counter of the packets that leave the client's physical
+# adapter outside the transport (scripts/lab count).
+lab_count() {
+    "$lab_command" count "$@"
+}
+
+# The packets counted as leaked since "lab_count start".
+lab_leaked() {
+    lab_count show | awk '$1 == "leaked" { print $2 }'
+}
+
+# The client host's nftables ruleset but for the counter's table, which is the lab's, not the
+# machine's.
+lab_ruleset() {
+    ip netns exec "$NS_CLIENT" nft list ruleset \
+        | awk -v table="table inet $COUNTER_TABLE {" '$0 == table { skip = 1 } !skip { print } skip && $0 == "}" { skip = 0 }'
+}
+
 # lab_kick [N]: endpoint N's OpenVPN server drops its clients (every endpoint's without N); false
 # when none was connected.
 lab_kick() {
