@@ -33,6 +33,24 @@ public:
     static QStringList forgetEarlierBoot(const QString &recordPath);
 
 private:
+    enum class RecordState { Absent, Read, Refused };
+
+    // The record's bytes, never through a link; Refused with the reason for a link, another
+    // owner's file or one too large to be ours.
+    static RecordState readRecord(const QString &path, QByteArray *contents, QString *errorString);
+    // Beside the record, synced, then renamed over it: a record is whole or absent.
+    static bool writeRecord(const QString &path, const QByteArray &contents, QString *errorString);
+    static void removeRecord(const QString &path);
+    static QString bootId();
+    static bool isThisBoot(const QString &recordedBoot);
+    // The record's rules when it is one of this boot.
+    static bool readRules(const QString &path, KillSwitchRules *rules, QString *boot, QString *errorString);
+
+    // The platform's firewall. *changed: whether the new rules took the place of the earlier ones.
+    static bool putInPlace(const KillSwitchRules &rules, bool *changed, QString *errorString);
+    static bool takeAway(QString *errorString);
+    static bool putBackWhatIsMissing(const KillSwitchRules &rules, QString *errorString);
+
     QString m_recordPath;
 };
 
