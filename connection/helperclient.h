@@ -33,6 +33,8 @@ public:
 
     // The values of a Connect call.
     static QVariantMap connectValues(const OpenVpnRequest &request);
+    // The values of a Block call: the SOCKS server's user is the helper's to know.
+    static QVariantMap blockValues(const KillSwitchRules &rules);
 
 private slots:
     void helperLog(const QString &line);
@@ -43,7 +45,7 @@ private slots:
 
 private:
     // Sends the call and waits for the answer; false, logged, when the helper refuses or is not there.
-    bool call(const QString &method, const QVariantList &arguments = {});
+    bool call(const QString &method, const QVariantList &arguments = {}, QDBusMessage *reply = nullptr);
     void listen(const char *signal, const char *signature, const char *slot);
 
     QDBusConnection m_bus;

@@ -27,6 +27,14 @@ QStringList addressTexts(const QList<QHostAddress> &addresses)
     return texts;
 }
 
+QString endpointText(const KillSwitchRules::Endpoint &endpoint)
+{
+    const QString address = endpoint.address.protocol() == QAbstractSocket::IPv6Protocol
+        ? QLatin1Char('[') + endpoint.address.toString() + QLatin1Char(']')
+        : endpoint.address.toString();
+    return address + QLatin1Char(':') + QString::number(endpoint.port);
+}
+
 QVariant wireRoutes(const QList<Route> &routes)
 {
     QList<HelperProtocol::WireRoute> wire;
@@ -80,16 +88,39 @@ QVariantMap HelperClient::connectValues(const OpenVpnRequest &request)
     };
 }
 
-bool HelperClient::call(const QString &method, const QVariantList &arguments)
+QVariantMap HelperClient::blockValues(const KillSwitchRules &rules)
+{
+    QStringList endpoints;
+    for (const KillSwitchRules::Endpoint &endpoint : rules.endpoints)
+        endpoints << endpointText(endpoint);
+    QStringList exceptions;
+    for (const KillSwitchRules::Subnet &subnet : rules.exceptions)
+        exceptions << subnet.first.toString() + QLatin1Char('/') + QString::number(subnet.second);
+    return {
+        { QLatin1String(HelperProtocol::BlockKey::BlockIPv4), rules.blockIPv4 },
+        { QLatin1String(HelperProtocol::BlockKey::VpnAdapter), rules.vpnAdapter },
+        { QLatin1String(HelperProtocol::BlockKey::Endpoints), endpoints },
+        { QLatin1String(HelperProtocol::BlockKey::NameServers), addressTexts(rules.nameServers) },
+        { QLatin1String(HelperProtocol::BlockKey::Exceptions), exceptions },
+        { QLatin1String(HelperProtocol::BlockKey::LocalNetwork), rules.allowLocalNetwork },
+        { QLatin1String(HelperProtocol::BlockKey::SocksAddress),
+            rules.socksAddress.isNull() ? QString() : rules.socksAddress.toString() },
+    };
+}
+
+bool HelperClient::call(const QString &method, const QVariantList &arguments, QDBusMessage *reply)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(HelperProtocol::Service),
         QLatin1String(HelperProtocol::Path), QLatin1String(HelperProtocol::Interface), method);
     message.setArguments(arguments);
     message.setInteractiveAuthorizationAllowed(true);
-    const QDBusMessage reply = m_bus.call(message, QDBus::Block, HelperProtocol::CallTimeout);
-    if (reply.type() == QDBusMessage::ReplyMessage)
+    const QDBusMessage answer = m_bus.call(message, QDBus::Block, HelperProtocol::CallTimeout);
+    if (reply)
+        *reply = answer;
+    if (answer.type() == QDBusMessage::ReplyMessage)
         return true;
-    emit log(QStringLiteral("The Nimbora helper refused %1: %2 (%3)").arg(method, reply.errorMessage(), reply.errorName()));
+    emit log(QStringLiteral("The Nimbora helper refused %1: %2 (%3)")
+                 .arg(method, answer.errorMessage(), answer.errorName()));
     return false;
 }
 
@@ -161,15 +192,16 @@ void HelperClient::helperOpenVpnError(int error)
 
 bool HelperClient::block(const KillSwitchRules &rules)
 {
-    Q_UNUSED(rules)
-    return false;
+    return call(QStringLiteral("Block"), { blockValues(rules) });
 }
 
 void HelperClient::unblock()
 {
+    call(QStringLiteral("Unblock"));
 }
 
 bool HelperClient::isBlocked()
 {
-    return false;
+    QDBusMessage reply;
+    return call(QStringLiteral("IsBlocked"), {}, &reply) && reply.arguments().value(0).toBool();
 }

@@ -20,10 +20,20 @@ const QString AutoReconnect = QLatin1String(HelperProtocol::ConnectKey::AutoReco
 const QString UseServerDns = QLatin1String(HelperProtocol::ConnectKey::UseServerDns);
 const QString DnsServers = QLatin1String(HelperProtocol::ConnectKey::DnsServers);
 
+const QString BlockIPv4 = QLatin1String(HelperProtocol::BlockKey::BlockIPv4);
+const QString VpnAdapter = QLatin1String(HelperProtocol::BlockKey::VpnAdapter);
+const QString Endpoints = QLatin1String(HelperProtocol::BlockKey::Endpoints);
+const QString NameServers = QLatin1String(HelperProtocol::BlockKey::NameServers);
+const QString Exceptions = QLatin1String(HelperProtocol::BlockKey::Exceptions);
+const QString LocalNetwork = QLatin1String(HelperProtocol::BlockKey::LocalNetwork);
+const QString SocksAddress = QLatin1String(HelperProtocol::BlockKey::SocksAddress);
+
+using ExpectedKeys = QList<QPair<QString, int>>;
+
 // Each key and the type its value must have.
-const QList<QPair<QString, int>> &expectedKeys()
+const ExpectedKeys &connectKeys()
 {
-    static const QList<QPair<QString, int>> keys {
+    static const ExpectedKeys keys {
         { Adapter, QMetaType::QString },
         { Host, QMetaType::QString },
         { Port, QMetaType::UShort },
@@ -42,17 +52,99 @@ const QList<QPair<QString, int>> &expectedKeys()
     return keys;
 }
 
+const ExpectedKeys &blockKeys()
+{
+    static const ExpectedKeys keys {
+        { BlockIPv4, QMetaType::Bool },
+        { VpnAdapter, QMetaType::QString },
+        { Endpoints, QMetaType::QStringList },
+        { NameServers, QMetaType::QStringList },
+        { Exceptions, QMetaType::QStringList },
+        { LocalNetwork, QMetaType::Bool },
+        { SocksAddress, QMetaType::QString },
+    };
+    return keys;
+}
+
 bool fail(QString *errorString, const QString &reason)
 {
     *errorString = reason;
     return false;
 }
 
+// Every expected key with its type, and no other.
+bool hasExpectedKeys(const QVariantMap &values, const ExpectedKeys &expected, QString *errorString)
+{
+    QSet<QString> known;
+    for (const auto &key : expected) {
+        known << key.first;
+        if (!values.contains(key.first))
+            return fail(errorString, QStringLiteral("%1 is missing").arg(key.first));
+        if (values.value(key.first).userType() != key.second)
+            return fail(errorString, QStringLiteral("%1 has the wrong type").arg(key.first));
+    }
+    for (auto value = values.cbegin(); value != values.cend(); ++value) {
+        if (!known.contains(value.key()))
+            return fail(errorString,
+                QStringLiteral("unknown value %1").arg(value.key().left(HelperArguments::MaximumTextLength)));
+    }
+    return true;
+}
+
+// \z, not $: $ also matches before a final line break, which QHostAddress then trims away.
 bool isIPv4Address(const QString &text)
 {
-    static const QRegularExpression dotted(QStringLiteral("^[0-9]{1,3}(\\.[0-9]{1,3}){3}$"));
+    static const QRegularExpression dotted(QStringLiteral("\\A[0-9]{1,3}(\\.[0-9]{1,3}){3}\\z"));
     const QHostAddress address(text);
     return dotted.match(text).hasMatch() && address.protocol() == QAbstractSocket::IPv4Protocol;
+}
+
+// Digits, colons and dots only: no scope (an interface name), nothing a parser would read more into.
+bool isIPv6Address(const QString &text)
+{
+    static const QRegularExpression hexadecimal(QStringLiteral("\\A[0-9A-Fa-f:.]{2,45}\\z"));
+    const QHostAddress address(text);
+    return hexadecimal.match(text).hasMatch() && address.protocol() == QAbstractSocket::IPv6Protocol;
+}
+
+bool readNumericAddress(const QString &text, QHostAddress *address)
+{
+    if (!isIPv4Address(text) && !isIPv6Address(text))
+        return false;
+    *address = QHostAddress(text);
+    return true;
+}
+
+// "198.19.1.2:443" or "[2001:db8::1]:443", port 1 to 65535.
+bool readEndpoint(const QString &text, KillSwitchRules::Endpoint *endpoint)
+{
+    static const QRegularExpression form(QStringLiteral("\\A(?:\\[([^\\]]*)\\]|([^:\\[\\]]*)):([0-9]{1,5})\\z"));
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return false;
+    const bool bracketed = match.capturedStart(1) >= 0;
+    const QString address = bracketed ? match.captured(1) : match.captured(2);
+    const uint port = match.captured(3).toUInt();
+    if (!(bracketed ? isIPv6Address(address) : isIPv4Address(address)) || port == 0 || port > 65535)
+        return false;
+    endpoint->address = QHostAddress(address);
+    endpoint->port = quint16(port);
+    return true;
+}
+
+// "198.18.5.0/24" or "2001:db8::/32"; the address's bits beyond the prefix are cleared.
+bool readSubnet(const QString &text, KillSwitchRules::Subnet *subnet)
+{
+    static const QRegularExpression form(QStringLiteral("\\A([^/]*)/([0-9]{1,3})\\z"));
+    const QRegularExpressionMatch match = form.match(text);
+    QHostAddress address;
+    if (!match.hasMatch() || !readNumericAddress(match.captured(1), &address))
+        return false;
+    const int length = match.captured(2).toInt();
+    if (length > (address.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128))
+        return false;
+    *subnet = QHostAddress::parseSubnet(address.toString() + QLatin1Char('/') + QString::number(length));
+    return true;
 }
 
 // Credentials go to OpenVPN's management channel, quoted: a line break or a NUL would end them early.
@@ -77,7 +169,7 @@ bool isContiguousMask(const QHostAddress &mask)
 
 bool HelperArguments::isAdapterName(const QString &name)
 {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}$"));
+    static const QRegularExpression pattern(QStringLiteral("\\A[A-Za-z0-9_][A-Za-z0-9_.-]{0,14}\\z"));
     return pattern.match(name).hasMatch();
 }
 
@@ -85,7 +177,7 @@ bool HelperArguments::isHostName(const QString &host)
 {
     if (isIPv4Address(host))
         return true;
-    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression label(QStringLiteral("\\A[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\z"));
     if (host.isEmpty() || host.size() > 253)
         return false;
     const QStringList labels = host.split(QLatin1Char('.'));
@@ -94,23 +186,13 @@ bool HelperArguments::isHostName(const QString &host)
             return false;
     }
     // All digits would be taken for an address by some resolvers.
-    return !QRegularExpression(QStringLiteral("^[0-9.]+$")).match(host).hasMatch();
+    return !QRegularExpression(QStringLiteral("\\A[0-9.]+\\z")).match(host).hasMatch();
 }
 
 bool HelperArguments::openvpnRequest(const QVariantMap &values, OpenVpnRequest *request, QString *errorString)
 {
-    QSet<QString> known;
-    for (const auto &key : expectedKeys()) {
-        known << key.first;
-        if (!values.contains(key.first))
-            return fail(errorString, QStringLiteral("%1 is missing").arg(key.first));
-        if (values.value(key.first).userType() != key.second)
-            return fail(errorString, QStringLiteral("%1 has the wrong type").arg(key.first));
-    }
-    for (auto value = values.cbegin(); value != values.cend(); ++value) {
-        if (!known.contains(value.key()))
-            return fail(errorString, QStringLiteral("unknown value %1").arg(value.key().left(MaximumTextLength)));
-    }
+    if (!hasExpectedKeys(values, connectKeys(), errorString))
+        return false;
 
     OpenVpnRequest read;
     read.adapter = values.value(Adapter).toString();
@@ -183,5 +265,51 @@ bool HelperArguments::route(const HelperProtocol::WireRoute &wire, Route *route,
         return fail(errorString, QStringLiteral("a route's adapter does not exist"));
     read.adapter = NetworkAdapter(networkInterface);
     *route = read;
+    return true;
+}
+
+bool HelperArguments::killSwitchRules(const QVariantMap &values, KillSwitchRules *rules, QString *errorString)
+{
+    if (!hasExpectedKeys(values, blockKeys(), errorString))
+        return false;
+    KillSwitchRules read;
+    read.blockIPv4 = values.value(BlockIPv4).toBool();
+    read.allowLocalNetwork = values.value(LocalNetwork).toBool();
+    read.vpnAdapter = values.value(VpnAdapter).toString();
+    if (!isAdapterName(read.vpnAdapter))
+        return fail(errorString, QStringLiteral("vpn-adapter is not an interface name"));
+
+    const QStringList endpoints = values.value(Endpoints).toStringList();
+    if (endpoints.size() > MaximumEndpoints)
+        return fail(errorString, QStringLiteral("more than %1 endpoints").arg(MaximumEndpoints));
+    for (const QString &text : endpoints) {
+        KillSwitchRules::Endpoint endpoint;
+        if (!readEndpoint(text, &endpoint))
+            return fail(errorString, QStringLiteral("an endpoint is not a numeric address and a port from 1 to 65535"));
+        read.endpoints << endpoint;
+    }
+    const QStringList servers = values.value(NameServers).toStringList();
+    if (servers.size() > MaximumDnsServers)
+        return fail(errorString, QStringLiteral("more than %1 name servers").arg(MaximumDnsServers));
+    for (const QString &text : servers) {
+        QHostAddress server;
+        if (!readNumericAddress(text, &server))
+            return fail(errorString, QStringLiteral("a name server is not a numeric address"));
+        read.nameServers << server;
+    }
+    const QStringList exceptions = values.value(Exceptions).toStringList();
+    if (exceptions.size() > MaximumExceptions)
+        return fail(errorString, QStringLiteral("more than %1 exceptions").arg(MaximumExceptions));
+    for (const QString &text : exceptions) {
+        KillSwitchRules::Subnet subnet;
+        if (!readSubnet(text, &subnet))
+            return fail(
+                errorString, QStringLiteral("an exception is not a numeric address and a prefix length in range"));
+        read.exceptions << subnet;
+    }
+    const QString socksAddress = values.value(SocksAddress).toString();
+    if (!socksAddress.isEmpty() && !readNumericAddress(socksAddress, &read.socksAddress))
+        return fail(errorString, QStringLiteral("socks-address is not a numeric address"));
+    *rules = read;
     return true;
 }

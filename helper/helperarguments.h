@@ -3,6 +3,7 @@
 
 #include "netconfig/route.h"
 #include "privileged/helperprotocol.h"
+#include "privileged/killswitchrules.h"
 #include "privileged/machineaccess.h"
 
 #include <QString>
@@ -16,9 +17,14 @@ public:
     static constexpr int MaximumTextLength = 256;
     static constexpr int MaximumDnsServers = 8;
     static constexpr int MaximumRoutes = 256;
+    static constexpr int MaximumEndpoints = 16;
+    static constexpr int MaximumExceptions = 256;
 
     // The values of a Connect call: every key present, none other.
     static bool openvpnRequest(const QVariantMap &values, OpenVpnRequest *request, QString *errorString);
+    // The values of a Block call: every key present, none other; addresses numeric. The SOCKS
+    // server's user is not among them: the caller's own user id is the helper's to add.
+    static bool killSwitchRules(const QVariantMap &values, KillSwitchRules *rules, QString *errorString);
     // A network interface's name, as the kernel takes it.
     static bool isAdapterName(const QString &name);
     // A DNS host name or an IPv4 address.

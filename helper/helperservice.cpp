@@ -9,6 +9,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QDBusServiceWatcher>
 
 namespace {
@@ -37,12 +38,13 @@ bool isVpnAdapter(const QString &name)
 
 } // namespace
 
-HelperService::HelperService(
-    const QDBusConnection &bus, const QString &journalPath, const QString &lockPath, QObject *parent)
+HelperService::HelperService(const QDBusConnection &bus, const QString &journalPath, const QString &lockPath,
+    const QString &blockPath, QObject *parent)
     : QObject(parent)
     , m_bus(bus)
     , m_journalPath(journalPath)
     , m_lock(lockPath)
+    , m_killSwitch(blockPath)
     , m_polkit(new PolkitCheck(bus, this))
     , m_ownerWatcher(new QDBusServiceWatcher(this))
 {
@@ -280,9 +282,115 @@ QStringList HelperService::Restore()
                     QLatin1String(HelperProtocol::BusyError), QStringLiteral("A connection is there")));
                 return;
             }
-            const QStringList lines = MachineChanges::undoLeftovers(m_journalPath);
+            QStringList lines = MachineChanges::undoLeftovers(m_journalPath);
+            const QString blockLine = liftBlockForRestore();
+            if (!blockLine.isEmpty())
+                lines << blockLine;
             m_lock.unlock();
             m_bus.send(call.createReply(QVariant(lines)));
         });
     return {};
+}
+
+void HelperService::Block(const QVariantMap &values)
+{
+    restartIdleTimer();
+    KillSwitchRules rules;
+    QString reason;
+    if (!HelperArguments::killSwitchRules(values, &rules, &reason)) {
+        sendErrorReply(QDBusError::InvalidArgs, reason);
+        return;
+    }
+    if (!isVpnAdapter(rules.vpnAdapter)) {
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("vpn-adapter is not a VPN adapter"));
+        return;
+    }
+    // Whose sockets pass by the SOCKS address is the bus's word, never the caller's.
+    if (!rules.socksAddress.isNull()) {
+        const QDBusReply<uint> user = m_bus.interface()->serviceUid(message().service());
+        if (!user.isValid()) {
+            sendErrorReply(QLatin1String(HelperProtocol::FailedError), QStringLiteral("The caller's user is unknown"));
+            return;
+        }
+        rules.socksUser = user.value();
+    }
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    whenAllowedToBlock(call, [this, call, rules] { applyBlock(call, rules); });
+}
+
+void HelperService::Unblock()
+{
+    restartIdleTimer();
+    setDelayedReply(true);
+    const QDBusMessage call = message();
+    whenAllowedToBlock(call, [this, call] { liftBlock(call); });
+}
+
+bool HelperService::IsBlocked()
+{
+    restartIdleTimer();
+    return m_killSwitch.isInPlace();
+}
+
+void HelperService::whenAllowedToBlock(const QDBusMessage &call, const std::function<void()> &step)
+{
+    const auto refuseOthers = [this, call, step] {
+        if (m_access && call.service() != m_owner) {
+            m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::NotOwnerError),
+                QStringLiteral("Only the program that started the connection may do this")));
+            return;
+        }
+        step();
+    };
+    if (m_access) {
+        refuseOthers();
+        return;
+    }
+    // No connection: whoever may connect may block, or lift a block a connection left.
+    m_polkit->check(call.service(), QLatin1String(HelperProtocol::ConnectAction),
+        call.isInteractiveAuthorizationAllowed(), [this, call, refuseOthers](bool authorized, const QString &reason) {
+            if (!authorized) {
+                m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::NotAuthorizedError), reason));
+                return;
+            }
+            // A connection may have started while polkit thought.
+            refuseOthers();
+        });
+}
+
+void HelperService::applyBlock(const QDBusMessage &call, const KillSwitchRules &rules)
+{
+    QString reason;
+    if (!m_killSwitch.apply(rules, &reason)) {
+        m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::FailedError), reason));
+        return;
+    }
+    if (m_access)
+        sendToOwner("Log", { QStringLiteral("Kill switch: traffic outside the tunnel is blocked") });
+    trace(QStringLiteral("block in place for %1").arg(call.service()));
+    m_bus.send(call.createReply());
+}
+
+void HelperService::liftBlock(const QDBusMessage &call)
+{
+    const bool wasInPlace = m_killSwitch.isInPlace();
+    QString reason;
+    if (!m_killSwitch.lift(&reason)) {
+        m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::FailedError), reason));
+        return;
+    }
+    if (wasInPlace && m_access)
+        sendToOwner("Log", { QStringLiteral("Kill switch: block lifted") });
+    trace(QStringLiteral("block lifted for %1").arg(call.service()));
+    m_bus.send(call.createReply());
+}
+
+QString HelperService::liftBlockForRestore()
+{
+    const bool wasInPlace = m_killSwitch.isInPlace();
+    QString reason;
+    if (!m_killSwitch.lift(&reason))
+        return QStringLiteral("Kill switch: the block could not be lifted: %1").arg(reason);
+    return wasInPlace ? QStringLiteral("Kill switch: block lifted") : QString();
 }

@@ -3,6 +3,7 @@
 
 #include "privileged/connectionlock.h"
 #include "privileged/helperprotocol.h"
+#include "privileged/killswitch.h"
 #include "privileged/machineaccess.h"
 
 #include <QDBusConnection>
@@ -12,13 +13,17 @@
 #include <QTimer>
 #include <QVariantMap>
 
+#include <functional>
+
 class DirectMachineAccess;
 class PolkitCheck;
 class QDBusServiceWatcher;
 
 // The helper's object on the system bus: one connection at a time, for the caller that started
 // it. Connecting and disconnecting are polkit's to allow; every other call comes from the
-// connection's own caller or is refused. When that caller leaves the bus, everything is undone.
+// connection's own caller or is refused. When that caller leaves the bus, everything is undone
+// but the block of traffic outside the tunnel: the user asked for none while the tunnel is down,
+// so it stays, one for the whole machine, until it is lifted or the machine restarts.
 class HelperService : public QObject, protected QDBusContext
 {
     Q_OBJECT
@@ -29,7 +34,7 @@ public:
     static constexpr int IdleTime = 2 * 60 * 1000;
 
     HelperService(const QDBusConnection &bus, const QString &journalPath, const QString &lockPath,
-        QObject *parent = nullptr);
+        const QString &blockPath, QObject *parent = nullptr);
     ~HelperService() override;
 
     bool hasConnection() const { return m_access != nullptr; }
@@ -46,6 +51,10 @@ public slots:
     Q_SCRIPTABLE void Undo();
     Q_SCRIPTABLE QVariantMap State();
     Q_SCRIPTABLE QStringList Restore();
+    // The block: the connection's caller while one stands, polkit's connect action otherwise.
+    Q_SCRIPTABLE void Block(const QVariantMap &values);
+    Q_SCRIPTABLE void Unblock();
+    Q_SCRIPTABLE bool IsBlocked();
 
 signals:
     void idle();
@@ -56,6 +65,11 @@ private:
     bool startConnection(const QDBusMessage &call, const OpenVpnRequest &request);
     void endConnection();
     void ownerLeft(const QString &busName);
+    // Runs step for the call once its caller may change the block; else sends the refusal.
+    void whenAllowedToBlock(const QDBusMessage &call, const std::function<void()> &step);
+    void applyBlock(const QDBusMessage &call, const KillSwitchRules &rules);
+    void liftBlock(const QDBusMessage &call);
+    QString liftBlockForRestore();
     void sendToOwner(const char *signal, const QVariantList &arguments);
     void restartIdleTimer();
     void trace(const QString &line) const;
@@ -63,6 +77,7 @@ private:
     QDBusConnection m_bus;
     QString m_journalPath;
     ConnectionLock m_lock;
+    KillSwitch m_killSwitch;
     PolkitCheck *m_polkit;
     QDBusServiceWatcher *m_ownerWatcher;
     DirectMachineAccess *m_access = nullptr;

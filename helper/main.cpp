@@ -7,6 +7,7 @@
 #include "helper/helperservice.h"
 #include "privileged/connectionlock.h"
 #include "privileged/helperprotocol.h"
+#include "privileged/killswitch.h"
 #include "privileged/machinechanges.h"
 #include "privileged/statedirectory.h"
 
@@ -49,6 +50,17 @@ QString openvpnProgram(const QString &chosen)
         return chosen;
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/openvpn");
     return QFileInfo(beside).isExecutable() ? beside : QStandardPaths::findExecutable(QStringLiteral("openvpn"));
+}
+
+// A block outlives the helper that put it in place (the kernel holds it): one of this boot stays,
+// one of an earlier boot is gone from the kernel and only its record is left.
+void reportBlock()
+{
+    const QStringList lines = KillSwitch::forgetEarlierBoot(StateDirectory::blockPath());
+    for (const QString &line : lines)
+        say(line);
+    if (KillSwitch(StateDirectory::blockPath()).isInPlace())
+        say(QStringLiteral("traffic outside the tunnel stays blocked until the block is lifted"));
 }
 
 // What a helper that ended without undoing left, before anyone may connect.
@@ -106,6 +118,7 @@ int main(int argc, char *argv[])
     GlobalValues::setValue(GlobalValues::OpenvpnPath, openvpnProgram(parser.value(openvpn)));
     GlobalValues::setValue(GlobalValues::CertificatPath,
         parser.isSet(ca) ? parser.value(ca) : QStringLiteral("/usr/share/nimbora/ca.crt"));
+    reportBlock();
     undoLeftovers();
 
     QDBusConnection connection = parser.isSet(bus)
@@ -115,7 +128,8 @@ int main(int argc, char *argv[])
         say(QStringLiteral("cannot reach the bus: ") + connection.lastError().message());
         return 1;
     }
-    HelperService service(connection, StateDirectory::journalPath(), StateDirectory::lockPath());
+    HelperService service(
+        connection, StateDirectory::journalPath(), StateDirectory::lockPath(), StateDirectory::blockPath());
     service.setVerbose(parser.isSet(verbose));
     if (!connection.registerObject(QLatin1String(HelperProtocol::Path), &service, QDBusConnection::ExportScriptableSlots)
         || !connection.registerService(QLatin1String(HelperProtocol::Service))) {

@@ -1,11 +1,13 @@
 #include "helper/helperarguments.h"
 
+#include "connection/helperclient.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QtTest>
 
 using Values = QVariantMap;
+Q_DECLARE_METATYPE(KillSwitchRules)
 
 class TestHelperArguments : public QObject
 {
@@ -16,6 +18,10 @@ private slots:
     void connectValues();
     void routes_data();
     void routes();
+    void blockValues_data();
+    void blockValues();
+    void clientBlockValues_data();
+    void clientBlockValues();
 };
 
 namespace {
@@ -88,6 +94,10 @@ void TestHelperArguments::connectValues_data()
     QTest::newRow("host with a space")
         << with("host", QString("paris 443 --up x")) << "host is not a host name or an IPv4 address";
     QTest::newRow("host as an IPv6 address") << with("host", QString("::1")) << "host is not a host name or an IPv4 address";
+    QTest::newRow("host ending in a line break")
+        << with("host", QString("paris\n")) << "host is not a host name or an IPv4 address";
+    QTest::newRow("address ending in a line break")
+        << with("host", QString("198.18.0.11\n")) << "host is not a host name or an IPv4 address";
     QTest::newRow("host too long")
         << with("host", QString(300, 'a')) << "host is not a host name or an IPv4 address";
     QTest::newRow("port 0") << with("port", QVariant::fromValue(quint16(0))) << "port is 0";
@@ -161,6 +171,135 @@ void TestHelperArguments::routes()
     QCOMPARE(reason.isEmpty(), taken);
     if (taken)
         QCOMPARE(HelperProtocol::toWire(read).gateway, route.at(2));
+}
+
+namespace {
+
+Values goodBlock()
+{
+    return {
+        { "block-ipv4", true },
+        { "vpn-adapter", QString("Nimbora") },
+        { "endpoints", QStringList { "198.19.1.2:443", "[2001:db8::1]:1194" } },
+        { "name-servers", QStringList { "198.18.0.53", "2001:db8::53" } },
+        { "exceptions", QStringList { "198.18.5.7/24", "2001:db8:5::/48" } },
+        { "local-network", false },
+        { "socks-address", QString("198.18.1.2") },
+    };
+}
+
+Values block(const QString &key, const QVariant &value)
+{
+    Values values = goodBlock();
+    values.insert(key, value);
+    return values;
+}
+
+QStringList copies(int count, const QString &text)
+{
+    return QVector<QString>(count, text).toList();
+}
+
+} // namespace
+
+void TestHelperArguments::blockValues_data()
+{
+    QTest::addColumn<Values>("values");
+    QTest::addColumn<QString>("error"); // empty: taken
+
+    const QString endpoint = "an endpoint is not a numeric address and a port from 1 to 65535";
+    const QString server = "a name server is not a numeric address";
+    const QString exception = "an exception is not a numeric address and a prefix length in range";
+    QTest::newRow("good") << goodBlock() << QString();
+    QTest::newRow("nothing allowed") << block("endpoints", QStringList()) << QString();
+    QTest::newRow("no SOCKS address") << block("socks-address", QString()) << QString();
+    Values missing = goodBlock();
+    missing.remove("exceptions");
+    QTest::newRow("missing key") << missing << "exceptions is missing";
+    QTest::newRow("a SOCKS user of the caller's choosing") << block("socks-user", 0) << "unknown value socks-user";
+    QTest::newRow("flag as a string") << block("block-ipv4", QString("true")) << "block-ipv4 has the wrong type";
+    QTest::newRow("endpoints as a string")
+        << block("endpoints", QString("198.19.1.2:443")) << "endpoints has the wrong type";
+    QTest::newRow("endpoint by name") << block("endpoints", QStringList { "vpn.example:443" }) << endpoint;
+    QTest::newRow("endpoint without a port") << block("endpoints", QStringList { "198.19.1.2" }) << endpoint;
+    QTest::newRow("endpoint port 0") << block("endpoints", QStringList { "198.19.1.2:0" }) << endpoint;
+    QTest::newRow("endpoint port 65536") << block("endpoints", QStringList { "198.19.1.2:65536" }) << endpoint;
+    QTest::newRow("IPv6 endpoint without brackets")
+        << block("endpoints", QStringList { "2001:db8::1:443" }) << endpoint;
+    QTest::newRow("IPv4 endpoint in brackets") << block("endpoints", QStringList { "[198.19.1.2]:443" }) << endpoint;
+    QTest::newRow("endpoint with an interface scope")
+        << block("endpoints", QStringList { "[fe80::1%lab0]:443" }) << endpoint;
+    QTest::newRow("too many endpoints") << block("endpoints", copies(17, "198.19.1.2:443")) << "more than 16 endpoints";
+    QTest::newRow("name server by name") << block("name-servers", QStringList { "ns.example" }) << server;
+    QTest::newRow("name server as an option") << block("name-servers", QStringList { "--flush" }) << server;
+    QTest::newRow("name server ending in a line break")
+        << block("name-servers", QStringList { "198.18.0.53\n" }) << server;
+    QTest::newRow("too many name servers")
+        << block("name-servers", copies(9, "198.18.0.53")) << "more than 8 name servers";
+    QTest::newRow("exception with firewall text")
+        << block("exceptions", QStringList { "198.18.5.0/24 accept; flush ruleset" }) << exception;
+    QTest::newRow("exception by name") << block("exceptions", QStringList { "lan.example/24" }) << exception;
+    QTest::newRow("exception prefix 33") << block("exceptions", QStringList { "198.18.5.0/33" }) << exception;
+    QTest::newRow("IPv6 exception prefix 129") << block("exceptions", QStringList { "2001:db8::/129" }) << exception;
+    QTest::newRow("exception with a mask")
+        << block("exceptions", QStringList { "198.18.5.0/255.255.255.0" }) << exception;
+    QTest::newRow("too many exceptions") << block("exceptions", copies(257, "198.18.5.0/24"))
+                                         << "more than 256 exceptions";
+    QTest::newRow("VPN adapter as a path")
+        << block("vpn-adapter", QString("/dev/net/tun")) << "vpn-adapter is not an interface name";
+    QTest::newRow("SOCKS address by name")
+        << block("socks-address", QString("localhost")) << "socks-address is not a numeric address";
+}
+
+void TestHelperArguments::blockValues()
+{
+    QFETCH(Values, values);
+    QFETCH(QString, error);
+
+    KillSwitchRules rules;
+    rules.vpnAdapter = QStringLiteral("untouched");
+    QString reason;
+    QCOMPARE(HelperArguments::killSwitchRules(values, &rules, &reason), error.isEmpty());
+    QCOMPARE(reason, error);
+    if (!error.isEmpty()) {
+        QCOMPARE(rules.vpnAdapter, QStringLiteral("untouched")); // nothing half taken
+        return;
+    }
+    QCOMPARE(rules.socksUser, qint64(-1)); // the bus says whose it is, never the values
+    QCOMPARE(rules.endpoints.size(), values.value("endpoints").toStringList().size());
+    if (!rules.exceptions.isEmpty()) // the bits beyond the prefix cleared: firewalls refuse them
+        QCOMPARE(rules.exceptions.first(), KillSwitchRules::Subnet(QHostAddress("198.18.5.0"), 24));
+}
+
+// What the program sends is what the helper takes: both sides of the wire.
+void TestHelperArguments::clientBlockValues_data()
+{
+    QTest::addColumn<KillSwitchRules>("rules");
+
+    KillSwitchRules ipv6Only;
+    ipv6Only.blockIPv4 = false;
+    ipv6Only.vpnAdapter = QStringLiteral("Nimbora");
+    QTest::newRow("IPv6 only") << ipv6Only;
+
+    KillSwitchRules everything;
+    everything.vpnAdapter = QStringLiteral("tun0");
+    everything.endpoints = { { QHostAddress("198.19.1.2"), 443 }, { QHostAddress("2001:db8::1"), 65535 } };
+    everything.nameServers = { QHostAddress("198.18.0.53"), QHostAddress("2001:db8::53") };
+    everything.exceptions
+        = { { QHostAddress("198.18.5.0"), 24 }, { QHostAddress("2001:db8:5::"), 48 }, { QHostAddress("0.0.0.0"), 0 } };
+    everything.allowLocalNetwork = true;
+    everything.socksAddress = QHostAddress("198.18.1.2");
+    QTest::newRow("everything") << everything;
+}
+
+void TestHelperArguments::clientBlockValues()
+{
+    QFETCH(KillSwitchRules, rules);
+
+    KillSwitchRules read;
+    QString reason;
+    QVERIFY2(HelperArguments::killSwitchRules(HelperClient::blockValues(rules), &read, &reason), qPrintable(reason));
+    QCOMPARE(read, rules);
 }
 
 NIMBORA_TEST_MAIN(TestHelperArguments, QCoreApplication)

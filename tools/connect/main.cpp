@@ -15,6 +15,7 @@
 #include "base/useragent.h"
 #include "buildconfig.h"
 #include "connection/connectionlocks.h"
+#include "connection/trafficblock.h"
 #include "core/mainserveraccess.h"
 #include "core/networkproxyfactory.h"
 #include "core/networkproxystream.h"
@@ -44,7 +45,7 @@ namespace {
 
 constexpr int UsageStatus = 2;
 constexpr int ConnectionHeldStatus = 6;
-// nimbora-connect --restore without root: the helper refused or is not there.
+// nimbora-connect --restore: the helper refused or is not there, or the block stays.
 constexpr int RestoreRefusedStatus = 7;
 
 // The launcher's defaults, which a program without the launcher has to give itself.
@@ -67,6 +68,8 @@ const char Description[] = "Logs in, fetches the server list and runs one VPN co
                            "  5       the connection ended without any error reported\n"
                            "  6       another Nimbora program holds the connection (or its lock cannot\n"
                            "          be taken): nothing was changed\n"
+                           "  7       --restore: the helper refused or is not there, or the block of\n"
+                           "          traffic outside the tunnel could not be lifted\n"
                            "  11..21  10 + the connection's error (11 ServerError ... 21 FailedError)\n"
                            "  31..41  30 + OpenVPN's error, when the connection reported none";
 
@@ -246,6 +249,23 @@ void printLeftoversUndone(ConnectionLocks *locks)
     fflush(stdout);
 }
 
+// Where this program changes the machine itself, the block a dropped connection left is its own
+// to lift; the helper's Restore lifts the helper's.
+bool liftBlockInProcess()
+{
+    const bool wasInPlace = TrafficBlock::isInPlace();
+    QString reason;
+    if (!TrafficBlock::lift(&reason)) {
+        printf("error: traffic outside the tunnel stays blocked: %s\n", qPrintable(reason));
+        fflush(stdout);
+        return false;
+    }
+    if (wasInPlace)
+        puts("log: Kill switch: block lifted");
+    fflush(stdout);
+    return true;
+}
+
 #ifndef Q_OS_WIN
 // The helper undoes what it left itself when it starts; this asks it again, as an administrator.
 bool askHelperToRestore()
@@ -300,7 +320,7 @@ void addOptions(QCommandLineParser *parser)
             QStringLiteral("folder") },
         { QStringLiteral("restore"),
             QStringLiteral("Only put back what an earlier run that was killed left changed on the machine, "
-                           "then exit.") },
+                           "lift the block of traffic outside the tunnel, then exit.") },
     });
     // For scripted checks: how long OpenVPN has to bring the tunnel up.
     QCommandLineOption tunnelWait(
@@ -334,8 +354,10 @@ int main(int argc, char *argv[])
         if (!takeConnectionLock(&locks))
             return ConnectionHeldStatus;
         printLeftoversUndone(&locks);
+        if (StateDirectory::changesInProcess())
+            return liftBlockInProcess() ? 0 : RestoreRefusedStatus;
 #ifndef Q_OS_WIN
-        if (!StateDirectory::changesInProcess() && !askHelperToRestore())
+        if (!askHelperToRestore())
             return RestoreRefusedStatus;
 #endif
         return 0;
