@@ -118,7 +118,13 @@ public:
     {
         for (const quint8 firstByte : { quint8(0x00), quint8(0x80) }) {
             bool present = false;
-            if (!forEachOurs(firstByte, [&present](rtnl_route *) { present = true; return 0; }, errorString))
+            if (!forEachOurs(
+                    firstByte,
+                    [&present](rtnl_route *) {
+                        present = true;
+                        return 0;
+                    },
+                    errorString))
                 return false;
             if (!present && !add(firstByte, errorString))
                 return false;
@@ -129,7 +135,8 @@ public:
     bool removeAll(QString *errorString)
     {
         for (const quint8 firstByte : { quint8(0x00), quint8(0x80) }) {
-            if (!forEachOurs(firstByte, [this](rtnl_route *route) { return rtnl_route_delete(m_socket, route, 0); },
+            if (!forEachOurs(
+                    firstByte, [this](rtnl_route *route) { return rtnl_route_delete(m_socket, route, 0); },
                     errorString))
                 return false;
         }
@@ -250,7 +257,8 @@ bool KillSwitch::writeRecord(const QString &path, const QByteArray &contents, QS
         ::unlink(temporary.constData());
         return false;
     }
-    const int folder = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder
+        = ::open(QFile::encodeName(QFileInfo(path).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);

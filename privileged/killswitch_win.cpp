@@ -5,8 +5,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+// Winsock before windows.h, and windows.h before the filter engine's and IP Helper's headers.
 #include <winsock2.h>
+
 #include <windows.h>
+
 #include <fwpmu.h>
 #include <iphlpapi.h>
 #include <netioapi.h>
@@ -42,7 +48,9 @@ wchar_t FilterName[] = L"Nimbora block";
 
 QString engineError(const char *step, DWORD code)
 {
-    return QStringLiteral("Windows Filtering Platform, %1: error 0x%2").arg(QLatin1String(step)).arg(code, 8, 16, QLatin1Char('0'));
+    return QStringLiteral("Windows Filtering Platform, %1: error 0x%2")
+        .arg(QLatin1String(step))
+        .arg(code, 8, 16, QLatin1Char('0'));
 }
 
 // The conditions of one filter and the values they point at, alive until the filter is added.
@@ -232,7 +240,7 @@ public:
         provider.providerKey = ProviderKey;
         provider.displayData.name = ProviderName;
         DWORD result = FwpmProviderAdd0(m_engine, &provider, nullptr);
-        if (result != FWP_E_ALREADY_EXISTS && !check("provider", result, errorString))
+        if (result != DWORD(FWP_E_ALREADY_EXISTS) && !check("provider", result, errorString))
             return false;
         FWPM_SUBLAYER0 subLayer = {};
         subLayer.subLayerKey = SubLayerKey;
@@ -240,7 +248,7 @@ public:
         subLayer.providerKey = const_cast<GUID *>(&ProviderKey);
         subLayer.weight = 0xffff;
         result = FwpmSubLayerAdd0(m_engine, &subLayer, nullptr);
-        return result == FWP_E_ALREADY_EXISTS || check("sublayer", result, errorString);
+        return result == DWORD(FWP_E_ALREADY_EXISTS) || check("sublayer", result, errorString);
     }
 
     bool deleteOurFilters(QString *errorString)

@@ -125,7 +125,9 @@ bool matches(const Allow &allow, const KillSwitchRules::Packet &packet, const QS
 QString nftAddress(const Subnet &subnet)
 {
     const QString text = canonical(subnet.first).toString();
-    return subnet.second == addressBits(familyOf(subnet.first)) ? text : text + QLatin1Char('/') + QString::number(subnet.second);
+    return subnet.second == addressBits(familyOf(subnet.first))
+        ? text
+        : text + QLatin1Char('/') + QString::number(subnet.second);
 }
 
 QString nftFamily(Family family)
@@ -213,7 +215,9 @@ QString KillSwitchRules::invalidity() const
     for (const Subnet &exception : exceptions) {
         if (!isUsable(exception.first) || exception.second < 0
             || exception.second > addressBits(familyOf(exception.first)))
-            return QStringLiteral("the exception %1/%2 is not a subnet").arg(exception.first.toString()).arg(exception.second);
+            return QStringLiteral("the exception %1/%2 is not a subnet")
+                .arg(exception.first.toString())
+                .arg(exception.second);
     }
     if (!socksAddress.isNull() && !isUsable(socksAddress))
         return QStringLiteral("the SOCKS server's address \"%1\" is not an address").arg(socksAddress.toString());

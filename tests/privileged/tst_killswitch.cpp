@@ -66,8 +66,9 @@ QString ruleset()
 
 QString ipv6Routes()
 {
-    return run(QStringLiteral("ip"), { QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"),
-                                         QStringLiteral("table"), QStringLiteral("all") });
+    return run(QStringLiteral("ip"),
+        { QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("table"),
+            QStringLiteral("all") });
 }
 
 // The socket error of a connection attempt, or UnknownSocketError when it connected.
@@ -129,8 +130,9 @@ void TestKillSwitch::initTestCase()
     const QString peer = QStringLiteral("/proc/%1/fd/%2").arg(getpid()).arg(m_peer);
     const auto inPeer = [&peer](const QString &arguments) {
         bool ok = false;
-        run(QStringLiteral("nsenter"), QStringList { QStringLiteral("--net=") + peer, QStringLiteral("ip") }
-                + arguments.split(QLatin1Char(' ')), &ok);
+        run(QStringLiteral("nsenter"),
+            QStringList { QStringLiteral("--net=") + peer, QStringLiteral("ip") } + arguments.split(QLatin1Char(' ')),
+            &ok);
         return ok;
     };
     QVERIFY(ip(QStringLiteral("link add nimk0 address 02:00:00:00:70:01 type veth peer name nimk1 address "
@@ -143,7 +145,8 @@ void TestKillSwitch::initTestCase()
     QVERIFY(inPeer(QStringLiteral("addr add %1/64 dev nimk1 nodad").arg(PeerIPv6Address)));
     QVERIFY(inPeer(QStringLiteral("link set nimk1 up")));
     // Neighbour discovery on a link just up loses its first solicitation: known neighbours instead.
-    QVERIFY(ip(QStringLiteral("-6 neigh replace %1 lladdr 02:00:00:00:70:02 dev nimk0 nud permanent").arg(PeerIPv6Address)));
+    QVERIFY(ip(
+        QStringLiteral("-6 neigh replace %1 lladdr 02:00:00:00:70:02 dev nimk0 nud permanent").arg(PeerIPv6Address)));
     QVERIFY(inPeer(QStringLiteral("-6 neigh replace 2001:db8:70::1 lladdr 02:00:00:00:70:01 dev nimk1 nud permanent")));
 
     // Listening in the peer: the kernel there completes a connection without anyone accepting it.
@@ -158,7 +161,8 @@ void TestKillSwitch::initTestCase()
             address.sin6_family = AF_INET6;
             address.sin6_port = htons(port);
             address.sin6_addr = in6addr_any;
-            if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(listener, 16) == 0)
+            if (bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
+                && listen(listener, 16) == 0)
                 m_listeners << listener;
         }
     }).join();
@@ -233,8 +237,9 @@ void TestKillSwitch::repairPutsBackWhatWentMissing()
     const QString routesInPlace = ipv6Routes();
 
     // Another program empties a chain and takes a route.
-    run(QStringLiteral("nft"), { QStringLiteral("flush"), QStringLiteral("chain"), QStringLiteral("inet"),
-                                   QStringLiteral("nimbora"), QStringLiteral("output") });
+    run(QStringLiteral("nft"),
+        { QStringLiteral("flush"), QStringLiteral("chain"), QStringLiteral("inet"), QStringLiteral("nimbora"),
+            QStringLiteral("output") });
     QVERIFY(ip("-6 route del unreachable ::/1"));
     QCOMPARE(connectTo(PeerAddress, OtherPort), QAbstractSocket::UnknownSocketError);
     QVERIFY2(killSwitch.repair(&error), qPrintable(error));

@@ -41,8 +41,9 @@ Packet packet(const QString &text, const QString &adapter = QStringLiteral("eth0
     packet.adapter = adapter;
     packet.loopback = adapter == QLatin1String("lo");
     const QString protocol = words.at(0);
-    packet.protocol = protocol == QLatin1String("tcp") ? Protocol::Tcp
-                                                       : (protocol == QLatin1String("udp") ? Protocol::Udp : Protocol::IcmpV6);
+    packet.protocol = protocol == QLatin1String("tcp")
+        ? Protocol::Tcp
+        : (protocol == QLatin1String("udp") ? Protocol::Udp : Protocol::IcmpV6);
     if (packet.protocol == Protocol::IcmpV6) {
         packet.destination = QHostAddress(words.at(1));
         packet.icmpType = words.at(2).toInt();
@@ -95,7 +96,9 @@ bool windowsLets(const QList<KillSwitchRules::WindowsFilter> &plan, const Packet
     const Family layer = packet.destination.protocol() == QAbstractSocket::IPv4Protocol ? Family::IPv4 : Family::IPv6;
     QList<KillSwitchRules::WindowsFilter> filters = plan;
     std::stable_sort(filters.begin(), filters.end(),
-        [](const KillSwitchRules::WindowsFilter &a, const KillSwitchRules::WindowsFilter &b) { return a.weight > b.weight; });
+        [](const KillSwitchRules::WindowsFilter &a, const KillSwitchRules::WindowsFilter &b) {
+            return a.weight > b.weight;
+        });
     for (const KillSwitchRules::WindowsFilter &filter : qAsConst(filters)) {
         if (filter.layer == layer && conditionsHold(filter.conditions, packet, vpnAdapter))
             return filter.permit;
@@ -149,11 +152,14 @@ void TestKillSwitchRules::passes_data()
     QTest::newRow("unique local IPv6, allowed") << local << packet("tcp [fd00::7]:445") << true;
     QTest::newRow("public, local network allowed") << local << packet("tcp 198.51.100.1:80") << false;
     QTest::newRow("SOCKS way out") << rules << fromSocks("tcp 198.51.100.1:80", "198.18.0.10", 1000) << true;
-    QTest::newRow("SOCKS address, other user") << rules << fromSocks("tcp 198.51.100.1:80", "198.18.0.10", 1001) << false;
-    QTest::newRow("SOCKS user, other address") << rules << fromSocks("tcp 198.51.100.1:80", "198.18.0.11", 1000) << false;
+    QTest::newRow("SOCKS address, other user")
+        << rules << fromSocks("tcp 198.51.100.1:80", "198.18.0.10", 1001) << false;
+    QTest::newRow("SOCKS user, other address")
+        << rules << fromSocks("tcp 198.51.100.1:80", "198.18.0.11", 1000) << false;
     KillSwitchRules nobody = rules;
     nobody.socksUser = -1;
-    QTest::newRow("SOCKS address without its user") << nobody << fromSocks("tcp 198.51.100.1:80", "198.18.0.10", 1001) << false;
+    QTest::newRow("SOCKS address without its user")
+        << nobody << fromSocks("tcp 198.51.100.1:80", "198.18.0.10", 1001) << false;
     QTest::newRow("IPv6 global") << rules << packet("tcp [2001:db8:9::1]:443") << false;
     QTest::newRow("IPv6 link-local") << rules << packet("udp [fe80::1]:5353") << true;
     QTest::newRow("IPv6 all nodes") << rules << packet("udp [ff02::1]:9") << true;
@@ -172,7 +178,8 @@ void TestKillSwitchRules::passes_data()
     QTest::newRow("DHCPv6") << rules << dhcp6 << true;
     QTest::newRow("VPN adapter, IPv4") << rules << packet("tcp 198.51.100.1:80", QStringLiteral("Nimbora")) << true;
     QTest::newRow("VPN adapter, IPv6") << rules << packet("tcp [2001:db8:9::1]:80", QStringLiteral("Nimbora")) << true;
-    QTest::newRow("adapter of a like name") << rules << packet("tcp 198.51.100.1:80", QStringLiteral("Nimbora2")) << false;
+    QTest::newRow("adapter of a like name")
+        << rules << packet("tcp 198.51.100.1:80", QStringLiteral("Nimbora2")) << false;
     QTest::newRow("public IPv4") << rules << packet("tcp 198.51.100.1:80") << false;
     KillSwitchRules onlyIPv6 = rules;
     onlyIPv6.blockIPv4 = false;
@@ -246,8 +253,9 @@ void TestKillSwitchRules::scriptAcceptedByNft()
     QVERIFY(!script.isEmpty());
     QProcess nft;
     nft.setProcessChannelMode(QProcess::MergedChannels);
-    nft.start(QStringLiteral("unshare"), { QStringLiteral("-n"), QStringLiteral("nft"), QStringLiteral("-c"),
-                                             QStringLiteral("-f"), QStringLiteral("-") });
+    nft.start(QStringLiteral("unshare"),
+        { QStringLiteral("-n"), QStringLiteral("nft"), QStringLiteral("-c"), QStringLiteral("-f"),
+            QStringLiteral("-") });
     QVERIFY2(nft.waitForStarted(), qPrintable(nft.errorString()));
     nft.write(script);
     nft.closeWriteChannel();
