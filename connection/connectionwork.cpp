@@ -227,8 +227,8 @@ void ConnectionWork::createObjects()
             });
         connect(server, &TunnelServer::log, this, &ConnectionWork::log);
     }
-    connect(m_machine, &MachineAccess::openvpnError, this,
-        [this](int error) { emit openvpnError(OpenVPN::Error(error)); });
+    connect(
+        m_machine, &MachineAccess::openvpnError, this, [this](int error) { emit openvpnError(OpenVPN::Error(error)); });
     connect(m_machine, &MachineAccess::openvpnProgressChanged, this, &ConnectionWork::openvpnProgressChanged);
     connect(m_machine, &MachineAccess::log, this, &ConnectionWork::log);
     connect(m_machine, &MachineAccess::openvpnConnected, this, &ConnectionWork::openvpnConnected);
@@ -498,8 +498,8 @@ bool ConnectionWork::configure(const QHostAddress &endpoint, SystemProxyChange *
     setProgress(90);
     m_machine->changeRoutes(plan.remove, plan.add);
     if (m_blockInPlace) {
-        m_blockInput.socksAddress = m_socksServer->isListening() ? firstIPv4Address(physicalAdapter.networkInterface())
-                                                                 : QHostAddress();
+        m_blockInput.socksAddress
+            = m_socksServer->isListening() ? firstIPv4Address(physicalAdapter.networkInterface()) : QHostAddress();
         block(KillSwitchPlan::connected(m_blockInput));
     }
     if (input.dnsServer)

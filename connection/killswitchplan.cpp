@@ -17,6 +17,11 @@ void addEndpoints(QList<KillSwitchRules::Endpoint> *endpoints, const QList<QHost
     }
 }
 
+bool throughProxy(const QNetworkProxy &proxy)
+{
+    return proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy;
+}
+
 int hostPrefixLength(const QHostAddress &address)
 {
     return address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32;
@@ -29,7 +34,7 @@ KillSwitchRules KillSwitchPlan::common(const Input &input)
     KillSwitchRules rules;
     rules.blockIPv4 = input.killSwitch;
     rules.vpnAdapter = input.vpnAdapter;
-    if (input.proxy.type() == QNetworkProxy::NoProxy)
+    if (!throughProxy(input.proxy))
         addEndpoints(&rules.endpoints, input.serverAddresses, input.serverPort);
     else
         addEndpoints(&rules.endpoints, { QHostAddress(input.proxy.hostName()) }, input.proxy.port());
@@ -47,7 +52,7 @@ KillSwitchRules KillSwitchPlan::connecting(const Input &input)
     KillSwitchRules rules = common(input);
     // The main server gives the permission to connect, by name: a reconnection after a drop
     // needs both while the block stands.
-    if (input.proxy.type() == QNetworkProxy::NoProxy)
+    if (!throughProxy(input.proxy))
         addEndpoints(&rules.endpoints, input.mainServerAddresses, input.mainServerPort);
     rules.nameServers = input.physicalNameServers;
     return rules;

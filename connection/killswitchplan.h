@@ -23,7 +23,7 @@ public:
         // The VPN server's addresses and the transport's port; a proxy in force replaces them.
         QList<QHostAddress> serverAddresses;
         quint16 serverPort = 0;
-        QNetworkProxy proxy; // its host name is already an address
+        QNetworkProxy proxy { QNetworkProxy::NoProxy }; // its host name is already an address
         QList<QHostAddress> mainServerAddresses;
         quint16 mainServerPort = 0;
         QList<QHostAddress> physicalNameServers;

@@ -3,11 +3,14 @@
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 
+// winsock2.h before windows.h, which would bring the old winsock.
+// clang-format off
 #include <winsock2.h>
 #include <ws2ipdef.h>
 #include <iphlpapi.h>
 #include <netioapi.h>
 #include <windows.h>
+// clang-format on
 
 namespace {
 

@@ -1,7 +1,9 @@
 #include "privileged/directmachineaccess.h"
 
+#include "privileged/killswitch.h"
 #include "privileged/machinechanges.h"
 #include "privileged/openvpn.h"
+#include "privileged/statedirectory.h"
 
 DirectMachineAccess::DirectMachineAccess(const QString &journalPath, QObject *parent)
     : MachineAccess(parent), m_openvpn(new OpenVPN), m_changes(new MachineChanges(journalPath, this))
@@ -77,17 +79,39 @@ void DirectMachineAccess::undo()
     m_changes->undo();
 }
 
+bool DirectMachineAccess::repair()
+{
+    // A transport's local listener or a host name says nothing of where OpenVPN's packets go.
+    const OpenVpnRequest request = m_openvpn->request();
+    QHostAddress endpoint(request.proxyType == QNetworkProxy::NoProxy ? request.host : request.proxyAddress);
+    if (endpoint.isLoopback())
+        endpoint.clear();
+    const bool pathChanged = m_changes->repair(m_openvpn->tapAdapter(), endpoint);
+    if (m_openvpn->state() != OpenVPN::Connected)
+        return false;
+    // A tunnel that is down is asked once per grace: every change would cut its reconnection short.
+    if (!pathChanged && (m_openvpn->isTunnelUp() || m_openvpn->isRestartPending()))
+        return false;
+    return m_openvpn->restart();
+}
+
 bool DirectMachineAccess::block(const KillSwitchRules &rules)
 {
-    Q_UNUSED(rules)
+    QString reason;
+    if (KillSwitch(StateDirectory::blockPath()).apply(rules, &reason))
+        return true;
+    emit log(QStringLiteral("Kill switch: traffic outside the tunnel cannot be blocked: ") + reason);
     return false;
 }
 
 void DirectMachineAccess::unblock()
 {
+    QString reason;
+    if (!KillSwitch(StateDirectory::blockPath()).lift(&reason))
+        emit log(QStringLiteral("Kill switch: the block cannot be lifted: ") + reason);
 }
 
 bool DirectMachineAccess::isBlocked()
 {
-    return false;
+    return KillSwitch(StateDirectory::blockPath()).isInPlace();
 }

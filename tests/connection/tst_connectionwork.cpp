@@ -3,6 +3,7 @@
 #include "connection/connectionwork.h"
 #include "connection/routeplan.h"
 #include "connection/systemproxychange.h"
+#include "privileged/killswitch.h"
 #include "privileged/machinechanges.h"
 #include "privileged/statedirectory.h"
 #include "privileged/undojournal.h"
@@ -342,6 +343,8 @@ void TestConnectionWork::runs_data()
     QTest::addColumn<bool>("socksPortTaken");
     QTest::addColumn<QString>("adapter");
     QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("blockedBefore"); // a drop's block stands when the run starts
+    QTest::addColumn<bool>("blockedAfter");
 
     const QString tunnelUp
         = "connect|print LZO compression initialized\\n"
@@ -351,27 +354,40 @@ void TestConnectionWork::runs_data()
         "progress 70", "progress 80", "progress 90", "progress 100", "connected", "progress 0", "disconnected" };
 
     const QString lo = QStringLiteral("lo");
-    QTest::newRow("stop while connected ends without error") << tunnelUp + "|serve"
-                                                             << "stop" << false << lo << connectedThenStopped;
+    QTest::newRow("stop while connected ends without error")
+        << tunnelUp + "|serve"
+        << "stop" << false << lo << connectedThenStopped << false << false;
     // The wait for the tunnel goes on, and the run tears down as soon as the tunnel is up.
     QTest::newRow("a stop while OpenVPN starts tears down")
         << tunnelUp + "|serve"
-        << "stop early" << false << lo << connectedThenStopped.mid(0, 4) + QStringList { "progress 0", "disconnected" };
+        << "stop early" << false << lo << connectedThenStopped.mid(0, 4) + QStringList { "progress 0", "disconnected" }
+        << false << false;
     QTest::newRow("tunnel lost") << tunnelUp + "|exit 1"
                                  << "none" << false << lo
                                  << connectedThenStopped.mid(0, 10)
-            + QStringList { "error 10", "progress 0", "disconnected" };
+            + QStringList { "error 10", "progress 0", "disconnected" }
+                                 << false << true;
     QTest::newRow("tunnel never up within the wait")
         << "connect|serve"
-        << "none" << false << lo << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" };
+        << "none" << false << lo << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" } << false
+        << false;
     QTest::newRow("VPN adapter missing") << tunnelUp + "|serve"
                                          << "none" << false << "NoSuchAdapter"
                                          << connectedThenStopped.mid(0, 5)
-            + QStringList { "progress 0", "disconnected" };
+            + QStringList { "progress 0", "disconnected" }
+                                         << false << false;
     QTest::newRow("SOCKS port taken") << tunnelUp + "|serve"
                                       << "none" << true << lo
                                       << connectedThenStopped.mid(0, 7)
-            + QStringList { "error 9", "progress 0", "disconnected" };
+            + QStringList { "error 9", "progress 0", "disconnected" }
+                                      << false << false;
+    // The user's stop lifts a drop's block; a failed reconnection leaves it.
+    QTest::newRow("a stop lifts a drop's block") << tunnelUp + "|serve"
+                                                 << "stop" << false << lo << connectedThenStopped << true << false;
+    QTest::newRow("a drop's block stays through a failed reconnection")
+        << "connect|serve"
+        << "none" << false << lo << QStringList { "progress 10", "progress 20", "progress 0", "disconnected" } << true
+        << true;
 }
 
 void TestConnectionWork::runs()
@@ -382,7 +398,19 @@ void TestConnectionWork::runs()
     QFETCH(QString, action);
     QFETCH(bool, socksPortTaken);
     QFETCH(QString, adapter);
+    QFETCH(bool, blockedBefore);
     GlobalValues::setValue(GlobalValues::Interface, adapter);
+    KillSwitch killSwitch(StateDirectory::blockPath());
+    QString reason;
+    if (blockedBefore) {
+        KillSwitchRules rules;
+        rules.vpnAdapter = adapter;
+        QVERIFY2(killSwitch.apply(rules, &reason), qPrintable(reason));
+    }
+    const auto unblocked = qScopeGuard([&killSwitch] {
+        QString ignored;
+        killSwitch.lift(&ignored);
+    });
 
     FakeNetworkSystem system(NetworkSystem::Linux);
     for (const QString &text : Table)
@@ -435,6 +463,8 @@ void TestConnectionWork::runs()
     QVERIFY(work.wait(5000));
 
     QTEST(events, "events");
+    QTEST(work.isTrafficBlocked(), "blockedAfter");
+    QTEST(killSwitch.isInPlace(), "blockedAfter");
     // The header, exactly.
     QCOMPARE(logs.mid(0, 5),
         QStringList({ "Nimbora version " + QCoreApplication::applicationVersion(), "----------------------------------",
