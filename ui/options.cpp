@@ -266,6 +266,8 @@ void Options::load(Source source)
     m_ui->networkDisableSystemProxyCheckBox->setChecked(read(DisableSystemProxy, DisableSystemProxyDefault).toBool());
     m_ui->networkOverrideDefaultGatewayCheckBox->setChecked(
         read(OverrideDefaultGateway, OverrideDefaultGatewayDefault).toBool());
+    m_ui->networkKillSwitchCheckBox->setChecked(read(KillSwitch, KillSwitchDefault).toBool());
+    m_ui->networkAllowLocalNetworkCheckBox->setChecked(read(AllowLocalNetwork, AllowLocalNetworkDefault).toBool());
     m_ui->networkSocksServerCheckBox->setChecked(read(SocksServer, SocksServerDefault).toBool());
     m_ui->networkSocksServerPortSpinBox->setValue(read(SocksServerPort, SocksServerPortDefault).toInt());
     selectIpMethod(read(WindowsIpMethod, QLatin1String(WindowsIpMethodDefault)).toString());
@@ -352,6 +354,8 @@ void Options::save()
     store(Redirect, m_ui->networkRedirectCheckBox->isChecked());
     store(DisableSystemProxy, m_ui->networkDisableSystemProxyCheckBox->isChecked());
     store(OverrideDefaultGateway, m_ui->networkOverrideDefaultGatewayCheckBox->isChecked());
+    store(KillSwitch, m_ui->networkKillSwitchCheckBox->isChecked());
+    store(AllowLocalNetwork, m_ui->networkAllowLocalNetworkCheckBox->isChecked());
     store(SocksServer, m_ui->networkSocksServerCheckBox->isChecked());
     store(SocksServerPort, m_ui->networkSocksServerPortSpinBox->value());
     savePlatformOptions();

@@ -117,6 +117,8 @@ private slots:
     void userAgent();
     void proxy_data();
     void proxy();
+    void localNetwork_data();
+    void localNetwork();
     void defaults_data();
     void defaults();
     void keepsWhatIsStored();
@@ -335,17 +337,53 @@ void TestOptions::proxy()
         QStringList({ "http.lan", "8080", "socks.lan", "1080" }));
 }
 
+void TestOptions::localNetwork_data()
+{
+    QTest::addColumn<QVariant>("killSwitch");
+    QTest::addColumn<bool>("redirect");
+    QTest::addColumn<bool>("toggle");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("nothing stored") << QVariant() << true << false << "block on, local off enabled";
+    QTest::newRow("block off") << QVariant(false) << true << false << "block off, local off disabled";
+    QTest::newRow("block turned off") << QVariant(true) << true << true << "block off, local off disabled";
+    QTest::newRow("block turned on") << QVariant(false) << true << true << "block on, local off enabled";
+    QTest::newRow("no redirection") << QVariant(true) << false << false << "block on, local off disabled";
+}
+
+// The local network is only a choice while everything is redirected and blocked outside the tunnel.
+void TestOptions::localNetwork()
+{
+    QFETCH(QVariant, killSwitch);
+    QFETCH(bool, redirect);
+    QFETCH(bool, toggle);
+    QFETCH(QString, shown);
+
+    store(SettingsKeys::KillSwitch, killSwitch);
+    store(SettingsKeys::Redirect, redirect);
+    TestedOptions dialog;
+    dialog.open();
+    auto *block = child<QCheckBox>(dialog, "networkKillSwitchCheckBox");
+    auto *local = child<QCheckBox>(dialog, "networkAllowLocalNetworkCheckBox");
+    if (toggle)
+        block->click();
+    QCOMPARE(QString("block %1, local %2 %3")
+                 .arg(block->isChecked() ? "on" : "off", local->isChecked() ? "on" : "off",
+                     local->isEnabled() ? "enabled" : "disabled"),
+        shown);
+}
+
 void TestOptions::defaults_data()
 {
     QTest::addColumn<bool>("editRedirections");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QStringList>("storedAfter");
 
-    const QStringList before { "true", "4000", "manual", "netsh", "work intranet.lan" };
+    const QStringList before { "true", "4000", "manual", "netsh", "false", "true", "work intranet.lan" };
     QTest::newRow("cancel") << false << false << before;
-    QTest::newRow("ok") << false << true << QStringList { "false", "1080", "system", "absent", "" };
+    QTest::newRow("ok") << false << true << QStringList { "false", "1080", "system", "absent", "true", "false", "" };
     QTest::newRow("ok, redirections written afterwards")
-        << true << true << QStringList { "false", "1080", "system", "absent", "home nas.lan" };
+        << true << true << QStringList { "false", "1080", "system", "absent", "true", "false", "home nas.lan" };
 }
 
 // "Par défaut" only resets the controls; the store follows on OK, the static redirections with it.
@@ -359,10 +397,13 @@ void TestOptions::defaults()
     store(SettingsKeys::SocksServerPort, 4000);
     store(SettingsKeys::Proxy, "manual");
     store(SettingsKeys::WindowsIpMethod, "netsh");
+    store(SettingsKeys::KillSwitch, false);
+    store(SettingsKeys::AllowLocalNetwork, true);
     QSettings().setValue(QString(SettingsKeys::Exceptions) + "/0", QStringList { "work", "intranet.lan" });
     const auto stored = [] {
         return QStringList { storedValue(SettingsKeys::AutoConnect), storedValue(SettingsKeys::SocksServerPort),
-            storedValue(SettingsKeys::Proxy), storedValue(SettingsKeys::WindowsIpMethod), storedExceptions() };
+            storedValue(SettingsKeys::Proxy), storedValue(SettingsKeys::WindowsIpMethod),
+            storedValue(SettingsKeys::KillSwitch), storedValue(SettingsKeys::AllowLocalNetwork), storedExceptions() };
     };
     const QStringList before = stored();
 
@@ -390,8 +431,8 @@ void TestOptions::keepsWhatIsStored()
         { MainServerSecure, false }, { Proxy, "manual" }, { HttpProxyHost, "http.lan" }, { HttpProxyPort, 8080 },
         { SocksProxyHost, "socks.lan" }, { SocksProxyPort, 1081 }, { SettingsKeys::UserAgent, "Agent/2" },
         { IpAddress, false }, { DnsServer, false }, { Redirect, false }, { DisableSystemProxy, false },
-        { OverrideDefaultGateway, false }, { SocksServer, false }, { SocksServerPort, 4000 },
-        { WindowsIpMethod, "ipapi" } };
+        { OverrideDefaultGateway, false }, { KillSwitch, false }, { AllowLocalNetwork, true }, { SocksServer, false },
+        { SocksServerPort, 4000 }, { WindowsIpMethod, "ipapi" } };
     QStringList before;
     for (const auto &option : options) {
         store(option.first, option.second);
