@@ -3,6 +3,7 @@
 #include "base/globalvalues.h"
 #include "base/settingskeys.h"
 #include "buildconfig.h"
+#include "connection/trafficblock.h"
 #include "ui/addportmapping.h"
 #include "ui/authentication.h"
 #include "ui/options.h"
@@ -30,6 +31,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTextCursor>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -107,6 +109,7 @@ MainWindow::MainWindow(const Works &works, QWidget *parent)
 
     m_ui->setupUi(this);
     m_ui->connectionProgressBar->hide();
+    m_ui->blockedFrame->hide();
     m_ui->logTextEdit->document()->setMaximumBlockCount(MaximumLogLines);
 
     m_serversModel = new ServersTreeModel(this);
@@ -128,6 +131,8 @@ MainWindow::MainWindow(const Works &works, QWidget *parent)
     retranslate();
     registerWithApplication(this);
     makeConnections();
+    // Once constructed, so that the check is the one of the window's kind.
+    QTimer::singleShot(0, this, &MainWindow::showBlockLeftEarlier);
 }
 
 MainWindow::~MainWindow()
@@ -268,7 +273,7 @@ void MainWindow::show()
         m_accountRefreshWork->start();
         return;
     }
-    setFixedSize(minimumSizeHint());
+    fitToContents();
     QWidget::show();
 }
 
@@ -309,6 +314,7 @@ void MainWindow::retranslate()
     m_connectionAction->setText(connectionText);
     m_optionsAction->setText(tr("Options"));
     m_quitAction->setText(tr("Quitter"));
+    m_trayIcon.setToolTip(m_trafficBlocked ? tr("Nimbora : trafic bloqué") : QString());
     m_serversModel->retranslate();
 }
 
@@ -342,6 +348,19 @@ void MainWindow::on_connectionPushButton_clicked()
         return;
     }
     startConnection(server, protocol);
+}
+
+void MainWindow::on_unblockPushButton_clicked()
+{
+    QString reason;
+    if (liftTrafficBlock(&reason)) {
+        setTrafficBlocked(false);
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, tr("Trafic bloqué"),
+        tr("Le trafic n'a pas pu être débloqué : %1").arg(reason), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    execMessageBox(&box);
 }
 
 void MainWindow::on_accountSubscriptionsPushButton_clicked()
@@ -820,9 +839,15 @@ void MainWindow::serversRefreshFinished()
     m_ui->serversRefreshPushButton->setEnabled(true);
 }
 
+// The tunnel carries the traffic again: what still blocks the rest is the connection's own kill switch, nothing
+// to lift.
 void MainWindow::connected()
 {
     enterState(Connected);
+    if (m_trafficBlocked) {
+        m_trafficBlocked = false;
+        showTrafficBlock();
+    }
 }
 
 void MainWindow::disconnected()
@@ -833,6 +858,7 @@ void MainWindow::disconnected()
         return;
     }
     enterState(Disconnected);
+    setTrafficBlocked(trafficBlockedAfterRun());
     m_portMappingRestored = false;
     m_portMappingModel->setAllPending();
     if (m_logoutPending) {
@@ -882,6 +908,21 @@ void MainWindow::closeEvent(QCloseEvent *event)
 bool MainWindow::isConnected() const
 {
     return m_connectionWork->isConnected();
+}
+
+bool MainWindow::runLeftTrafficBlocked() const
+{
+    return m_connectionWork->isTrafficBlocked();
+}
+
+bool MainWindow::isTrafficBlockInPlace() const
+{
+    return TrafficBlock::isInPlace();
+}
+
+bool MainWindow::liftTrafficBlock(QString *errorString)
+{
+    return TrafficBlock::lift(errorString);
 }
 
 QAbstractButton *MainWindow::execMessageBox(QMessageBox *box)
@@ -984,6 +1025,8 @@ void MainWindow::enterState(ConnectionState state)
         m_ui->portMappingRetryPushButton->setEnabled(false);
     }
     m_ui->portMappingAddPushButton->setEnabled(state != Disconnecting);
+    // A lift under a running connection would pull the block from under its work.
+    m_ui->unblockPushButton->setEnabled(state == Disconnected);
 }
 
 void MainWindow::startConnection(const QHash<QString, QVariant> &server, int protocol)
@@ -1022,6 +1065,51 @@ void MainWindow::appendLog(const QString &line)
     cursor.insertText(line);
     if (followEnd)
         scrollBar->setValue(scrollBar->maximum());
+}
+
+// The minimum size hint gives a wrapped text the height of one line: the window takes the height its texts need at
+// its width.
+void MainWindow::fitToContents()
+{
+    const QSize minimum = minimumSizeHint();
+    int height = minimum.height();
+    if (layout()->hasHeightForWidth())
+        height = qMax(height, layout()->minimumHeightForWidth(minimum.width()));
+    setFixedSize(minimum.width(), height);
+}
+
+// A block left by an earlier run that was killed outlives it, until the user lifts it or connects again.
+void MainWindow::showBlockLeftEarlier()
+{
+    if (isTrafficBlockInPlace())
+        setTrafficBlocked(true);
+}
+
+// A run that never reached the block leaves one found before it as it was: only the privileged side knows then.
+bool MainWindow::trafficBlockedAfterRun() const
+{
+    if (runLeftTrafficBlocked())
+        return true;
+    return m_trafficBlocked && isTrafficBlockInPlace();
+}
+
+void MainWindow::setTrafficBlocked(bool blocked)
+{
+    if (blocked == m_trafficBlocked)
+        return;
+    m_trafficBlocked = blocked;
+    appendLog(
+        blocked ? QStringLiteral("Traffic outside the tunnel is blocked") : QStringLiteral("Traffic block lifted"));
+    showTrafficBlock();
+}
+
+void MainWindow::showTrafficBlock()
+{
+    m_ui->blockedFrame->setVisible(m_trafficBlocked);
+    m_trayIcon.setToolTip(m_trafficBlocked ? tr("Nimbora : trafic bloqué") : QString());
+    // A window of fixed size grows and shrinks with the frame.
+    if (minimumSize() == maximumSize())
+        fitToContents();
 }
 
 QHash<QString, QVariant> MainWindow::currentPortMapping() const

@@ -64,6 +64,7 @@ public slots:
     void shutDown();
     void retranslate();
     void on_connectionPushButton_clicked();
+    void on_unblockPushButton_clicked();
     void on_accountSubscriptionsPushButton_clicked();
     void on_accountRefreshPushButton_clicked();
     void on_accountLogoutPushButton_clicked();
@@ -101,6 +102,12 @@ protected:
 
     // The connection work's own state; tests with a scripted work answer for it.
     virtual bool isConnected() const;
+    // The block a run left on the machine, and the one found or lifted between runs (the privileged side's);
+    // tests answer for them.
+    virtual bool runLeftTrafficBlocked() const;
+    virtual bool isTrafficBlockInPlace() const;
+    // False, with the reason, when the block stays.
+    virtual bool liftTrafficBlock(QString *errorString);
 
     // Every box, dialog and page the window opens goes through these, so that tests can answer
     // them instead of clicking blind.
@@ -133,6 +140,12 @@ private:
     int selectedProtocol() const;
     ServersTreeItem *currentNode() const;
     void appendLog(const QString &line);
+    void fitToContents();
+
+    void showBlockLeftEarlier();
+    bool trafficBlockedAfterRun() const;
+    void setTrafficBlocked(bool blocked);
+    void showTrafficBlock();
 
     void showAccount();
     void rebuildServers();
@@ -193,6 +206,8 @@ private:
     bool m_retiring = false;
     std::unique_ptr<QEventLoopLocker> m_quitLock;
     ConnectionState m_state = Disconnected;
+    // Traffic outside the tunnel is blocked while no connection carries it.
+    bool m_trafficBlocked = false;
     // The works' results as last read when each had ended, so that no read races a running work.
     quint16 m_availablePorts = 0;
     bool m_accountPremium = false;

@@ -84,8 +84,8 @@ QString iconName(QMessageBox::Icon icon)
 // ("progress N", "log TEXT", "connected", "stay" in the event loop until stopped, "error N",
 // "openvpn N", "gateway 8080/TCP,..." for a table of the gateway, "tunnel" for the real wait for
 // the tunnel, which ends the run unless the tunnel comes up unstopped, "hold" without an event
-// loop until the test lets go, as in a teardown, or "real" for the real run up to the main
-// server's answer).
+// loop until the test lets go, as in a teardown, "block" to leave traffic blocked after the run,
+// "unblock" to lift a block, or "real" for the real run up to the main server's answer).
 class ScriptedConnectionWork : public ConnectionWork
 {
     Q_OBJECT
@@ -96,6 +96,8 @@ public:
     std::atomic<bool> up { false };
     std::atomic<bool> waiting { false };
     std::atomic<bool> holding { false };
+    std::atomic<bool> blockedByRun { false };
+    std::atomic<bool> blockInPlace { false }; // on the machine, whoever put it there
     QSemaphore letGo;
 
     QStringList portCalls() const
@@ -126,6 +128,7 @@ protected:
     void run() override
     {
         const QStringList script = scripts.value(runs++);
+        blockedByRun = false;
         for (const QString &step : script) {
             const QString word = step.section(' ', 0, 0);
             const QString argument = step.section(' ', 1);
@@ -155,6 +158,11 @@ protected:
                 emit error(ConnectionWork::Error(argument.toInt()));
             } else if (word == "openvpn") {
                 emit openvpnError(OpenVPN::Error(argument.toInt()));
+            } else if (word == "block") {
+                blockedByRun = true;
+                blockInPlace = true;
+            } else if (word == "unblock") {
+                blockInPlace = false;
             } else if (word == "real") {
                 ConnectionWork::run();
             }
@@ -233,6 +241,7 @@ struct Record
     QString choice; // answer to the item choice
     Entry newMapping; // what the add dialog gives
     QStringList opened;
+    QString liftRefusal; // why a lift of the traffic block fails; none lifts it
 };
 
 class TestWindow : public MainWindow
@@ -245,6 +254,17 @@ public:
 
 protected:
     bool isConnected() const override { return m_work->up; }
+    bool runLeftTrafficBlocked() const override { return m_work->blockedByRun; }
+    bool isTrafficBlockInPlace() const override { return m_work->blockInPlace; }
+    bool liftTrafficBlock(QString *errorString) override
+    {
+        m_record->opened << QStringLiteral("lift");
+        *errorString = m_record->liftRefusal;
+        if (!errorString->isEmpty())
+            return false;
+        m_work->blockInPlace = false;
+        return true;
+    }
 
     QAbstractButton *execMessageBox(QMessageBox *box) override
     {
@@ -318,6 +338,8 @@ private slots:
     void connectionErrors_data();
     void connectionErrors();
     void connectionStates();
+    void trafficBlock_data();
+    void trafficBlock();
     void switchServer();
     void refusedChoices_data();
     void refusedChoices();
@@ -337,7 +359,7 @@ private slots:
     void logoutTeardown();
 
 private:
-    bool startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers = nullptr);
+    bool startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers = nullptr, bool blocked = false);
     bool connectTo(const QString &node);
     bool disconnectNow();
     void select(const QString &node);
@@ -393,11 +415,12 @@ void TestMainWindow::cleanup()
 }
 
 // The window comes up as after a login: account, then the server list, then itself. A servers
-// refresh work given here may still measure latencies.
-bool TestMainWindow::startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers)
+// refresh work given here may still measure latencies; a block may stand from an earlier run.
+bool TestMainWindow::startUp(const QList<QStringList> &scripts, ServersRefreshWork *servers, bool blocked)
 {
     m_work = new ScriptedConnectionWork;
     m_work->scripts = scripts;
+    m_work->blockInPlace = blocked;
     m_connectedReports = 0;
     connect(m_work, &ConnectionWork::connected, this, [this] { ++m_connectedReports; });
     m_window = new TestWindow(m_work, &m_record, servers);
@@ -621,6 +644,86 @@ void TestMainWindow::connectionStates()
             "quitPushButton on", "accountLogoutPushButton on", "serversWidget on", "portMappingDeletePushButton off",
             "Connexion", "menu on Connexion", "icon_disconnected" }));
     QCOMPARE(int(m_work->runs), 1);
+}
+
+void TestMainWindow::trafficBlock_data()
+{
+    QTest::addColumn<bool>("blockedAtStart");
+    QTest::addColumn<QList<QStringList>>("scripts");
+    QTest::addColumn<QStringList>("steps"); // "connect" until the run ends, "connect and stay", "unblock"
+    QTest::addColumn<QString>("liftRefusal");
+    QTest::addColumn<bool>("shown");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("opened");
+
+    const QStringList none;
+    const QString blocked = QStringLiteral("Traffic outside the tunnel is blocked");
+    const QString lifted = QStringLiteral("Traffic block lifted");
+    const QStringList dropped { "connected", "block" };
+    QTest::newRow("kept after a drop") << false << QList<QStringList> { dropped } << QStringList { "connect" }
+                                       << QString() << true << QStringList { blocked } << none << none;
+    QTest::newRow("connected again") << false << QList<QStringList> { dropped, { "connected", "stay" } }
+                                     << QStringList { "connect", "connect and stay" } << QString() << false << none
+                                     << none << none;
+    QTest::newRow("lifted") << false << QList<QStringList> { dropped } << QStringList { "connect", "unblock" }
+                            << QString() << false << QStringList { blocked, lifted } << none << QStringList { "lift" };
+    QTest::newRow("lift refused") << false << QList<QStringList> { dropped } << QStringList { "connect", "unblock" }
+                                  << "Not authorized" << true << QStringList { blocked }
+                                  << QStringList { "warning|Trafic bloqué|Le trafic n'a pas pu être débloqué : Not "
+                                                   "authorized|OK" }
+                                  << QStringList { "lift" };
+    QTest::newRow("found at start") << true << QList<QStringList>() << none << QString() << true
+                                    << QStringList { blocked } << none << none;
+    QTest::newRow("found at start, a refused connection")
+        << true << QList<QStringList> { { "error 6" } } << QStringList { "connect" } << QString() << true << none
+        << QStringList { Full } << none;
+    QTest::newRow("found at start, lifted by a run")
+        << true << QList<QStringList> { { "unblock" } } << QStringList { "connect" } << QString() << false
+        << QStringList { lifted } << none << none;
+}
+
+// Traffic blocked with no connection to carry it is shown until a connection carries it again or the block is
+// lifted, whether a run left it or an earlier, killed one.
+void TestMainWindow::trafficBlock()
+{
+    QFETCH(bool, blockedAtStart);
+    QFETCH(QList<QStringList>, scripts);
+    QFETCH(QStringList, steps);
+    QFETCH(bool, shown);
+
+    QFETCH(QString, liftRefusal);
+    m_record.liftRefusal = liftRefusal;
+    QVERIFY(startUp(scripts, nullptr, blockedAtStart));
+    auto *button = widget<QPushButton>("connectionPushButton");
+    for (const QString &step : steps) {
+        if (step == "unblock") {
+            QVERIFY(widget<QPushButton>("unblockPushButton")->isEnabled());
+            widget<QPushButton>("unblockPushButton")->click();
+            continue;
+        }
+        const int runs = m_work->runs;
+        button->click();
+        if (step == "connect and stay")
+            QTRY_COMPARE(button->text(), QString("Déconnexion"));
+        else
+            QTRY_VERIFY(m_work->runs == runs + 1 && idle());
+    }
+
+    QCOMPARE(widget<QWidget>("blockedFrame")->isVisible(), shown);
+    QCOMPARE(m_window->trayIcon().toolTip(), shown ? QString("Nimbora : trafic bloqué") : QString());
+    QTEST(widget<QTextEdit>("logTextEdit")->toPlainText().split('\n', Qt::SkipEmptyParts), "log");
+    QTEST(m_record.boxes, "boxes");
+    QTEST(m_record.opened, "opened");
+    // The window grows with the frame, whose text takes several lines: the frame lies between the tabs and the
+    // connection button, over neither.
+    const auto laidOut = [this] {
+        const QRect frame = widget<QWidget>("blockedFrame")->geometry();
+        const QRect below = widget<QWidget>("connectionFrame")->geometry();
+        return widget<QWidget>("tabWidget")->geometry().bottom() < frame.top() && frame.bottom() < below.top()
+            && below.bottom() < m_window->height();
+    };
+    QTRY_VERIFY(!shown || laidOut());
 }
 
 // Activating another tunnel while connected ends the connection and asks for the new one.
