@@ -480,6 +480,26 @@ Please choose one:</translation>
         <comment>message box title</comment>
         <translation>Disconnected</translation>
     </message>
+    <message>
+        <source>Le trafic est bloqué : la connexion à Nimbora est perdue et aucun trafic ne sort hors du tunnel.</source>
+        <translation>Traffic is blocked: the connection to Nimbora was lost and no traffic leaves outside the tunnel.</translation>
+    </message>
+    <message>
+        <source>Débloquer</source>
+        <translation>Unblock</translation>
+    </message>
+    <message>
+        <source>Nimbora : trafic bloqué</source>
+        <translation>Nimbora: traffic blocked</translation>
+    </message>
+    <message>
+        <source>Trafic bloqué</source>
+        <translation>Traffic blocked</translation>
+    </message>
+    <message>
+        <source>Le trafic n&apos;a pas pu être débloqué : %1</source>
+        <translation>The traffic could not be unblocked: %1</translation>
+    </message>
 </context>
 <context>
     <name>NetworkCheck</name>
@@ -728,6 +748,18 @@ Please choose one:</translation>
     <message>
         <source>Réseau</source>
         <translation>Network</translation>
+    </message>
+    <message>
+        <source>Bloquer tout le trafic hors de Nimbora, même en cas de coupure</source>
+        <translation>Block all traffic outside Nimbora, even when the connection drops</translation>
+    </message>
+    <message>
+        <source>Du début de la connexion jusqu&apos;à la déconnexion, seul le trafic du tunnel sort de l&apos;ordinateur. IPv6 est toujours bloqué pendant la redirection.</source>
+        <translation>From the start of the connection until you disconnect, only the tunnel&apos;s traffic leaves the computer. IPv6 is always blocked while redirecting.</translation>
+    </message>
+    <message>
+        <source>Autoriser le réseau local</source>
+        <translation>Allow the local network</translation>
     </message>
 </context>
 <context>

@@ -479,6 +479,26 @@ Veuillez en choisir une :</source>
         <comment>message box title</comment>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Le trafic est bloqué : la connexion à Nimbora est perdue et aucun trafic ne sort hors du tunnel.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Débloquer</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nimbora : trafic bloqué</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Trafic bloqué</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Le trafic n&apos;a pas pu être débloqué : %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>NetworkCheck</name>
@@ -726,6 +746,18 @@ Veuillez en choisir une :</source>
     </message>
     <message>
         <source>Réseau</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Bloquer tout le trafic hors de Nimbora, même en cas de coupure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Du début de la connexion jusqu&apos;à la déconnexion, seul le trafic du tunnel sort de l&apos;ordinateur. IPv6 est toujours bloqué pendant la redirection.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Autoriser le réseau local</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
