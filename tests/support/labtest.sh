@@ -162,8 +162,8 @@ lab_leaked() {
 # The client host's nftables ruleset but for the counter's table, which is the lab's, not the
 # machine's.
 lab_ruleset() {
-    ip netns exec "$NS_CLIENT" nft list ruleset \
-        | awk -v table="table inet $COUNTER_TABLE {" '$0 == table { skip = 1 } !skip { print } skip && $0 == "}" { skip = 0 }'
+    ip netns exec "$NS_CLIENT" nft list ruleset | awk -v table="table inet $COUNTER_TABLE {" \
+        '$0 == table { skip = 1 } !skip { print } skip && $0 == "}" { skip = 0 }'
 }
 
 # lab_kick [N]: endpoint N's OpenVPN server drops its clients (every endpoint's without N); false
