@@ -29,6 +29,11 @@ public:
     void unblock() override;
     bool isBlocked() override;
 
+    // After a network change or a resume: the connection's routes and resolver put back, and
+    // OpenVPN asked to reconnect when the way to its endpoint changed or its tunnel is down.
+    // True when OpenVPN was asked to reconnect.
+    bool repair();
+
     // The VPN adapter the running OpenVPN uses.
     NetworkAdapter vpnAdapter() const;
 

@@ -13,6 +13,37 @@ const QString RouteRemoved = QStringLiteral("route-removed");
 const QString Resolver = QStringLiteral("resolver");
 const QString OpenVpn = QStringLiteral("openvpn");
 const QString WeakHost = QStringLiteral("weak-host");
+const QHostAddress AnyAddress(QHostAddress::AnyIPv4);
+const QHostAddress HostMask(QStringLiteral("255.255.255.255"));
+
+QString adapterName(const Route &route)
+{
+    return route.adapter.networkInterface().name();
+}
+
+bool isDefaultRoute(const Route &route)
+{
+    return route.destination == AnyAddress && route.mask == AnyAddress;
+}
+
+bool hasGateway(const Route &route)
+{
+    return !route.gateway.isNull() && route.gateway != AnyAddress;
+}
+
+bool isInTable(const Route &route, const QList<Route> &table)
+{
+    for (const Route &present : table) {
+        if (present == route && adapterName(present) == adapterName(route))
+            return true;
+    }
+    return false;
+}
+
+bool holds(const Route &route, const QHostAddress &address)
+{
+    return address.isInSubnet(route.destination, NetworkConfiguration::prefixLength(route.mask));
+}
 
 QString encodedName(const QString &name)
 {
@@ -222,6 +253,8 @@ void MachineChanges::useNameServers(const NetworkAdapter &vpnAdapter, const QLis
         emit log(QStringLiteral("Name servers not changed: ") + reason);
         return;
     }
+    m_resolverAdapter = vpnAdapter;
+    m_resolverServers = servers;
     if (method != ResolverSwitch::NoMethod) {
         m_resolverEntry = QStringList { Resolver, ResolverSwitch::methodName(method),
             encodedName(vpnAdapter.networkInterface().name()) }
@@ -325,6 +358,116 @@ void MachineChanges::deleteRoutes(
         if (entryKind)
             m_journal.remove(entry);
         emit log(QStringLiteral("Route %1 failed: %2: %3").arg(QLatin1String(what), routeText(route), reason));
+    }
+}
+
+bool MachineChanges::repair(const NetworkAdapter &vpnAdapter, const QHostAddress &endpoint)
+{
+    const QList<Route> table = routingTable();
+    const QString vpnName = vpnAdapter.networkInterface().name();
+    const Route way = physicalDefaultRoute(table, vpnName);
+    bool pathChanged = false;
+    for (int i = 0; i < m_added.size(); ++i) {
+        const Route route = m_added.at(i);
+        if (isInTable(route, table))
+            continue;
+        const bool physical = adapterName(route) != vpnName && hasGateway(route);
+        // The adapter may have been made again under its name, with another index.
+        Route replacement = route;
+        replacement.adapter = NetworkAdapter(QNetworkInterface::interfaceFromName(adapterName(route)));
+        if (physical && way.isValid() && (way.gateway != route.gateway || adapterName(way) != adapterName(route))) {
+            // The old gateway belongs to the network the machine has left.
+            replacement.gateway = way.gateway;
+            replacement.adapter = way.adapter;
+            replacement.attributes = RouteAttributes();
+        }
+        if (!putBack(route, replacement))
+            continue;
+        m_added[i] = replacement;
+        if (physical && (endpoint.isNull() ? route.mask == HostMask : holds(route, endpoint)))
+            pathChanged = true;
+    }
+    repairResolver();
+    return pathChanged;
+}
+
+Route MachineChanges::physicalDefaultRoute(const QList<Route> &table, const QString &vpnAdapterName) const
+{
+    const Route *best = nullptr;
+    bool bestIsOurs = false;
+    for (const Route &route : table) {
+        if (!isDefaultRoute(route) || !hasGateway(route) || adapterName(route) == vpnAdapterName)
+            continue;
+        const bool ours = m_added.contains(route);
+        if (!best || (bestIsOurs && !ours) || (bestIsOurs == ours && route.metric < best->metric)) {
+            best = &route;
+            bestIsOurs = ours;
+        }
+    }
+    return best ? *best : Route();
+}
+
+bool MachineChanges::putBack(const Route &missing, const Route &replacement)
+{
+    const bool moved = replacement.gateway != missing.gateway || adapterName(replacement) != adapterName(missing);
+    const QString entry = routeEntry("route-added", replacement);
+    if (moved)
+        journal(entry);
+    QString reason;
+    if (!addRoute(replacement, &reason)) {
+        if (moved)
+            m_journal.remove(entry);
+        // Tried again at the next change.
+        emit log(QStringLiteral("Network change: route %1 not added again: %2").arg(routeText(replacement), reason));
+        return false;
+    }
+    if (!moved) {
+        emit log(QStringLiteral("Network change: route %1 added again").arg(routeText(replacement)));
+        return true;
+    }
+    m_journal.remove(routeEntry("route-added", missing));
+    emit log(QStringLiteral("Network change: route %1 replaced by %2").arg(routeText(missing), routeText(replacement)));
+    return true;
+}
+
+bool MachineChanges::isResolverInPlace() const
+{
+    if (m_resolver.method() == ResolverSwitch::ResolvConfFile) {
+        QFile file(m_resolver.resolverFile());
+        // What cannot be read is left as it is.
+        return !file.open(QIODevice::ReadOnly)
+            || ResolverSwitch::isOwnResolverFile(file.read(ResolverSwitch::MaximumFileSize));
+    }
+    if (m_resolver.method() == ResolverSwitch::Resolvectl) {
+        // systemd-resolved forgets a link's servers when the link goes away and comes back.
+        QStringList servers;
+        if (!NetworkSystem::instance()->adapterDnsServers(m_resolverAdapter.networkInterface().index(), &servers))
+            return true;
+        for (const QHostAddress &server : m_resolverServers) {
+            if (!server.isNull() && !servers.contains(server.toString()))
+                return false;
+        }
+    }
+    // resolvconf keeps its record whatever the network does.
+    return true;
+}
+
+void MachineChanges::repairResolver()
+{
+    if (!m_resolver.isApplied() || isResolverInPlace())
+        return;
+    // What another program wrote meanwhile (a new lease) is what comes back at the disconnection.
+    QString reason;
+    const NetworkAdapter adapter(QNetworkInterface::interfaceFromName(m_resolverAdapter.networkInterface().name()));
+    if (m_resolver.restore(&reason) && m_resolver.apply(adapter, m_resolverServers, &reason)) {
+        m_resolverAdapter = adapter;
+        emit log(QStringLiteral("Network change: name servers put back"));
+        return;
+    }
+    emit log(QStringLiteral("Network change: name servers not put back: ") + reason);
+    if (!m_resolver.isApplied()) {
+        m_journal.remove(m_resolverEntry);
+        m_resolverEntry.clear();
     }
 }
 

@@ -40,6 +40,13 @@ public:
     // settings, in that order. Safe to call again.
     void undo();
 
+    // After a network change or a resume: every added route missing from the table is added
+    // again; one that left by a physical adapter follows the machine's default route when that
+    // went to another gateway or adapter (another network). The resolver is put back when
+    // another program rewrote it. True when the way to the endpoint changed: a route holding it
+    // (any physical host route when the endpoint is unknown, null) was added again or moved.
+    bool repair(const NetworkAdapter &vpnAdapter, const QHostAddress &endpoint);
+
     // Undoes what a run left in the journal and removes it; the lines say what was done. A
     // journal that cannot be read is kept aside under another name, and said so once.
     static QStringList undoLeftovers(const QString &journalPath);
@@ -54,11 +61,18 @@ private:
     bool journal(const QString &entry);
     void addRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind);
     void deleteRoutes(const QList<Route> &routes, QList<Route> *done, const char *what, const char *entryKind);
+    // The default route by a physical adapter now: the machine's own before ours, then by metric.
+    Route physicalDefaultRoute(const QList<Route> &table, const QString &vpnAdapterName) const;
+    bool putBack(const Route &missing, const Route &replacement);
+    bool isResolverInPlace() const;
+    void repairResolver();
 
     UndoJournal m_journal;
     bool m_journalFailed = false;
     ResolverSwitch m_resolver;
     QString m_resolverEntry;
+    NetworkAdapter m_resolverAdapter;
+    QList<QHostAddress> m_resolverServers;
     QString m_openvpnEntry;
     QString m_weakHostEntry;
     QNetworkInterface m_weakHostInterface;

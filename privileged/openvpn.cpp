@@ -120,6 +120,24 @@ bool OpenVPN::stop()
     return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(StopStepTimeout);
 }
 
+bool OpenVPN::restart()
+{
+    if (m_state != Connected) {
+        emit log(QStringLiteral("OpenVPN is not connected: no restart"));
+        return false;
+    }
+    if (!m_manager.sendCommand(QByteArrayLiteral("signal SIGUSR1")))
+        return false;
+    m_tunnelUp = false;
+    m_restartAsked.start();
+    return true;
+}
+
+bool OpenVPN::isRestartPending() const
+{
+    return !m_tunnelUp && m_restartAsked.isValid() && !m_restartAsked.hasExpired(RestartGrace);
+}
+
 void OpenVPN::setProgress(int progress)
 {
     m_progress = progress;
@@ -141,6 +159,8 @@ void OpenVPN::readyReadStandardOutput()
         m_dnsServers = output.dnsServers;
     if (output.waitingForInterface)
         wakeUpInterface();
+    if (output.restarting)
+        m_tunnelUp = false;
     if (output.restarting && m_state == Connecting) {
         m_lastError = ConnectionRefusedError;
         stop();
@@ -150,6 +170,8 @@ void OpenVPN::readyReadStandardOutput()
     if (output.initialized) {
         setProgress(100);
         m_lastError = NoError;
+        m_tunnelUp = true;
+        m_restartAsked.invalidate();
         // Not while stopping: the tunnel that comes up then is already on its way down.
         if (m_state == Connecting) {
             m_state = Connected;
@@ -168,6 +190,7 @@ void OpenVPN::finished(int exitCode, QProcess::ExitStatus exitStatus)
     Q_UNUSED(exitCode)
     Q_UNUSED(exitStatus)
     m_manager.closeConnection();
+    m_tunnelUp = false;
     if (m_lastError != NoError)
         emit error(m_lastError);
     else if (m_state == Connecting)

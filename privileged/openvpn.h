@@ -6,6 +6,7 @@
 #include "privileged/openvpnprocess.h"
 #include "netconfig/networkadapter.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QNetworkProxy>
@@ -44,6 +45,8 @@ public:
 
     // Each step of stop(): the management close, then SIGTERM, then SIGKILL.
     static constexpr int StopStepTimeout = 5000;
+    // A restart asked for is left this long to bring the tunnel up before another is worth asking.
+    static constexpr int RestartGrace = 30000;
 
     OpenVPN();
     ~OpenVPN() override;
@@ -64,9 +67,18 @@ public:
     NetworkAdapter tapAdapter() const;
     // The running program's process id, 0 when none runs.
     qint64 processId() const { return m_process.processId(); }
+    OpenVpnRequest request() const { return m_request; }
+    // Connected, and no restart since the last "Initialization Sequence Completed".
+    bool isTunnelUp() const { return m_state == Connected && m_tunnelUp; }
+    // A restart was asked less than RestartGrace ago and the tunnel has not come up since.
+    bool isRestartPending() const;
 
     void start();
     bool stop();
+    // Once connected: OpenVPN reconnects in the same process (SIGUSR1 through the management
+    // channel), keeping the VPN adapter; run without automatic reconnection it ends instead.
+    // False, logged, when it could not be asked.
+    bool restart();
 
 signals:
     void proxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
@@ -95,6 +107,8 @@ private:
     QHostAddress m_gateway;
     QList<QHostAddress> m_dnsServers;
     OpenVpnRequest m_request;
+    bool m_tunnelUp = false;
+    QElapsedTimer m_restartAsked;
 };
 
 Q_DECLARE_METATYPE(OpenVPN::Error)

@@ -9,6 +9,7 @@ OpenVPNManager::OpenVPNManager(QObject *parent) : QObject(parent)
 
 void OpenVPNManager::closeConnection()
 {
+    m_commandsWaiting = 0;
     if (m_connection) {
         m_connection->disconnect(this);
         waitForPeerToLeave();
@@ -37,11 +38,45 @@ void OpenVPNManager::takeConnections()
     }
 }
 
+bool OpenVPNManager::sendCommand(const QByteArray &command)
+{
+    const QString text = QString::fromLatin1(command.left(MaximumCommandLength));
+    if (command.isEmpty() || command.size() > MaximumCommandLength || command.contains('\n')
+        || command.contains('\r')) {
+        emit log(QStringLiteral("Management channel: command refused: ") + text);
+        return false;
+    }
+    if (!m_connection || !m_connection->isOpen()) {
+        emit log(QStringLiteral("Management channel: no OpenVPN connected for: ") + text);
+        return false;
+    }
+    emit log(QStringLiteral("Management channel: ") + text);
+    m_connection->write(command + "\r\n");
+    ++m_commandsWaiting;
+    return true;
+}
+
 void OpenVPNManager::socketReadyRead()
 {
     // Whatever else OpenVPN says is dropped; a prompt split across two reads goes unanswered.
+    const QByteArray received = m_connection->readAll();
     const QByteArray answer
-        = OpenVPNMessages::answer(m_connection->readAll(), m_username, m_password, m_proxy.user(), m_proxy.password());
+        = OpenVPNMessages::answer(received, m_username, m_password, m_proxy.user(), m_proxy.password());
     if (!answer.isEmpty())
         m_connection->write(answer);
+    logCommandAnswers(received);
+}
+
+void OpenVPNManager::logCommandAnswers(const QByteArray &received)
+{
+    if (m_commandsWaiting == 0)
+        return;
+    const QList<QByteArray> lines = received.split('\n');
+    for (const QByteArray &line : lines) {
+        if (m_commandsWaiting > 0 && (line.startsWith("SUCCESS:") || line.startsWith("ERROR:"))) {
+            --m_commandsWaiting;
+            emit log(QStringLiteral("Management channel: ")
+                + OpenVPNMessages::outputText(line.trimmed().left(MaximumAnswerLength)));
+        }
+    }
 }

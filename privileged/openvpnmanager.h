@@ -17,7 +17,7 @@
 #endif
 
 // The channel that OpenVPN connects to with --management-client: it answers the credential
-// prompts and nothing else. It takes one connection per listen and stops listening once it has
+// prompts and sends the few commands the controller gives. It takes one connection per listen and stops listening once it has
 // it. On Linux it is a Unix socket in a directory of its own that only this program's user can
 // enter, and only the OpenVPN child itself is taken: any other process that gets there first is
 // dropped, so that it can neither prompt for the credentials nor take the channel over. Windows
@@ -47,7 +47,13 @@ public:
     // CloseTimeout for the disconnection.
     void closeConnection();
 
+    // One command line ("signal SIGUSR1") to OpenVPN; its answer is logged. False, logged, when
+    // no OpenVPN is connected or the command is not one short line.
+    bool sendCommand(const QByteArray &command);
+
     static constexpr int CloseTimeout = 5000;
+    static constexpr int MaximumCommandLength = 64;
+    static constexpr int MaximumAnswerLength = 200;
 
 signals:
     void log(const QString &line);
@@ -58,6 +64,7 @@ private slots:
 
 private:
     void closeListener();
+    void logCommandAnswers(const QByteArray &received);
     // Asks the peer to close its end and gives it CloseTimeout to do so.
     void waitForPeerToLeave();
     bool isPeerAccepted(qintptr socketDescriptor);
@@ -66,6 +73,8 @@ private:
     QString m_password;
     QNetworkProxy m_proxy;
     qint64 m_peerProcessId = 0;
+    // Commands sent whose SUCCESS or ERROR line has not come yet.
+    int m_commandsWaiting = 0;
 #ifdef Q_OS_WIN
     QTcpServer m_server;
     QTcpSocket *m_connection = nullptr;

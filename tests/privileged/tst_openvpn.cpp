@@ -30,6 +30,8 @@ private slots:
     void output();
     void stop_data();
     void stop();
+    void restart_data();
+    void restart();
     void destroyedWhileRunning();
     void childEndsWithProgram();
 
@@ -209,6 +211,44 @@ void TestOpenVPN::stop()
     QVERIFY(openvpn.stop());
     QCOMPARE(openvpn.state(), OpenVPN::Idle);
     QCOMPARE(m_events.join(QStringLiteral(", ")), events);
+}
+
+void TestOpenVPN::restart_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("restartAfter"); // a signal or a printed chunk
+    QTest::addColumn<bool>("restarted");
+
+    QTest::newRow("connected: told to reconnect, up again")
+        << "connect|" + Completed + "|answer 1|" + Completed + "|serve|exit 0" << "connected" << true;
+    // SIGUSR1 then would end the attempt: the controller takes it for a failure.
+    QTest::newRow("still connecting: nothing sent") << "connect|print managed\\n|serve|exit 0" << "managed\n"
+                                                    << false;
+}
+
+// The reconnection in the same process that a network change asks for, through the management channel.
+void TestOpenVPN::restart()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, restartAfter);
+    QFETCH(bool, restarted);
+
+    OpenVPN openvpn;
+    QVERIFY(start(&openvpn, steps));
+    QTRY_VERIFY_WITH_TIMEOUT(m_events.contains(restartAfter) || m_logs.contains(restartAfter), 20000);
+    QCOMPARE(openvpn.restart(), restarted);
+    if (restarted) {
+        QVERIFY(!openvpn.isTunnelUp());
+        QVERIFY(openvpn.isRestartPending());
+        QTRY_VERIFY_WITH_TIMEOUT(m_logs.join(QString()).contains(QLatin1String("management: signal SIGUSR1\n")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(openvpn.isTunnelUp(), 20000);
+        QVERIFY(!openvpn.isRestartPending());
+    } else {
+        QVERIFY(!m_logs.contains(QStringLiteral("Management channel: signal SIGUSR1")));
+    }
+    QVERIFY(openvpn.stop());
+    // The tunnel that comes back is the same connection: announced once.
+    QCOMPARE(m_events.count(QStringLiteral("connected")), restarted ? 1 : 0);
 }
 
 // A controller deleted with its program running ends the program and reports nothing more.
