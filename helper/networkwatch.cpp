@@ -60,7 +60,8 @@ bool NetworkWatch::openNetlink(QString *errorString)
     address.nl_groups = WatchedGroups;
     if (m_netlink < 0 || ::bind(m_netlink, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         if (errorString)
-            *errorString = QStringLiteral("cannot watch the network's changes: ") + QString::fromLocal8Bit(strerror(errno));
+            *errorString
+                = QStringLiteral("cannot watch the network's changes: ") + QString::fromLocal8Bit(strerror(errno));
         if (m_netlink >= 0)
             ::close(m_netlink);
         m_netlink = -1;
@@ -105,8 +106,8 @@ void NetworkWatch::watchLogind()
 {
     // Named by its service, the signal is taken only from the owner of logind's name: another
     // client of the bus cannot send a PrepareForSleep that we act on.
-    m_bus.connect(LogindService, LogindPath, LogindManager, QStringLiteral("PrepareForSleep"), this,
-        SLOT(prepareForSleep(bool)));
+    m_bus.connect(
+        LogindService, LogindPath, LogindManager, QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
     auto *watcher = new QDBusServiceWatcher(LogindService, m_bus, QDBusServiceWatcher::WatchForRegistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &NetworkWatch::logindAppeared);
     takeInhibitor();
@@ -114,7 +115,8 @@ void NetworkWatch::watchLogind()
 
 void NetworkWatch::takeInhibitor()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(LogindService, LogindPath, LogindManager, QStringLiteral("Inhibit"));
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(LogindService, LogindPath, LogindManager, QStringLiteral("Inhibit"));
     call << QStringLiteral("sleep") << QStringLiteral("Nimbora")
          << QStringLiteral("the kill switch's block is checked before sleep") << QStringLiteral("delay");
     auto *pending = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);

@@ -17,11 +17,12 @@
 #endif
 
 // The channel that OpenVPN connects to with --management-client: it answers the credential
-// prompts and sends the few commands the controller gives. It takes one connection per listen and stops listening once it has
-// it. On Linux it is a Unix socket in a directory of its own that only this program's user can
-// enter, and only the OpenVPN child itself is taken: any other process that gets there first is
-// dropped, so that it can neither prompt for the credentials nor take the channel over. Windows
-// listens on 127.0.0.1 and takes only the OpenVPN child, found by the TCP table.
+// prompts and sends the few commands the controller gives. It takes one connection per listen
+// and stops listening once it has it. On Linux it is a Unix socket in a directory of its own
+// that only this program's user can enter, and only the OpenVPN child itself is taken: any other
+// process that gets there first is dropped, so that it can neither prompt for the credentials
+// nor take the channel over. Windows listens on 127.0.0.1 and takes only the OpenVPN child,
+// found by the TCP table.
 class OpenVPNManager : public QObject
 {
     Q_OBJECT

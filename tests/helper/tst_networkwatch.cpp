@@ -24,12 +24,13 @@ const QString LogindManager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString LogindService = QStringLiteral("org.freedesktop.login1");
 
 // A session-type bus that lets everyone own and send: only the sender checks are the bus's own.
-const char BusConfiguration[] = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-                                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                                "<busconfig><type>session</type><listen>unix:path=%1</listen><auth>EXTERNAL</auth>\n"
-                                "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>\n"
-                                "<allow own=\"*\"/></policy>\n"
-                                "</busconfig>\n";
+const char BusConfiguration[]
+    = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+      " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+      "<busconfig><type>session</type><listen>unix:path=%1</listen><auth>EXTERNAL</auth>\n"
+      "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>\n"
+      "<allow own=\"*\"/></policy>\n"
+      "</busconfig>\n";
 
 bool ip(const QString &arguments)
 {
