@@ -1,6 +1,7 @@
 #include "helper/helperservice.h"
 
 #include "helper/helperarguments.h"
+#include "helper/networkwatch.h"
 #include "helper/polkitcheck.h"
 #include "netconfig/networkconfiguration.h"
 #include "netconfig/networksystem.h"
@@ -40,13 +41,13 @@ bool isVpnAdapter(const QString &name)
 
 HelperService::HelperService(const QDBusConnection &bus, const QString &journalPath, const QString &lockPath,
     const QString &blockPath, QObject *parent)
-    : QObject(parent)
-    , m_bus(bus)
-    , m_journalPath(journalPath)
-    , m_lock(lockPath)
-    , m_killSwitch(blockPath)
-    , m_polkit(new PolkitCheck(bus, this))
-    , m_ownerWatcher(new QDBusServiceWatcher(this))
+    : QObject(parent),
+      m_bus(bus),
+      m_journalPath(journalPath),
+      m_lock(lockPath),
+      m_killSwitch(blockPath),
+      m_polkit(new PolkitCheck(bus, this)),
+      m_ownerWatcher(new QDBusServiceWatcher(this))
 {
     HelperProtocol::registerTypes();
     m_ownerWatcher->setConnection(m_bus);
@@ -64,6 +65,42 @@ HelperService::HelperService(const QDBusConnection &bus, const QString &journalP
 HelperService::~HelperService()
 {
     endConnection();
+}
+
+bool HelperService::watchNetwork(QString *errorString)
+{
+    if (m_networkWatch)
+        return true;
+    m_networkWatch = new NetworkWatch(m_bus, this);
+    connect(m_networkWatch, &NetworkWatch::log, this, [this](const QString &line) {
+        trace(line);
+        if (m_access)
+            sendToOwner("Log", { line });
+    });
+    // logind waits for the slot's return before the machine sleeps: the block is in place by then.
+    connect(m_networkWatch, &NetworkWatch::aboutToSleep, this, &HelperService::repairBlock);
+    connect(m_networkWatch, &NetworkWatch::changed, this, &HelperService::networkChanged);
+    return m_networkWatch->start(errorString);
+}
+
+void HelperService::repairBlock()
+{
+    if (!m_killSwitch.isInPlace())
+        return;
+    QString reason;
+    if (!m_killSwitch.repair(&reason)) {
+        const QString line = QStringLiteral("Kill switch: the block cannot be put back: ") + reason;
+        qWarning("nimbora-helper: %s", qPrintable(line));
+        if (m_access)
+            sendToOwner("Log", { line });
+    }
+}
+
+void HelperService::networkChanged()
+{
+    repairBlock();
+    if (m_access && m_access->repair())
+        sendToOwner("Log", { QStringLiteral("Network change: OpenVPN reconnects") });
 }
 
 void HelperService::restartIdleTimer()
@@ -108,8 +145,8 @@ void HelperService::Connect(const QVariantMap &values)
     }
     setDelayedReply(true);
     const QDBusMessage call = message();
-    m_polkit->check(call.service(), QLatin1String(HelperProtocol::ConnectAction), call.isInteractiveAuthorizationAllowed(),
-        [this, call, request](bool authorized, const QString &reason) {
+    m_polkit->check(call.service(), QLatin1String(HelperProtocol::ConnectAction),
+        call.isInteractiveAuthorizationAllowed(), [this, call, request](bool authorized, const QString &reason) {
             if (!authorized) {
                 m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::NotAuthorizedError), reason));
                 return;
@@ -122,12 +159,14 @@ void HelperService::Connect(const QVariantMap &values)
 bool HelperService::startConnection(const QDBusMessage &call, const OpenVpnRequest &request)
 {
     if (m_access) {
-        m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::BusyError), QStringLiteral("A connection is already there")));
+        m_bus.send(call.createErrorReply(
+            QLatin1String(HelperProtocol::BusyError), QStringLiteral("A connection is already there")));
         return false;
     }
     // A caller gone while polkit thought would leave a connection nobody ends.
     if (!m_bus.interface()->isServiceRegistered(call.service())) {
-        m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::FailedError), QStringLiteral("The caller left")));
+        m_bus.send(
+            call.createErrorReply(QLatin1String(HelperProtocol::FailedError), QStringLiteral("The caller left")));
         return false;
     }
     switch (m_lock.tryLock()) {
@@ -147,7 +186,8 @@ bool HelperService::startConnection(const QDBusMessage &call, const OpenVpnReque
     connect(m_access, &MachineAccess::log, this, [this](const QString &line) { sendToOwner("Log", { line }); });
     connect(m_access, &MachineAccess::openvpnProgressChanged, this,
         [this](int progress) { sendToOwner("Progress", { progress }); });
-    connect(m_access, &MachineAccess::openvpnError, this, [this](int error) { sendToOwner("OpenVpnError", { error }); });
+    connect(
+        m_access, &MachineAccess::openvpnError, this, [this](int error) { sendToOwner("OpenVpnError", { error }); });
     connect(m_access, &MachineAccess::openvpnDisconnected, this, [this] { sendToOwner("TunnelDown", {}); });
     connect(m_access, &MachineAccess::openvpnConnected, this,
         [this](const QHostAddress &gateway, const QList<QHostAddress> &dnsServers) {
@@ -163,12 +203,12 @@ bool HelperService::startConnection(const QDBusMessage &call, const OpenVpnReque
 void HelperService::sendToOwner(const char *signal, const QVariantList &arguments)
 {
     // Only the connection's caller hears what its OpenVPN says: the log names its server and addresses.
-    QDBusMessage message = QDBusMessage::createTargetedSignal(m_owner, QLatin1String(HelperProtocol::Path),
-        QLatin1String(HelperProtocol::Interface), QLatin1String(signal));
+    QDBusMessage message = QDBusMessage::createTargetedSignal(
+        m_owner, QLatin1String(HelperProtocol::Path), QLatin1String(HelperProtocol::Interface), QLatin1String(signal));
     message.setArguments(arguments);
     m_bus.send(message);
-    trace(QStringLiteral("%1 to %2: %3").arg(QLatin1String(signal), m_owner,
-        arguments.isEmpty() ? QString() : arguments.first().toString()));
+    trace(QStringLiteral("%1 to %2: %3")
+              .arg(QLatin1String(signal), m_owner, arguments.isEmpty() ? QString() : arguments.first().toString()));
 }
 
 void HelperService::endConnection()
@@ -242,9 +282,8 @@ void HelperService::DisableWeakHost(const QString &adapter)
 {
     if (!callerOwnsConnection())
         return;
-    const QNetworkInterface networkInterface = HelperArguments::isAdapterName(adapter)
-        ? QNetworkInterface::interfaceFromName(adapter)
-        : QNetworkInterface();
+    const QNetworkInterface networkInterface
+        = HelperArguments::isAdapterName(adapter) ? QNetworkInterface::interfaceFromName(adapter) : QNetworkInterface();
     if (!networkInterface.isValid()) {
         sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no such adapter"));
         return;
@@ -271,8 +310,8 @@ QStringList HelperService::Restore()
     restartIdleTimer();
     setDelayedReply(true);
     const QDBusMessage call = message();
-    m_polkit->check(call.service(), QLatin1String(HelperProtocol::RestoreAction), call.isInteractiveAuthorizationAllowed(),
-        [this, call](bool authorized, const QString &reason) {
+    m_polkit->check(call.service(), QLatin1String(HelperProtocol::RestoreAction),
+        call.isInteractiveAuthorizationAllowed(), [this, call](bool authorized, const QString &reason) {
             if (!authorized) {
                 m_bus.send(call.createErrorReply(QLatin1String(HelperProtocol::NotAuthorizedError), reason));
                 return;

@@ -16,6 +16,7 @@
 #include <functional>
 
 class DirectMachineAccess;
+class NetworkWatch;
 class PolkitCheck;
 class QDBusServiceWatcher;
 
@@ -40,6 +41,9 @@ public:
     bool hasConnection() const { return m_access != nullptr; }
     // Every call and every signal on standard error, for debugging; credentials are never said.
     void setVerbose(bool verbose) { m_verbose = verbose; }
+    // Sleep and network changes repair the block and the connection from now on; false with the
+    // reason when the kernel's changes cannot be watched.
+    bool watchNetwork(QString *errorString);
 
 public slots:
     Q_SCRIPTABLE void Connect(const QVariantMap &values);
@@ -73,6 +77,8 @@ private:
     void sendToOwner(const char *signal, const QVariantList &arguments);
     void restartIdleTimer();
     void trace(const QString &line) const;
+    void repairBlock();
+    void networkChanged();
 
     QDBusConnection m_bus;
     QString m_journalPath;
@@ -80,6 +86,7 @@ private:
     KillSwitch m_killSwitch;
     PolkitCheck *m_polkit;
     QDBusServiceWatcher *m_ownerWatcher;
+    NetworkWatch *m_networkWatch = nullptr;
     DirectMachineAccess *m_access = nullptr;
     QString m_owner;
     QTimer m_idleTimer;

@@ -89,9 +89,10 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption stateDirectory(QStringLiteral("state-dir"),
-        QStringLiteral("Folder of the undo journal and saved copies (default /var/lib/nimbora)."), QStringLiteral("DIR"));
-    const QCommandLineOption ca(
-        QStringLiteral("ca"), QStringLiteral("The VPN servers' CA (default /usr/share/nimbora/ca.crt)."), QStringLiteral("FILE"));
+        QStringLiteral("Folder of the undo journal and saved copies (default /var/lib/nimbora)."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption ca(QStringLiteral("ca"),
+        QStringLiteral("The VPN servers' CA (default /usr/share/nimbora/ca.crt)."), QStringLiteral("FILE"));
     const QCommandLineOption openvpn(QStringLiteral("openvpn"),
         QStringLiteral("The OpenVPN program (default: beside the helper, else on PATH)."), QStringLiteral("PATH"));
     const QCommandLineOption resolverMethod(QStringLiteral("resolver-method"),
@@ -131,14 +132,18 @@ int main(int argc, char *argv[])
     HelperService service(
         connection, StateDirectory::journalPath(), StateDirectory::lockPath(), StateDirectory::blockPath());
     service.setVerbose(parser.isSet(verbose));
-    if (!connection.registerObject(QLatin1String(HelperProtocol::Path), &service, QDBusConnection::ExportScriptableSlots)
+    if (!service.watchNetwork(&reason))
+        say(QStringLiteral("network changes are not watched: ") + reason);
+    if (!connection.registerObject(
+            QLatin1String(HelperProtocol::Path), &service, QDBusConnection::ExportScriptableSlots)
         || !connection.registerService(QLatin1String(HelperProtocol::Service))) {
         say(QStringLiteral("cannot take the name %1: %2")
                 .arg(QLatin1String(HelperProtocol::Service), connection.lastError().message()));
         return 1;
     }
     TerminationWatcher terminationWatcher;
-    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &application, &QCoreApplication::quit);
+    QObject::connect(
+        &terminationWatcher, &TerminationWatcher::terminationRequested, &application, &QCoreApplication::quit);
     QObject::connect(&service, &HelperService::idle, &application, &QCoreApplication::quit);
     const int status = application.exec();
     // The service's end undoes a connection that is still there.

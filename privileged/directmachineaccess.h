@@ -33,6 +33,7 @@ public:
     // OpenVPN asked to reconnect when the way to its endpoint changed or its tunnel is down.
     // True when OpenVPN was asked to reconnect.
     bool repair();
+    void repairAfterChange() override { repair(); }
 
     // The VPN adapter the running OpenVPN uses.
     NetworkAdapter vpnAdapter() const;
