@@ -1,6 +1,7 @@
 #include "tunnels/httpstunnel.h"
 
 #include "base/useragent.h"
+#include "tunnels/socketwrite.h"
 
 #include <QScopedValueRollback>
 
@@ -48,6 +49,7 @@ void HttpsTunnel::start(qintptr socketDescriptor, const QString &host, quint16 p
     m_clientTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_state = Connecting;
     m_host = host;
+    m_tunnelIsDirect = false;
     m_tunnelTcpSocket.setProxy(proxyFor(host, port));
     m_tunnelTcpSocket.connectToHost(host, port);
 }
@@ -113,10 +115,14 @@ void HttpsTunnel::clientTcpSocketReadyRead()
     if (m_clientTcpSocket.bytesAvailable() <= 0
         || m_tunnelTcpSocket.bytesToWrite() + m_tls.unsentSize() >= MaxPendingBytes)
         return;
-    const QByteArray plain = m_clientTcpSocket.readAll();
-    if (m_tls.writePlain(plain.constData(), plain.size()) != TlsClient::Ok) {
-        failTunnel(m_tls.errorString());
-        return;
+    // A record's worth at a time through the stack, rather than through a buffer grown to hold it all.
+    char plain[TlsClient::MaxRecordSize];
+    qint64 size;
+    while ((size = m_clientTcpSocket.read(plain, sizeof plain)) > 0) {
+        if (m_tls.writePlain(plain, size) != TlsClient::Ok) {
+            failTunnel(m_tls.errorString());
+            return;
+        }
     }
     sendEncrypted();
 }
@@ -137,6 +143,8 @@ void HttpsTunnel::clientTcpSocketDisconnected()
 void HttpsTunnel::tunnelTcpSocketConnected()
 {
     m_tunnelTcpSocket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // Through a proxy the descriptor is the proxy engine's, which may still hold bytes of its own.
+    m_tunnelIsDirect = m_tunnelTcpSocket.proxy().type() == QNetworkProxy::NoProxy;
     m_state = Connected;
     if (!m_tls.begin(m_host)) {
         failTunnel(m_tls.errorString());
@@ -173,7 +181,8 @@ void HttpsTunnel::continueHandshake()
         clientTcpSocketReadyRead();
 }
 
-// Decrypts the server's stream a chunk at a time, and only while the client keeps up.
+// Decrypts the server's stream a chunk at a time, and only while the client keeps up. What the handshake
+// or an earlier turn left undecrypted goes first.
 void HttpsTunnel::relayFromServer()
 {
     // Sending reports bytes written at once, which lands here again: the loop below goes on anyway.
@@ -181,24 +190,27 @@ void HttpsTunnel::relayFromServer()
         return;
     const QScopedValueRollback<bool> relaying(m_relayingFromServer, true);
     QByteArray plain;
-    for (;;) {
+    qint64 available;
+    do {
+        if (m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
+            return;
+        available = m_tunnelTcpSocket.bytesAvailable();
+        if (available > 0) {
+            const QByteArray encrypted = m_tunnelTcpSocket.read(qMin(available, RecordChunkSize));
+            m_tls.feedEncrypted(encrypted.constData(), encrypted.size());
+        }
         const TlsClient::Status status = m_tls.readPlain(&plain);
         // Reading may have answered the server (a key update, a certificate request).
         sendEncrypted();
         if (!plain.isEmpty()) {
-            m_clientTcpSocket.write(plain);
-            m_clientTcpSocket.flush();
+            writeNow(&m_clientTcpSocket, plain);
             plain.clear();
         }
         if (status != TlsClient::Ok) {
             failTunnel(m_tls.errorString());
             return;
         }
-        if (m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes || m_tunnelTcpSocket.bytesAvailable() <= 0)
-            return;
-        const QByteArray encrypted = m_tunnelTcpSocket.read(RecordChunkSize);
-        m_tls.feedEncrypted(encrypted.constData(), encrypted.size());
-    }
+    } while (available > RecordChunkSize);
 }
 
 // Sent now rather than at the next turn of the event loop: a round trip through the tunnel is what
@@ -208,8 +220,21 @@ void HttpsTunnel::sendEncrypted()
     const QByteArray encrypted = m_tls.takeEncrypted();
     if (encrypted.isEmpty() || m_tunnelTcpSocket.state() != QAbstractSocket::ConnectedState)
         return;
-    m_tunnelTcpSocket.write(encrypted);
-    m_tunnelTcpSocket.flush();
+    writeNow(&m_tunnelTcpSocket, encrypted);
+}
+
+// Straight to the descriptor while nothing waits in the socket's own buffer, which keeps the order of
+// the bytes; the rest goes through the socket, which reports errors and drains what the system did not
+// take at once.
+void HttpsTunnel::writeNow(QTcpSocket *socket, const QByteArray &bytes)
+{
+    qint64 written = 0;
+    if ((socket == &m_clientTcpSocket || m_tunnelIsDirect) && socket->bytesToWrite() == 0)
+        written = qMax<qint64>(0, writeToSocketDescriptor(socket->socketDescriptor(), bytes.constData(), bytes.size()));
+    if (written == bytes.size())
+        return;
+    socket->write(bytes.constData() + written, bytes.size() - written);
+    socket->flush();
 }
 
 void HttpsTunnel::failTunnel(const QString &reason)

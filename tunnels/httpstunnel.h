@@ -49,6 +49,7 @@ private:
     void continueHandshake();
     void relayFromServer();
     void sendEncrypted();
+    void writeNow(QTcpSocket *socket, const QByteArray &bytes);
     void failTunnel(const QString &reason);
     QNetworkProxy proxyFor(const QString &host, quint16 port) const;
 
@@ -60,6 +61,8 @@ private:
     QTcpSocket m_tunnelTcpSocket;
     TlsClient m_tls;
     QString m_host;
+    // No proxy stands between the tunnel socket and its descriptor: writes may go straight to it.
+    bool m_tunnelIsDirect = false;
     bool m_relayingFromClient = false;
     bool m_relayingFromServer = false;
 };

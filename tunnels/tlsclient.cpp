@@ -127,18 +127,18 @@ TlsClient::Status TlsClient::readPlain(QByteArray *out)
 {
     if (!m_ssl)
         return Failed;
-    constexpr int ChunkSize = 16 * 1024;
-    for (;;) {
-        const int start = out->size();
-        out->resize(start + ChunkSize);
+    // One record at a time; out grows by what was read, not by a chunk at a time.
+    char plain[MaxRecordSize];
+    int result;
+    do {
         ERR_clear_error();
-        const int result = SSL_read(m_ssl, out->data() + start, ChunkSize);
-        out->resize(start + qMax(0, result));
-        if (result <= 0) {
-            const Status status = failure(result, "Error while reading");
-            return status == Ok && !m_unsent.isEmpty() ? writeUnsent() : status;
-        }
-    }
+        result = SSL_read(m_ssl, plain, int(sizeof plain));
+        if (result > 0)
+            out->append(plain, result);
+        // Once every received byte is decrypted, one more call would only say so.
+    } while (result > 0 && (BIO_ctrl_pending(m_fromServer) > 0 || SSL_has_pending(m_ssl)));
+    const Status status = result > 0 ? Ok : failure(result, "Error while reading");
+    return status == Ok && !m_unsent.isEmpty() ? writeUnsent() : status;
 }
 
 TlsClient::Status TlsClient::writePlain(const char *data, qint64 size)

@@ -15,6 +15,8 @@ class TlsClient
 {
 public:
     enum Status { Ok, Closed, Failed };
+    // The most plain bytes one TLS record carries.
+    static constexpr int MaxRecordSize = 16 * 1024;
 
     TlsClient() = default;
     ~TlsClient();
