@@ -1,6 +1,7 @@
 # make check : installs what is missing, builds with the sanitizers and runs every test.
 # make demo  : installs what is missing, builds a release and runs the client.
 # make package [VPN_CA=FILE] : the Debian package in build/package/, checked by lintian.
+# make windows [VPN_CA=FILE] : Nimbora for 64-bit Windows and its installer in build/windows/, tried under Wine.
 
 BUILD_ROOT  ?= build
 CHECK_DIR   := $(BUILD_ROOT)/check
@@ -8,7 +9,7 @@ RELEASE_DIR := $(BUILD_ROOT)/release
 PACKAGE_DIR := $(BUILD_ROOT)/package
 JOBS        ?= $(shell nproc)
 
-.PHONY: all check demo packages layers translations-check check-build test windows-check release package clean
+.PHONY: all check demo packages layers translations-check check-build test windows-check release package clean windows
 
 all: release
 
@@ -51,6 +52,11 @@ package: packages
 	desktop-file-validate resources/linux/nimbora.desktop
 	deb=$$(scripts/package $(if $(VPN_CA),--vpn-ca $(VPN_CA)) $(PACKAGE_DIR)) && \
 	    lintian --fail-on error,warning "$$deb" && echo "$$deb"
+
+# Qt and OpenSSL are cross-built once into ~/.cache/nimbora; not part of make check.
+windows: packages
+	@scripts/install-packages packages/windows
+	JOBS=$(JOBS) scripts/windows $(if $(VPN_CA),--vpn-ca $(VPN_CA)) $(BUILD_ROOT)/windows
 
 clean:
 	rm -rf $(BUILD_ROOT)

@@ -34,6 +34,14 @@ struct IpHelper
     ConvertInterfaceLuidToGuidFunction convertInterfaceLuidToGuid = nullptr;
 };
 
+// GetProcAddress gives every function one type; passing through void (*)() tells the compiler
+// that the cast to the real one is meant.
+template <typename Function>
+Function procedure(HMODULE module, const char *name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // Taken from the already loaded module; a missing module leaves the table unloaded so that
 // the next use tries again.
 IpHelper &loadIpHelper()
@@ -44,12 +52,10 @@ IpHelper &loadIpHelper()
     HMODULE module = GetModuleHandleW(L"iphlpapi");
     if (!module)
         return table;
-    table.getIpInterfaceEntry
-        = reinterpret_cast<GetIpInterfaceEntryFunction>(GetProcAddress(module, "GetIpInterfaceEntry"));
+    table.getIpInterfaceEntry = procedure<GetIpInterfaceEntryFunction>(module, "GetIpInterfaceEntry");
     table.convertInterfaceIndexToLuid
-        = reinterpret_cast<ConvertInterfaceIndexToLuidFunction>(GetProcAddress(module, "ConvertInterfaceIndexToLuid"));
-    table.convertInterfaceLuidToGuid
-        = reinterpret_cast<ConvertInterfaceLuidToGuidFunction>(GetProcAddress(module, "ConvertInterfaceLuidToGuid"));
+        = procedure<ConvertInterfaceIndexToLuidFunction>(module, "ConvertInterfaceIndexToLuid");
+    table.convertInterfaceLuidToGuid = procedure<ConvertInterfaceLuidToGuidFunction>(module, "ConvertInterfaceLuidToGuid");
     table.loaded = true;
     return table;
 }
