@@ -22,6 +22,8 @@ HttpsTunnel::HttpsTunnel(QObject *parent) : QObject(parent), m_clientTcpSocket(t
 
     m_clientTcpSocket.setReadBufferSize(ReadBufferSize);
     m_tunnelTcpSocket.setReadBufferSize(ReadBufferSize);
+    // Reserved, it keeps its room when emptied: no packet pays for an allocation.
+    m_plainFromServer.reserve(int(RecordChunkSize) + TlsClient::MaxRecordSize);
 
     connect(&m_clientTcpSocket, &QTcpSocket::readyRead, this, &HttpsTunnel::clientTcpSocketReadyRead);
     connect(&m_clientTcpSocket, &QTcpSocket::errorOccurred, this, &HttpsTunnel::clientTcpSocketError);
@@ -189,7 +191,7 @@ void HttpsTunnel::relayFromServer()
     if (m_relayingFromServer)
         return;
     const QScopedValueRollback<bool> relaying(m_relayingFromServer, true);
-    QByteArray plain;
+    QByteArray &plain = m_plainFromServer;
     qint64 available;
     do {
         if (m_clientTcpSocket.bytesToWrite() >= MaxPendingBytes)
@@ -204,7 +206,7 @@ void HttpsTunnel::relayFromServer()
         sendEncrypted();
         if (!plain.isEmpty()) {
             writeNow(&m_clientTcpSocket, plain);
-            plain.clear();
+            plain.resize(0);
         }
         if (status != TlsClient::Ok) {
             failTunnel(m_tls.errorString());

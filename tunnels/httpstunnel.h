@@ -60,6 +60,7 @@ private:
     // The TCP connection to the server (through the proxy, if any) carries the TLS records of m_tls.
     QTcpSocket m_tunnelTcpSocket;
     TlsClient m_tls;
+    QByteArray m_plainFromServer;
     QString m_host;
     // No proxy stands between the tunnel socket and its descriptor: writes may go straight to it.
     bool m_tunnelIsDirect = false;

@@ -127,14 +127,14 @@ TlsClient::Status TlsClient::readPlain(QByteArray *out)
 {
     if (!m_ssl)
         return Failed;
-    // One record at a time; out grows by what was read, not by a chunk at a time.
-    char plain[MaxRecordSize];
     int result;
     do {
+        // Decrypted in place: out costs nothing more while its capacity holds a record.
+        const int start = out->size();
+        out->resize(start + MaxRecordSize);
         ERR_clear_error();
-        result = SSL_read(m_ssl, plain, int(sizeof plain));
-        if (result > 0)
-            out->append(plain, result);
+        result = SSL_read(m_ssl, out->data() + start, MaxRecordSize);
+        out->resize(start + qMax(0, result));
         // Once every received byte is decrypted, one more call would only say so.
     } while (result > 0 && (BIO_ctrl_pending(m_fromServer) > 0 || SSL_has_pending(m_ssl)));
     const Status status = result > 0 ? Ok : failure(result, "Error while reading");

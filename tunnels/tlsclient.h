@@ -33,7 +33,7 @@ public:
     // Bytes for the server, the whole of them at once.
     QByteArray takeEncrypted();
     Status handshake();
-    // Appends the server's plain bytes decrypted so far to out.
+    // Appends the server's plain bytes decrypted so far to out, a record's room at a time.
     Status readPlain(QByteArray *out);
     // Encrypts the whole of data, or keeps what must wait for the server (unsentSize()).
     Status writePlain(const char *data, qint64 size);
