@@ -3,10 +3,10 @@
 // Closing its stdin ends it through the normal path.
 #include "app/application.h"
 
-#include <QSocketNotifier>
+#include <QThread>
 
 #include <cstdio>
-#include <unistd.h>
+#include <memory>
 
 namespace {
 void report(const QByteArray &line)
@@ -29,13 +29,13 @@ int main(int argc, char *argv[])
     QObject::connect(&application, &SingleApplication::instanceStarted, [] { report("instanceStarted"); });
     QObject::connect(&application, &SingleApplication::receivedMessage,
         [](quint32, const QByteArray &message) { report("message " + message); });
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&application, &input] {
-        char buffer[64];
-        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0) {
-            input.setEnabled(false);
-            application.quit();
-        }
-    });
-    return application.exec();
+    // A blocking read in a thread of its own: Windows has no notifier for a pipe.
+    const std::unique_ptr<QThread> input(QThread::create([&application] {
+        while (std::fgetc(stdin) != EOF) { }
+        QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+    }));
+    input->start();
+    const int status = application.exec();
+    input->wait();
+    return status;
 }

@@ -82,8 +82,14 @@ private slots:
     void realAdapters();
 
 private:
+    // This platform's VPN driver, installed for the loopback interface.
+    NetworkSystem::DriverEntry ourDriver() const
+    {
+        return { LauncherWorker::driverName(), LauncherWorker::driverVersion(), m_loopback };
+    }
+
     TestHttpServer m_server;
-    const QString m_loopback = QStringLiteral("lo");
+    QString m_loopback; // the loopback interface's name: "lo" on Linux, Windows has its own
 };
 
 void TestLauncherWorker::initTestCase()
@@ -92,6 +98,10 @@ void TestLauncherWorker::initTestCase()
     if (privateNetwork)
         QVERIFY(ip(QStringLiteral("link set lo up")));
     QVERIFY(m_server.start());
+    for (const QNetworkInterface &networkInterface : QNetworkInterface::allInterfaces()) {
+        if (networkInterface.flags().testFlag(QNetworkInterface::IsLoopBack))
+            m_loopback = networkInterface.name();
+    }
     QVERIFY(QNetworkInterface::interfaceFromName(m_loopback).isValid());
 }
 
@@ -223,7 +233,7 @@ void TestLauncherWorker::run()
     // because the fake only records the rename.
     FakeNetworkSystem system(NetworkSystem::Linux);
     if (adapter)
-        system.drivers = { { "veth", "1.0", "nimv0" }, { "tun", "1.6", m_loopback } };
+        system.drivers = { { "veth", "1.0", "nimv0" }, ourDriver() };
     m_server.setAnswer("version", reply);
     QSettings().setValue(SettingsKeys::CheckForUpdates, checkForUpdates);
 
@@ -276,7 +286,7 @@ void TestLauncherWorker::runsAgain()
     QVERIFY(!GlobalValues::contains(GlobalValues::ProxyUsername));
 
     settings.setValue(SettingsKeys::ProxyAutoAuth, true);
-    system.drivers = { { "tun", "1.6", m_loopback } };
+    system.drivers = { ourDriver() };
     m_server.setAnswer("version", versionReply("OK", "1.7", "1.0"));
     worker.start();
     worker.start();

@@ -55,11 +55,14 @@ NetworkSystem::ForwardRow row(const char *text, int index, int metric)
     return row;
 }
 
-// Expected calls with %1 for the loopback adapter's name and %2 for its index.
+// Expected calls with %1 for the loopback adapter's name, %2 for its index and %3 for the name
+// Windows shows the user (netsh's), which on Linux is the name.
 QString onLoopback(QString calls)
 {
     const QNetworkInterface lo = loopback();
-    return calls.replace(QStringLiteral("%1"), lo.name()).replace(QStringLiteral("%2"), QString::number(lo.index()));
+    return calls.replace(QStringLiteral("%1"), lo.name())
+        .replace(QStringLiteral("%2"), QString::number(lo.index()))
+        .replace(QStringLiteral("%3"), lo.humanReadableName());
 }
 
 } // namespace
@@ -269,13 +272,13 @@ void TestNetworkConfiguration::adapterSettings_data()
     QTest::addColumn<NetworkSystem::Platform>("platform");
     QTest::addColumn<QString>("operation");
     QTest::addColumn<NetworkSystem::HostModel>("model"); // unreadable when null
-    QTest::addColumn<QString>("calls"); // %1: the adapter's name, %2: its index
+    QTest::addColumn<QString>("calls"); // %1: the adapter's name, %2: its index, %3: netsh's name
 
-    const QString set = QStringLiteral("netsh.exe interface ip set interface %1 ");
+    const QString set = QStringLiteral("netsh.exe interface ip set interface %3 ");
     const QString setLink = QStringLiteral("netsh.exe interface set interface ");
     const Model all { true, true, true };
-    QTest::newRow("windows: rename") << Windows << "rename" << Model() << setLink + "name=%1 newname=Nimbora";
-    QTest::newRow("windows: enable") << Windows << "enable" << Model() << setLink + "%1 ENABLED";
+    QTest::newRow("windows: rename") << Windows << "rename" << Model() << setLink + "name=%3 newname=Nimbora";
+    QTest::newRow("windows: enable") << Windows << "enable" << Model() << setLink + "%3 ENABLED";
     QTest::newRow("windows: weak host, all three in order")
         << Windows << "weakHost" << all
         << set + "forwarding=disabled | " + set + "weakhostsend=disabled | " + set + "weakhostreceive=disabled";

@@ -5,8 +5,9 @@
 #include <QSslKey>
 #include <QString>
 
-// Certificates made once per test process with openssl, all for one private key: a test
-// authority, and server certificates of each kind a client must tell apart.
+// Certificates made once per test process by support/make-test-certificates (or read from the
+// folder NIMBORA_TEST_CERTIFICATES names), all for one private key: a test authority, and server
+// certificates of each kind a client must tell apart.
 namespace TestCertificate {
 
 enum Kind {
@@ -19,6 +20,9 @@ enum Kind {
 bool generate(QString *errorString = nullptr);
 QSslCertificate certificate(Kind kind = Valid);
 QSslKey privateKey();
+// The key pin of the server key as openssl computes it (base64 SHA-256 of the public key's DER),
+// so that the client's own computation is checked against another's.
+QString keyPin();
 // The PEM file of the test authority, kept until the process ends.
 QString authorityFile();
 

@@ -3,7 +3,6 @@
 #include "base/settingskeys.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSettings>
 #include <QSslSocket>
 
@@ -53,18 +52,7 @@ void TestHttpServer::useAsMainServer() const
 
 QString TestHttpServer::certificateKeyPin()
 {
-    if (!TestCertificate::generate())
-        return QString();
-    QProcess openssl;
-    openssl.start(QStringLiteral("bash"),
-        { QStringLiteral("-o"), QStringLiteral("pipefail"), QStringLiteral("-c"),
-            QStringLiteral("openssl x509 -pubkey -noout | openssl pkey -pubin -outform der"
-                           " | openssl dgst -sha256 -binary | base64") });
-    openssl.write(TestCertificate::certificate().toPem());
-    openssl.closeWriteChannel();
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
-        return QString();
-    return QString::fromLatin1(openssl.readAllStandardOutput().trimmed());
+    return TestCertificate::generate() ? TestCertificate::keyPin() : QString();
 }
 
 void TestHttpServer::setAnswer(

@@ -18,6 +18,10 @@ void isolateSettings()
     // Test mode alone would put every test process's settings in one shared ~/.qttest folder.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome.path());
+#ifdef Q_OS_WIN
+    // The registry has no path to move: the user's own settings there are left alone.
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+#endif
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
