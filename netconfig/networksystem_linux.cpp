@@ -2,6 +2,7 @@
 
 #include "netconfig/networkconfiguration.h"
 #include "netconfig/resolverswitch.h"
+#include "netconfig/routesocket.h"
 
 #include <QFile>
 #include <QNetworkInterface>
@@ -27,30 +28,6 @@ namespace {
 constexpr qint64 MaximumResolverFileSize = 64 * 1024;
 
 // One rtnetlink socket for one operation.
-class RouteSocket
-{
-public:
-    RouteSocket() : m_socket(nl_socket_alloc())
-    {
-        if (m_socket && nl_connect(m_socket, NETLINK_ROUTE) < 0) {
-            nl_socket_free(m_socket);
-            m_socket = nullptr;
-        }
-    }
-    ~RouteSocket()
-    {
-        if (m_socket)
-            nl_socket_free(m_socket);
-    }
-    RouteSocket(const RouteSocket &) = delete;
-    RouteSocket &operator=(const RouteSocket &) = delete;
-
-    nl_sock *get() const { return m_socket; }
-
-private:
-    nl_sock *m_socket;
-};
-
 quint32 addressValue(nl_addr *address)
 {
     if (!address || nl_addr_get_family(address) != AF_INET || nl_addr_get_len(address) != 4)

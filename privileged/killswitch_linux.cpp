@@ -1,5 +1,7 @@
 #include "privileged/killswitch.h"
 
+#include "netconfig/routesocket.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -99,21 +101,6 @@ bool tableIsAsWritten(const KillSwitchRules &rules)
 class UnreachableRoutes
 {
 public:
-    UnreachableRoutes() : m_socket(nl_socket_alloc())
-    {
-        if (m_socket && nl_connect(m_socket, NETLINK_ROUTE) < 0) {
-            nl_socket_free(m_socket);
-            m_socket = nullptr;
-        }
-    }
-    ~UnreachableRoutes()
-    {
-        if (m_socket)
-            nl_socket_free(m_socket);
-    }
-    UnreachableRoutes(const UnreachableRoutes &) = delete;
-    UnreachableRoutes &operator=(const UnreachableRoutes &) = delete;
-
     bool addMissing(QString *errorString)
     {
         for (const quint8 firstByte : { quint8(0x00), quint8(0x80) }) {
@@ -136,7 +123,7 @@ public:
     {
         for (const quint8 firstByte : { quint8(0x00), quint8(0x80) }) {
             if (!forEachOurs(
-                    firstByte, [this](rtnl_route *route) { return rtnl_route_delete(m_socket, route, 0); },
+                    firstByte, [this](rtnl_route *route) { return rtnl_route_delete(m_socket.get(), route, 0); },
                     errorString))
                 return false;
         }
@@ -163,7 +150,7 @@ private:
     {
         nl_cache *cache = nullptr;
         nl_addr *wanted = half(firstByte);
-        int result = m_socket && wanted ? rtnl_route_alloc_cache(m_socket, AF_INET6, 0, &cache) : -NLE_NOMEM;
+        int result = m_socket.get() && wanted ? rtnl_route_alloc_cache(m_socket.get(), AF_INET6, 0, &cache) : -NLE_NOMEM;
         for (nl_object *object = cache ? nl_cache_get_first(cache) : nullptr; object && result >= 0;
              object = nl_cache_get_next(object)) {
             rtnl_route *route = reinterpret_cast<rtnl_route *>(object);
@@ -186,14 +173,14 @@ private:
         rtnl_route *route = rtnl_route_alloc();
         nl_addr *destination = half(firstByte);
         int result = -NLE_NOMEM;
-        if (route && destination && m_socket) {
+        if (route && destination && m_socket.get()) {
             rtnl_route_set_family(route, AF_INET6);
             rtnl_route_set_table(route, RT_TABLE_MAIN);
             rtnl_route_set_type(route, RTN_UNREACHABLE);
             rtnl_route_set_protocol(route, RTPROT_STATIC);
             rtnl_route_set_scope(route, RT_SCOPE_UNIVERSE);
             rtnl_route_set_dst(route, destination);
-            result = rtnl_route_add(m_socket, route, NLM_F_EXCL);
+            result = rtnl_route_add(m_socket.get(), route, NLM_F_EXCL);
         }
         if (destination)
             nl_addr_put(destination);
@@ -204,7 +191,7 @@ private:
         return result >= 0;
     }
 
-    nl_sock *m_socket;
+    const RouteSocket m_socket;
 };
 
 } // namespace
