@@ -1,5 +1,7 @@
 #include "tests/support/testmain.h"
 
+#include "tests/support/privateregistry.h"
+
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,8 +21,10 @@ void isolateSettings()
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome.path());
 #ifdef Q_OS_WIN
-    // The registry has no path to move: the user's own settings there are left alone.
-    QSettings::setDefaultFormat(QSettings::IniFormat);
+    // The registry has no path to move: the process gets a registry root of its own instead.
+    QString errorString;
+    if (!PrivateRegistry::enter(&errorString))
+        qFatal("Cannot give the test a registry of its own: %s", qPrintable(errorString));
 #endif
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
