@@ -9,19 +9,15 @@
 #include "privileged/undojournal.h"
 #include "tests/netconfig/fakenetworksystem.h"
 
+#include "tests/support/fakeopenvpn.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testhttpserver.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // The connection work: its route plan, the undo of what it changed, the main server's refusals,
 // and whole runs against a stand-in openvpn program and a stand-in routing table, inside a
@@ -32,7 +28,6 @@ class TestConnectionWork : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void routePlan_data();
     void routePlan();
     void exceptionHostName_data();
@@ -45,10 +40,8 @@ private slots:
     void runs();
 
 private:
-    void writeSteps(const QString &steps);
-
     QTemporaryDir m_folder;
-    int m_control = -1;
+    FakeOpenVpn m_fake;
 };
 
 namespace {
@@ -140,22 +133,9 @@ void TestConnectionWork::initTestCase()
     StateDirectory::setPath(m_folder.filePath(QStringLiteral("state")));
     QString reason;
     QVERIFY2(StateDirectory::prepare(&reason), qPrintable(reason));
-    const QByteArray control = QFile::encodeName(m_folder.filePath(QStringLiteral("control")));
-    QCOMPARE(mkfifo(control.constData(), 0600), 0);
-    m_control = ::open(control.constData(), O_RDWR | O_NONBLOCK);
-    QVERIFY(m_control >= 0);
-    qputenv("NIMBORA_FAKE_OPENVPN_CONTROL", control);
-    qputenv("NIMBORA_FAKE_OPENVPN_STEPS", QFile::encodeName(m_folder.filePath(QStringLiteral("steps"))));
-    GlobalValues::setValue(GlobalValues::OpenvpnPath, QStringLiteral(FAKE_OPENVPN));
-    GlobalValues::setValue(GlobalValues::CertificatPath, m_folder.filePath(QStringLiteral("ca.crt")));
+    QVERIFY(m_fake.prepare(QStringLiteral(FAKE_OPENVPN), m_folder.path()));
     GlobalValues::setValue(GlobalValues::Username, QStringLiteral("alice"));
     GlobalValues::setValue(GlobalValues::Session, QStringLiteral("0123&456"));
-}
-
-void TestConnectionWork::cleanupTestCase()
-{
-    if (m_control >= 0)
-        ::close(m_control);
 }
 
 void TestConnectionWork::routePlan_data()
@@ -327,15 +307,6 @@ void TestConnectionWork::refusals()
         QByteArray("GET /client/connection?session=0123%26456&server_id=12 HTTP/1.1"));
 }
 
-void TestConnectionWork::writeSteps(const QString &steps)
-{
-    QFile file(m_folder.filePath(QStringLiteral("steps")));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(QString(steps).replace(QLatin1Char('|'), QLatin1Char('\n')).toUtf8() + '\n');
-    char drain[256];
-    while (::read(m_control, drain, sizeof drain) > 0) { }
-}
-
 void TestConnectionWork::runs_data()
 {
     QTest::addColumn<QString>("steps");
@@ -429,7 +400,7 @@ void TestConnectionWork::runs()
     settings.setValue(SettingsKeys::SocksServerPort, socksPortHolder.serverPort());
     settings.setValue(QStringLiteral("options/network/exceptions/0"), QStringList { "Site", "http://198.18.0.20/x" });
     settings.sync();
-    writeSteps(steps);
+    QVERIFY(m_fake.setSteps(steps));
 
     ConnectionWork work;
     work.setServer({ { "id", 11 }, { "address", "198.18.0.11" }, { "name", "Paris" } });
@@ -452,7 +423,7 @@ void TestConnectionWork::runs()
             work.stop();
         if (line.contains(QLatin1String("PUSH:")) || line.contains(QLatin1String("LZO"))
             || line.contains(QLatin1String("Initialization")))
-            QCOMPARE(::write(m_control, "go\n", 3), 3);
+            QVERIFY(m_fake.go());
     });
     connect(&work, &ConnectionWork::connected, this, [&] {
         if (action.startsWith(QLatin1String("stop")))

@@ -2,6 +2,7 @@
 #include "privileged/openvpn.h"
 #include "tests/privileged/openvpnevents.h"
 
+#include "tests/support/fakeopenvpn.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
@@ -12,10 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // The controller against a stand-in openvpn program (fake-openvpn) that prints the chunks a row
 // chooses, one read each, talks to the management listener and ends as told.
@@ -25,7 +23,6 @@ class TestOpenVPN : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void output_data();
     void output();
     void stop_data();
@@ -40,7 +37,7 @@ private:
     bool start(OpenVPN *openvpn, const QString &steps);
 
     QTemporaryDir m_folder;
-    int m_control = -1;
+    FakeOpenVpn m_fake;
     QStringList m_events;
     QStringList m_logs;
 };
@@ -52,36 +49,14 @@ const QString Completed = QStringLiteral("print Initialization Sequence Complete
 void TestOpenVPN::initTestCase()
 {
     QVERIFY(m_folder.isValid());
-    const QByteArray control = QFile::encodeName(m_folder.filePath(QStringLiteral("control")));
-    QCOMPARE(mkfifo(control.constData(), 0600), 0);
-    // Read and write: opening never blocks, and writes go through while the stand-in lives.
-    m_control = ::open(control.constData(), O_RDWR | O_NONBLOCK);
-    QVERIFY(m_control >= 0);
-    qputenv("NIMBORA_FAKE_OPENVPN_CONTROL", control);
-    qputenv("NIMBORA_FAKE_OPENVPN_STEPS", QFile::encodeName(m_folder.filePath(QStringLiteral("steps"))));
-
-    GlobalValues::setValue(GlobalValues::OpenvpnPath, QStringLiteral(FAKE_OPENVPN));
-    GlobalValues::setValue(GlobalValues::CertificatPath, m_folder.filePath(QStringLiteral("ca.crt")));
+    QVERIFY(m_fake.prepare(QStringLiteral(FAKE_OPENVPN), m_folder.path()));
     GlobalValues::setValue(GlobalValues::Interface, QStringLiteral("Nimbora"));
-}
-
-void TestOpenVPN::cleanupTestCase()
-{
-    if (m_control >= 0)
-        ::close(m_control);
 }
 
 bool TestOpenVPN::start(OpenVPN *openvpn, const QString &steps)
 {
-    QFile file(m_folder.filePath(QStringLiteral("steps")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!m_fake.setSteps(steps))
         return false;
-    file.write(QString(steps).replace(QLatin1Char('|'), QLatin1Char('\n')).toUtf8() + '\n');
-    file.close();
-    // Nothing left over from the previous program.
-    char drain[256];
-    while (::read(m_control, drain, sizeof drain) > 0) { }
-
     m_events.clear();
     m_logs.clear();
     recordOpenVPNEvents(openvpn, this, &m_events);
@@ -89,7 +64,7 @@ bool TestOpenVPN::start(OpenVPN *openvpn, const QString &steps)
         m_logs << line;
         // The first line is the command line; every later one is a chunk the stand-in waits on.
         if (m_logs.size() > 1)
-            QVERIFY(::write(m_control, "go\n", 3) == 3);
+            QVERIFY(m_fake.go());
     });
     openvpn->setHost(QStringLiteral("198.18.0.11"));
     openvpn->setPort(443);
