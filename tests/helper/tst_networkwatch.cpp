@@ -1,5 +1,6 @@
 #include "helper/networkwatch.h"
 
+#include "tests/support/commands.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testmain.h"
 
@@ -31,18 +32,6 @@ const char BusConfiguration[]
       "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>\n"
       "<allow own=\"*\"/></policy>\n"
       "</busconfig>\n";
-
-bool ip(const QString &arguments)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("ip"), arguments.split(QLatin1Char(' ')));
-    const bool ok
-        = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok)
-        qWarning("ip %s: %s", qPrintable(arguments), process.readAll().constData());
-    return ok;
-}
 
 } // namespace
 

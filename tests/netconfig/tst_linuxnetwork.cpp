@@ -3,12 +3,12 @@
 #include "netconfig/tapadapters.h"
 #include "tests/netconfig/fakenetworksystem.h"
 
+#include "tests/support/commands.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryFile>
 
@@ -24,21 +24,6 @@ namespace {
 const bool privateNetwork = PrivateNetwork::enter();
 const bool privateMounts
     = privateNetwork && unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-
-bool ip(const QString &command, QString *output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(NetworkConfiguration::ipProgram(), command.split(QLatin1Char(' ')));
-    const bool ok
-        = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    const QString text = QString::fromLocal8Bit(process.readAll());
-    if (output)
-        *output = text;
-    else if (!ok)
-        qWarning("ip %s: %s", qPrintable(command), qPrintable(text));
-    return ok;
-}
 
 // The administrative state; Qt calls a tun device without a carrier down.
 bool linkUp(const QString &name)

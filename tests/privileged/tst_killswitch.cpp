@@ -1,11 +1,11 @@
 #include "privileged/killswitch.h"
 
+#include "tests/support/commands.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -37,36 +37,14 @@ const QString PeerIPv6Address = QStringLiteral("2001:db8:70::2");
 constexpr quint16 EndpointPort = 4431;
 constexpr quint16 OtherPort = 8080;
 
-QString run(const QString &program, const QStringList &arguments, bool *ok = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool finished
-        = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    const QString output = QString::fromLocal8Bit(process.readAll());
-    if (ok)
-        *ok = finished;
-    else if (!finished)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(' ')), qPrintable(output));
-    return output;
-}
-
-bool ip(const QString &arguments)
-{
-    bool ok = false;
-    run(QStringLiteral("ip"), arguments.split(QLatin1Char(' ')), &ok);
-    return ok;
-}
-
 QString ruleset()
 {
-    return run(QStringLiteral("nft"), { QStringLiteral("list"), QStringLiteral("ruleset") });
+    return runCommand(QStringLiteral("nft"), { QStringLiteral("list"), QStringLiteral("ruleset") });
 }
 
 QString ipv6Routes()
 {
-    return run(QStringLiteral("ip"),
+    return runCommand(QStringLiteral("ip"),
         { QStringLiteral("-6"), QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("table"),
             QStringLiteral("all") });
 }
@@ -130,7 +108,7 @@ void TestKillSwitch::initTestCase()
     const QString peer = QStringLiteral("/proc/%1/fd/%2").arg(getpid()).arg(m_peer);
     const auto inPeer = [&peer](const QString &arguments) {
         bool ok = false;
-        run(QStringLiteral("nsenter"),
+        runCommand(QStringLiteral("nsenter"),
             QStringList { QStringLiteral("--net=") + peer, QStringLiteral("ip") } + arguments.split(QLatin1Char(' ')),
             &ok);
         return ok;
@@ -237,7 +215,7 @@ void TestKillSwitch::repairPutsBackWhatWentMissing()
     const QString routesInPlace = ipv6Routes();
 
     // Another program empties a chain and takes a route.
-    run(QStringLiteral("nft"),
+    runCommand(QStringLiteral("nft"),
         { QStringLiteral("flush"), QStringLiteral("chain"), QStringLiteral("inet"), QStringLiteral("nimbora"),
             QStringLiteral("output") });
     QVERIFY(ip("-6 route del unreachable ::/1"));
@@ -246,7 +224,7 @@ void TestKillSwitch::repairPutsBackWhatWentMissing()
     QCOMPARE(ruleset(), rulesetInPlace);
     QCOMPARE(ipv6Routes(), routesInPlace);
 
-    run(QStringLiteral("nft"), { QStringLiteral("flush"), QStringLiteral("ruleset") });
+    runCommand(QStringLiteral("nft"), { QStringLiteral("flush"), QStringLiteral("ruleset") });
     QVERIFY2(killSwitch.repair(&error), qPrintable(error));
     QCOMPARE(ruleset(), rulesetInPlace);
     QCOMPARE(connectTo(PeerAddress, OtherPort), QAbstractSocket::ConnectionRefusedError);

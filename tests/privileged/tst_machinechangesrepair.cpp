@@ -1,12 +1,12 @@
 #include "privileged/machinechanges.h"
 #include "netconfig/networkconfiguration.h"
 
+#include "tests/support/commands.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <sched.h>
@@ -22,18 +22,6 @@ const bool privateMounts
     = privateNetwork && unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 
 const QString Endpoint = QStringLiteral("198.18.80.11");
-
-bool ip(const QString &command)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(NetworkConfiguration::ipProgram(), command.split(QLatin1Char(' ')));
-    const bool ok
-        = process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (!ok)
-        qWarning("ip %s: %s", qPrintable(command), process.readAll().constData());
-    return ok;
-}
 
 NetworkAdapter adapterNamed(const QString &name)
 {
