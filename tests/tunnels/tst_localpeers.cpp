@@ -4,15 +4,13 @@
 
 #include "tests/support/foreignclient.h"
 #include "tests/support/testmain.h"
+#include "tests/support/threadnames.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <algorithm>
 #include <memory>
 
 namespace {
@@ -38,16 +36,6 @@ public:
 
     int connections = 0;
 };
-
-bool socksTunnelsRunning()
-{
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    return std::any_of(ids.cbegin(), ids.cend(), [&tasks](const QString &id) {
-        QFile name(tasks.filePath(id + QStringLiteral("/comm")));
-        return name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "SocksTunnel";
-    });
-}
 
 QByteArray socksConnectRequest(quint16 port)
 {
@@ -141,7 +129,7 @@ void TestLocalPeers::otherUsersPrograms()
 
     if (kind == Socks) {
         static_cast<SocksServer *>(listener.get())->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!socksTunnelsRunning(), 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(threadsNamed("SocksTunnel") == 0, 40000);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     } else {
         static_cast<TunnelServer *>(listener.get())->close();

@@ -4,9 +4,9 @@
 #include "tests/support/ports.h"
 #include "tests/support/streampattern.h"
 #include "tests/support/testmain.h"
+#include "tests/support/threadnames.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
@@ -27,18 +27,6 @@ const QHostAddress Loopback(QStringLiteral("127.0.0.1"));
 const QHostAddress SecondLoopback(QStringLiteral("127.0.0.2"));
 // Fails at once, inside Qt, without any query leaving the machine: a name with an empty label.
 const QByteArray UnresolvableName("nowhere..invalid");
-
-// The relays' threads, known by the name Qt gives a thread after its class: Qt and the sanitizers run
-// threads of their own, which come and go as they please.
-int tunnelThreads()
-{
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    return int(std::count_if(ids.cbegin(), ids.cend(), [&tasks](const QString &id) {
-        QFile name(tasks.filePath(id + QStringLiteral("/comm")));
-        return name.open(QIODevice::ReadOnly) && name.readAll().trimmed() == "SocksTunnel";
-    }));
-}
 
 QByteArray hex(const char *text)
 {
@@ -176,7 +164,7 @@ void TestSocksServer::cleanup()
 {
     SocksTunnel::setHandshakeTimeLimit(SocksTunnel::HandshakeTimeLimit);
     m_server->close();
-    QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 40000);
+    QTRY_COMPARE_WITH_TIMEOUT(threadsNamed("SocksTunnel"), 0, 40000);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     m_logSpy.reset();
@@ -512,10 +500,10 @@ void TestSocksServer::manyClients()
         QCOMPARE(received.left(10).toHex(), QByteArray("0500050000017f000001"));
         QVERIFY(received.mid(12) == payload(i));
     }
-    QCOMPARE(tunnelThreads(), clientCount);
+    QCOMPARE(threadsNamed("SocksTunnel"), clientCount);
 
     m_server->close();
-    QTRY_COMPARE_WITH_TIMEOUT(tunnelThreads(), 0, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(threadsNamed("SocksTunnel"), 0, 60000);
     QTRY_VERIFY(all([](QTcpSocket *c) { return c->state() == QAbstractSocket::UnconnectedState; }));
     QCOMPARE(m_logSpy->count(), 0);
 }
@@ -542,7 +530,7 @@ void TestSocksServer::unfinishedRequests()
     QTRY_VERIFY_WITH_TIMEOUT(std::all_of(stalled.begin(), stalled.end(),
                                  [](const auto &c) { return c->state() == QAbstractSocket::UnconnectedState; }),
         30000);
-    QTRY_COMPARE(tunnelThreads(), 1);
+    QTRY_COMPARE(threadsNamed("SocksTunnel"), 1);
     expectEcho(client.get());
     QCOMPARE(m_logSpy->count(), 60);
     QCOMPARE(m_logSpy->first().first().toString(), QStringLiteral("SOCKS error: no complete request in time"));
