@@ -3,14 +3,13 @@
 #include "base/settingskeys.h"
 #include "core/networkproxystream.h"
 #include "tests/netconfig/fakenetworksystem.h"
-
+#include "tests/support/commands.h"
 #include "tests/support/privatenetwork.h"
 #include "tests/support/testhttpserver.h"
 #include "tests/support/testmain.h"
 
 #include <QCoreApplication>
 #include <QNetworkProxy>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 
@@ -30,13 +29,6 @@ QByteArray versionReply(const QByteArray &code, const QByteArray &optional, cons
 {
     return "<?xml version=\"1.0\"?>\n<nimbora><code>" + code + "</code><optional>" + optional + "</optional><mandatory>"
         + mandatory + "</mandatory></nimbora>";
-}
-
-bool ip(const QString &command)
-{
-    QProcess process;
-    process.start(QStringLiteral("ip"), command.split(QLatin1Char(' ')));
-    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
 // What one run of the checks reports, in order.

@@ -1,6 +1,6 @@
 #include "tests/support/privatenetwork.h"
 
-#include <QProcess>
+#include "tests/support/commands.h"
 
 #include <sched.h>
 #include <unistd.h>
@@ -13,15 +13,11 @@ bool isEntered = false;
 
 bool runIp(const QString &arguments, QString *errorString)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("ip"), arguments.split(QLatin1Char(' ')));
-    if (process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    QString output;
+    if (ip(arguments, &output))
         return true;
-    if (errorString) {
-        *errorString = QStringLiteral("ip %1: %2 %3")
-                           .arg(arguments, process.errorString(), QString::fromLocal8Bit(process.readAll()));
-    }
+    if (errorString)
+        *errorString = QStringLiteral("ip %1: %2").arg(arguments, output);
     return false;
 }
 
